@@ -1,0 +1,74 @@
+#include "platform/serial_port.h"
+
+#include <algorithm>
+
+namespace ck::platform {
+
+int SerialPort::open() {
+    if (open_) close();
+    rx_.clear();
+    eventPending_ = false;
+    const int err = doOpen(commPort_);
+    if (err != kPortOk) return err;
+    open_ = true;
+    ++generation_;
+    return kPortOk;
+}
+
+void SerialPort::close() {
+    if (!open_) return;
+    doClose();
+    open_ = false;
+    ++generation_;
+    rx_.clear();
+    eventPending_ = false;
+}
+
+void SerialPort::setRThreshold(int n) {
+    threshold_ = std::max(0, n);
+    maybePost();
+}
+
+bool SerialPort::output(std::span<const uint8_t> bytes) {
+    if (!open_) return false;
+    return doWrite(bytes);
+}
+
+std::vector<uint8_t> SerialPort::input() {
+    std::vector<uint8_t> out;
+    out.swap(rx_);
+    return out;
+}
+
+void SerialPort::purgeInput() { rx_.clear(); }
+
+void SerialPort::purgeOutput() {
+    // A purge must never cut a request short on the line: let it drain instead.
+    if (open_) doDrainOutput();
+}
+
+void SerialPort::deliver(std::span<const uint8_t> bytes) {
+    if (!open_) return;
+    const std::size_t room = kInBufferSize - std::min(kInBufferSize, rx_.size());
+    rx_.insert(rx_.end(), bytes.begin(), bytes.begin() + std::min(room, bytes.size()));
+    maybePost();
+}
+
+void SerialPort::maybePost() {
+    if (!open_ || eventPending_ || threshold_ <= 0) return;
+    if (rx_.size() < static_cast<std::size_t>(threshold_)) return;
+    eventPending_ = true;
+    postReceiveEvent();
+}
+
+void SerialPort::raiseReceiveEvent() {
+    if (!eventPending_) return;  // closed or purged meanwhile
+    eventPending_ = false;
+    if (!open_ || threshold_ <= 0 || rx_.size() < static_cast<std::size_t>(threshold_)) return;
+    commEvent_ = kEvReceive;
+    if (onComm_) onComm_();
+    // Bytes that the handler left waiting may already satisfy the threshold again.
+    maybePost();
+}
+
+}  // namespace ck::platform

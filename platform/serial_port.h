@@ -1,0 +1,99 @@
+#pragma once
+// The serial port as the link sees it: a port number, open/close with the control's error
+// numbers, a receive threshold, write, read-all and purges. Backends (a real port, the
+// simulated instrument) derive from SerialPort and only feed received bytes in; the counting
+// and the receive event live here, once.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+namespace ck::platform {
+
+// Error numbers reported by open(); the link shows them as port status texts.
+inline constexpr int kPortOk = 0;
+inline constexpr int kErrNoSuchPort = 8002;
+inline constexpr int kErrPortInUse = 8005;
+// Any failure that is neither of the above (permissions, bad settings, ...).
+inline constexpr int kErrOpenFailed = 8015;
+
+// Value of commEvent() when bytes were received.
+inline constexpr int kEvReceive = 2;
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+    SerialPort() = default;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // CommPort: selects the port for the next open(); takes effect on the next open only.
+    void setCommPort(int16_t n) { commPort_ = n; }
+    int16_t commPort() const { return commPort_; }
+
+    // PortOpen := true. Returns kPortOk or an error number; a port that was open is closed
+    // first. Bytes left waiting from before are discarded.
+    int open();
+    // PortOpen := false. Bytes not yet read are lost.
+    void close();
+    // Read PortOpen.
+    bool isOpen() const { return open_; }
+
+    // RThreshold: the receive event is raised once at least n bytes are waiting (0: never).
+    void setRThreshold(int n);
+    int rThreshold() const { return threshold_; }
+
+    // Output: transmits the bytes in order. Returns false when the port refuses (closed).
+    bool output(std::span<const uint8_t> bytes);
+    // Input: every waiting byte, removed from the buffer.
+    std::vector<uint8_t> input();
+    // InBufferCount.
+    std::size_t inBufferCount() const { return rx_.size(); }
+    // InBufferCount := 0.
+    void purgeInput();
+    // OutBufferCount := 0: a frame already written is let out whole first.
+    void purgeOutput();
+    // CommEvent of the event being handled.
+    int commEvent() const { return commEvent_; }
+
+    // The receive event (OnComm). Raised between other events, never from inside a call
+    // made by the handler's owner.
+    void setReceiveHandler(std::function<void()> handler) { onComm_ = std::move(handler); }
+
+    // Bytes that the receive buffer holds at most; beyond it, arriving bytes are dropped.
+    static constexpr std::size_t kInBufferSize = 1024;
+
+protected:
+    // Backend hooks.
+    virtual int doOpen(int16_t port) = 0;
+    virtual void doClose() = 0;
+    virtual bool doWrite(std::span<const uint8_t> bytes) = 0;
+    // Blocks until what was written has left, or the backend has nothing pending.
+    virtual void doDrainOutput() = 0;
+    // Ask the backend to call raiseReceiveEvent() from its event loop, not from this stack.
+    virtual void postReceiveEvent() = 0;
+
+    // Called by the backend with bytes that arrived on the open port.
+    void deliver(std::span<const uint8_t> bytes);
+    // Called by the backend from its event loop in answer to postReceiveEvent().
+    void raiseReceiveEvent();
+    // Number of times the port has been opened; lets a backend drop deliveries that were
+    // meant for an earlier opening.
+    uint64_t generation() const { return generation_; }
+
+private:
+    void maybePost();
+
+    int16_t commPort_ = 1;
+    bool open_ = false;
+    int threshold_ = 0;
+    int commEvent_ = 0;
+    bool eventPending_ = false;
+    uint64_t generation_ = 0;
+    std::vector<uint8_t> rx_;
+    std::function<void()> onComm_;
+};
+
+}  // namespace ck::platform
