@@ -1,1 +1,39 @@
-// being written
+#pragma once
+// Which controls each state of the link enables, disables, shows or hides, as tables that one
+// function applies.
+
+#include <span>
+
+#include "link/link_controls.h"
+
+namespace ck::link {
+
+enum class Property : uint8_t { Enabled, Visible };
+
+enum class Rule : uint8_t {
+    On,
+    Off,
+    HistoryView,        // on exactly when the history view is showing
+    HistoryViewLinked,  // live view: off; history view: on once linked, else left as it is
+    OnIfLinked,         // on once linked, else left as it is
+};
+
+struct ControlRow {
+    Control control;
+    Property property;
+    Rule rule;
+};
+
+using ControlSet = std::span<const ControlRow>;
+
+// The link's five sets.
+extern const ControlSet kStartupSet;
+extern const ControlSet kLinkFoundSet;
+extern const ControlSet kBusySet;
+extern const ControlSet kIdleSet;
+extern const ControlSet kTimeoutSet;
+
+// Applies the rows in order.
+void ApplySet(ControlSet set, bool realmode, bool linkok, LinkControls& controls);
+
+}  // namespace ck::link

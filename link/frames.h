@@ -1,1 +1,47 @@
-// being written
+#pragma once
+// Request frames to the instrument and the checks a reply frame must pass. Pure functions.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace ck::link {
+
+inline constexpr uint8_t kRequestStart = 0xA1;
+inline constexpr uint8_t kReplyStart = 0xB1;
+
+// Longitudinal XOR, initial value 0.
+uint8_t Checksum(std::span<const uint8_t> bytes);
+
+struct Request {
+    std::vector<uint8_t> bytes;
+    uint8_t replylen = 0;  // bytes the reply to it will have
+};
+
+// The frame for `code` (1..6) with start and count clamped to the history range (start at most
+// 200, count at most 10 and at most 201 - start, neither below 0); nullopt for another code.
+std::optional<Request> BuildRequest(uint8_t address, uint8_t code, int16_t start, int16_t count,
+                                    uint8_t extra);
+
+enum class ReplyCheck : uint8_t {
+    Ok,           // a whole frame for us with a good checksum
+    NoStart,      // no start byte at all
+    NeedMore,     // the frame begun at the start byte has not fully arrived
+    Malformed,    // its length byte cannot describe a reply (under 6 or over 201 bytes)
+    BadAddress,   // addressed to someone else
+    BadChecksum,  // damaged
+};
+
+struct ReplyScan {
+    ReplyCheck check = ReplyCheck::NoStart;
+    std::size_t start = 0;   // index of the start byte
+    std::size_t length = 0;  // frame length n from its length byte (0 if not yet known)
+};
+
+// Finds the first start byte and checks the frame that begins there, in the order: length,
+// receiver address, checksum.
+ReplyScan ScanReply(std::span<const uint8_t> bytes);
+
+}  // namespace ck::link

@@ -1,1 +1,259 @@
-// being written
+#include "link/link.h"
+
+#include <algorithm>
+#include <string>
+
+#include "link/control_sets.h"
+#include "link/frames.h"
+
+namespace ck::link {
+namespace {
+
+constexpr uint8_t kAddress = 1;
+constexpr int kBlockGroups = 3;
+constexpr std::size_t kGroupBytes = 24;
+constexpr std::size_t kMaxRxCount = 255;  // rxcount is 8-bit
+
+// Smallest frame that can carry each reply's payload.
+constexpr std::size_t kLinkTestLen = 8;
+constexpr std::size_t kLiveLen = 30;
+
+}  // namespace
+
+Link::Link(platform::SerialPort& port, platform::TimerService& timers, LinkControls& controls)
+    : port_(port), controls_(controls) {
+    findcom_ = platform::makeTimer(timers, kFindcomMs, [this] { Timer_findcom_Timer(); });
+    real_ = platform::makeTimer(timers, kRealMs, [this] { Timer_real_Timer(); });
+    read_ = platform::makeTimer(timers, kReadMs, [this] { Timer_read_Timer(); });
+    timeout_ = platform::makeTimer(timers, kTimeoutMs, [this] { Timer_timeout_Timer(); });
+    port_.setReceiveHandler([this] { MSComm1_OnComm(); });
+}
+
+Link::~Link() { port_.setReceiveHandler({}); }
+
+void Link::Form_Load() {
+    timeout_->setEnabled(true);  // armed from the start: no answer within 2.5 s is a failure
+    s_.realmode = true;
+    s_.linkok = false;
+    s_.portno = 1;
+    s_.commstate = kCommIdle;
+    s_.histcount = 0;
+    s_.blocksread = 0;
+    ApplySet(kStartupSet, s_.realmode, s_.linkok, controls_);
+    findcom_->setEnabled(true);
+}
+
+void Link::ComOpen(int16_t comport) {
+    if (port_.isOpen()) port_.close();
+    port_.setCommPort(comport);
+    const int err = port_.open();
+    const std::string com = "COM" + std::to_string(comport);
+    if (err == platform::kErrPortInUse) {
+        controls_.setComStatus(com + "被占用");
+    } else if (err == platform::kErrNoSuchPort) {
+        controls_.setComStatus(com + "无效");
+    } else {
+        controls_.setComStatus(com + "已打开");
+    }
+}
+
+void Link::ComSend(uint8_t address, uint8_t code, int16_t start, int16_t count, uint8_t extra) {
+    const auto request = BuildRequest(address, code, start, count, extra);
+    if (request) {
+        s_.replylen = request->replylen;
+        port_.setRThreshold(s_.replylen);
+        port_.output(request->bytes);  // a refused write ends in the time-out
+    }
+    s_.commstate = kCommAwaiting;
+    s_.reqcode = request ? code : 0;
+    port_.purgeInput();
+    port_.purgeOutput();
+    s_.rxcount = 0;
+    awaitingRest_ = false;
+    timeout_->setEnabled(true);
+}
+
+void Link::Timer_findcom_Timer() {
+    if (!s_.linkok) {
+        ComOpen(s_.portno);
+        if (port_.isOpen()) ComSend(kAddress, 5, 0, 0, 0);
+        s_.portno = s_.portno >= kPortCount ? int16_t{1} : static_cast<int16_t>(s_.portno + 1);
+        return;
+    }
+    findcom_->setEnabled(false);
+    controls_.setLinkStatus(kTextLinkOk);
+    s_.portno = s_.portno == 1 ? kPortCount : static_cast<int16_t>(s_.portno - 1);
+    real_->setEnabled(true);
+    ApplySet(kLinkFoundSet, s_.realmode, s_.linkok, controls_);
+}
+
+void Link::Timer_real_Timer() {
+    if (!s_.linkok) return;
+    ComOpen(s_.portno);
+    ComSend(kAddress, s_.realmode ? 6 : 5, 0, 0, 0);
+}
+
+void Link::Button_read_Click() {
+    if (s_.realmode || !s_.linkok) return;
+    ApplySet(kBusySet, s_.realmode, s_.linkok, controls_);
+    real_->setEnabled(false);
+    read_->setEnabled(true);
+}
+
+void Link::Timer_read_Timer() {
+    if (s_.commstate == kCommAwaiting) return;
+    read_->setEnabled(false);
+    ComOpen(s_.portno);
+    ComSend(kAddress, 2, 0, 0, 0);
+}
+
+void Link::Timer_timeout_Timer() {
+    timeout_->setEnabled(false);
+    s_.commstate = kCommTimedOut;
+    controls_.setLinkStatus(kTextLinkFailed);
+    ApplySet(kTimeoutSet, s_.realmode, s_.linkok, controls_);
+    real_->setEnabled(true);
+    controls_.setVisible(Control::Progress_read, false);
+    s_.blocksread = 0;
+    s_.histnext = 0;
+}
+
+void Link::MSComm1_OnComm() {
+    if (port_.commEvent() != platform::kEvReceive) return;
+    std::vector<uint8_t> bytes = port_.input();
+    if (awaitingRest_) {
+        // The earlier part of this reply came with the previous event.
+        bytes.insert(bytes.begin(), s_.rxbuf.begin(), s_.rxbuf.end());
+        awaitingRest_ = false;
+    }
+    s_.rxcount = static_cast<uint8_t>(std::min(bytes.size(), kMaxRxCount));
+    s_.rxbuf = std::move(bytes);
+    controls_.setLinkStatus(kTextLinkOk);
+    if (s_.rxcount < s_.replylen) return;
+
+    // Noise in front of the start byte means the threshold was met before the frame was
+    // whole: keep the port open for the rest rather than reject a good reply.
+    const auto held = std::span(s_.rxbuf).first(s_.rxcount);
+    const ReplyScan scan = ScanReply(held);
+    if (scan.check == ReplyCheck::NeedMore && port_.isOpen() && scan.length > 0 &&
+        scan.start + scan.length <= kMaxRxCount) {
+        awaitingRest_ = true;
+        port_.setRThreshold(static_cast<int>(scan.start + scan.length - held.size()));
+        return;
+    }
+    port_.purgeInput();
+    port_.purgeOutput();
+    port_.close();
+    ComParse();
+}
+
+void Link::ComParse() {
+    const auto held = std::span(s_.rxbuf).first(std::min<std::size_t>(s_.rxcount, s_.rxbuf.size()));
+    const ReplyScan scan = ScanReply(held);
+    if (scan.check == ReplyCheck::NoStart) return;
+    const auto frame = held.subspan(scan.start);
+    std::copy_n(frame.begin(), std::min(frame.size(), s_.rxframe.size()), s_.rxframe.begin());
+    switch (scan.check) {
+        case ReplyCheck::Ok: break;
+        case ReplyCheck::BadChecksum: s_.commstate = kCommBadChecksum; return;
+        default: return;
+    }
+
+    const bool awaited = s_.commstate == kCommAwaiting;
+    s_.commstate = kCommAccepted;
+    const std::size_t n = scan.length;
+    switch (s_.rxframe[4]) {
+        case 1:
+            // Only while a block request is outstanding: a late block has no rows of its own.
+            if (awaited && s_.reqcode == 1) onHistoryBlock(n);
+            break;
+        case 2:
+            if (awaited && s_.reqcode == 2) onHistoryCount(n);
+            break;
+        case 3:
+        case 4:
+        case 0xF1:
+            timeout_->setEnabled(false);
+            break;
+        case 5:
+            if (n < kLinkTestLen) break;  // no room for the test pattern: not an answer
+            timeout_->setEnabled(false);
+            if (s_.rxframe[5] == 0x55 && s_.rxframe[6] == 0xAA) {
+                s_.linkok = true;
+                controls_.setLinkStatus(kTextLinkOk);
+            }
+            break;
+        case 6:
+            if (n < kLiveLen) break;  // a reading must come from this reply, not an older one
+            timeout_->setEnabled(false);
+            controls_.ShowReal(s_.rxframe);
+            break;
+        default:
+            break;
+    }
+}
+
+void Link::onHistoryCount(std::size_t n) {
+    int reported;
+    if (n == 7) {
+        reported = s_.rxframe[5];
+    } else if (n == 8) {
+        reported = s_.rxframe[5] * 256 + s_.rxframe[6];
+    } else {
+        return;  // not a count: the time-out ends the download
+    }
+    timeout_->setEnabled(false);
+    // A count beyond 16 bits signed is held as the largest count the record can hold.
+    s_.histcount = static_cast<int16_t>(std::min(reported, 0x7FFF));
+    s_.blocksread = 0;
+    s_.histnext = 0;
+    if (s_.histcount != 0) {
+        controls_.setProgressRange(0, std::min<int>(s_.histcount, kMaxHistRows));
+        controls_.setProgressValue(0);
+        controls_.setVisible(Control::Progress_read, true);
+        requestBlock();
+        return;
+    }
+    ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);
+    controls_.setVisible(Control::Progress_read, false);
+    controls_.showMessage(kTextNoHistory, kMbExclamation);
+    real_->setEnabled(true);
+}
+
+void Link::onHistoryBlock(std::size_t n) {
+    timeout_->setEnabled(false);
+    if (s_.blocksread < 0xFF) ++s_.blocksread;
+    // Only whole groups inside this frame, and never more than were asked for.
+    const std::size_t asked = (s_.replylen - 6u) / kGroupBytes;
+    const auto g = static_cast<int>(std::min((n - 6) / kGroupBytes, asked));
+    if (g == 0) {
+        // Asking again would get the same empty answer: the download has failed.
+        Timer_timeout_Timer();
+        return;
+    }
+    controls_.FillHist(s_.rxframe, static_cast<uint8_t>(s_.histnext), static_cast<uint8_t>(g));
+    s_.histnext = static_cast<int16_t>(s_.histnext + g);
+    if (s_.histnext < std::min<int>(s_.histcount, kMaxHistRows)) {
+        controls_.setProgressValue(s_.histnext);
+        requestBlock();
+    } else {
+        endDownload();
+    }
+}
+
+void Link::requestBlock() {
+    const int remaining = std::min<int>(s_.histcount, kMaxHistRows) - s_.histnext;
+    ComOpen(s_.portno);
+    ComSend(kAddress, 1, s_.histnext, static_cast<int16_t>(std::min(kBlockGroups, remaining)), 0);
+}
+
+void Link::endDownload() {
+    controls_.setProgressValue(std::min<int>(s_.histcount, kMaxHistRows));
+    controls_.setVisible(Control::Progress_read, false);
+    ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);
+    s_.blocksread = 0;
+    s_.histnext = 0;
+    real_->setEnabled(true);
+}
+
+}  // namespace ck::link
