@@ -1,0 +1,130 @@
+#pragma once
+// Test doubles for the link: a window that records what the link does to it, and a serial
+// port whose answers the test scripts byte for byte.
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "link/link_controls.h"
+#include "measure/measurement.h"
+#include "platform/serial_port.h"
+#include "platform/virtual_clock.h"
+
+namespace ck::testing {
+
+using Bytes = std::vector<uint8_t>;
+
+class RecordingControls final : public link::LinkControls {
+public:
+    // Design-time states: every command enabled, progress bar hidden.
+    std::map<link::Control, bool> enabled;
+    std::map<link::Control, bool> visible{{link::Control::Progress_read, false}};
+    std::vector<std::string> comStatus;
+    std::vector<std::string> linkStatus{"连接失败"};
+    int progressMin = 0, progressMax = 100;
+    std::vector<int> progress;
+    std::vector<measure::MeasurementGroup> shown;  // each live reading the panel showed
+    // The history table: row -> group, as the grid would hold it.
+    std::map<int, measure::MeasurementGroup> rows;
+    std::vector<std::pair<int, int>> fills;  // (start, count) of each FillHist
+    std::vector<std::pair<std::string, int>> messages;
+    std::function<void()> whileMessageOpen;
+
+    bool isEnabled(link::Control c) const {
+        const auto it = enabled.find(c);
+        return it == enabled.end() ? true : it->second;
+    }
+    bool isVisible(link::Control c) const {
+        const auto it = visible.find(c);
+        return it == visible.end() ? true : it->second;
+    }
+
+    void setEnabled(link::Control c, bool on) override { enabled[c] = on; }
+    void setVisible(link::Control c, bool on) override { visible[c] = on; }
+    void setComStatus(const std::string& t) override { comStatus.push_back(t); }
+    void setLinkStatus(const std::string& t) override { linkStatus.push_back(t); }
+    void setProgressRange(int lo, int hi) override {
+        progressMin = lo;
+        progressMax = hi;
+    }
+    void setProgressValue(int v) override { progress.push_back(v); }
+    void ShowReal(const link::RxFrame& f) override {
+        if (auto g = measure::DecodeGroup(f, 5, measure::Source::Live)) shown.push_back(*g);
+    }
+    void FillHist(const link::RxFrame& f, uint8_t start, uint8_t count) override {
+        fills.emplace_back(start, count);
+        for (int i = 0; i < count; ++i) {
+            const auto g = measure::DecodeGroup(f, 5 + 24 * static_cast<std::size_t>(i),
+                                                measure::Source::Stored);
+            if (!g) return;
+            rows[start + i + 1] = *g;
+        }
+    }
+    void showMessage(const std::string& text, int style) override {
+        messages.emplace_back(text, style);
+        if (whileMessageOpen) whileMessageOpen();
+    }
+};
+
+// A port on the virtual clock. Ports listed in `present` open; `busy` ones report 8005;
+// others 8002. Every write is logged; `responder` may answer it with chunks that arrive
+// `replyDelayMs` later, while the same opening lasts.
+class ScriptedPort final : public platform::SerialPort {
+public:
+    explicit ScriptedPort(platform::VirtualClock& clock) : clock_(clock) {}
+
+    struct Write {
+        int64_t timeMs;
+        int16_t port;
+        Bytes bytes;
+    };
+    std::set<int16_t> present;
+    std::set<int16_t> busy;
+    std::vector<Write> writes;
+    std::function<std::vector<Bytes>(const Bytes& request)> responder;
+    int64_t replyDelayMs = 5;
+    int opens = 0;
+
+    // Bytes arriving now on the open port.
+    void inject(const Bytes& b) { deliver(b); }
+
+    // Bytes arriving `delayMs` from now, if the port has not been closed or reopened by then.
+    void injectLater(Bytes b, int64_t delayMs) {
+        auto t = platform::makeTimer(clock_, static_cast<int>(delayMs), {});
+        platform::Timer* raw = t.get();
+        const uint64_t gen = generation();
+        raw->setHandler([this, raw, gen, b] {
+            raw->setEnabled(false);
+            if (gen == generation()) deliver(b);
+        });
+        raw->setEnabled(true);
+        pending_.push_back(std::move(t));
+    }
+
+protected:
+    int doOpen(int16_t n) override {
+        ++opens;
+        if (busy.contains(n)) return platform::kErrPortInUse;
+        if (!present.contains(n)) return platform::kErrNoSuchPort;
+        return platform::kPortOk;
+    }
+    void doClose() override {}
+    bool doWrite(std::span<const uint8_t> b) override {
+        writes.push_back({clock_.nowMs(), commPort(), Bytes(b.begin(), b.end())});
+        if (responder) {
+            for (auto& chunk : responder(writes.back().bytes)) injectLater(chunk, replyDelayMs);
+        }
+        return true;
+    }
+    void doDrainOutput() override {}
+    void postReceiveEvent() override { clock_.post([this] { raiseReceiveEvent(); }); }
+
+private:
+    platform::VirtualClock& clock_;
+    std::vector<std::unique_ptr<platform::Timer>> pending_;
+};
+
+}  // namespace ck::testing
