@@ -1,1 +1,416 @@
-// being written
+#include "sim/instrument.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+namespace ck::sim {
+namespace {
+
+using measure::idx;
+using measure::Input;
+using measure::MeasurementGroup;
+using measure::NoAngle;
+using measure::Pair;
+
+// The shortest request is 6 bytes (header, code, checksum); the longest the application knows
+// is the history request, 10 bytes. A length byte outside that cannot open a request, and
+// refusing it at once keeps a stray 0xA1 in noise from swallowing the real frames after it.
+constexpr std::size_t kMinRequest = 6;
+constexpr std::size_t kMaxRequest = 10;
+
+uint8_t Xor(std::span<const uint8_t> bytes) {
+    uint8_t x = 0;
+    for (const uint8_t b : bytes) x = static_cast<uint8_t>(x ^ b);
+    return x;
+}
+
+// splitmix64: fully specified, so a seed means the same thing on every standard library.
+uint64_t SplitMix(uint64_t& state) {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// Line noise: never a reply start byte, or the application would rightly take it for one.
+constexpr std::array<uint8_t, 8> kNoise = {0x00, 0xFF, 0x5A, 0x0D, 0x0A, 0x7E, 0xA1, 0x33};
+
+MeasurementGroup NoReading() {
+    MeasurementGroup g;
+    g.pairAngles.fill(NoAngle);
+    return g;
+}
+
+// A three-phase connection: each input's phase in degrees. The first probe group is A 0,
+// B 240, C 120; the second follows it `offset` degrees behind, with B and C exchanged when the
+// connection is crossed.
+struct Connection {
+    bool crossed = false;
+    int offset = 0;
+    uint8_t kv1 = 10;
+    uint8_t kv2 = 10;
+};
+
+int Phase(Input in, const Connection& c) {
+    switch (in) {
+        case Input::A1:
+            return 0;
+        case Input::B1:
+            return 240;
+        case Input::C1:
+            return 120;
+        case Input::A2:
+            return c.offset;
+        case Input::B2:
+            return (c.crossed ? 120 : 240) + c.offset;
+        case Input::C2:
+            return (c.crossed ? 240 : 120) + c.offset;
+    }
+    return 0;
+}
+
+constexpr std::array<std::pair<Input, Input>, 6> kPairInputs = {{
+    {Input::A1, Input::A2},
+    {Input::B1, Input::B2},
+    {Input::C1, Input::C2},
+    {Input::A1, Input::B2},
+    {Input::B1, Input::C2},
+    {Input::C1, Input::A2},
+}};
+
+// `jitter` supplies small deviations; `missingInput` (if any) reads 0 kV and its pairs no angle.
+template <typename Jitter>
+MeasurementGroup MakeGroup(const Connection& c, Jitter&& jitter,
+                           std::optional<Input> missingInput = std::nullopt) {
+    MeasurementGroup g;
+    for (std::size_t k = 0; k < 6; ++k) {
+        const auto [first, second] = kPairInputs[k];
+        int a = Phase(first, c) - Phase(second, c) + jitter(3);
+        a = ((a % 360) + 360) % 360;
+        g.pairAngles[k] = static_cast<int16_t>(a);
+        if (missingInput && (first == *missingInput || second == *missingInput)) {
+            g.pairAngles[k] = NoAngle;
+        }
+    }
+    for (std::size_t k = 0; k < 6; ++k) {
+        const bool firstGroup = k < 3;
+        const int kv = (firstGroup ? c.kv1 : c.kv2) + jitter(1);
+        const Input in = measure::LiveInputOrder[k];
+        const bool missing = missingInput && in == *missingInput;
+        g.voltages[idx(in)] = missing ? 0 : static_cast<uint8_t>(std::clamp(kv, 1, 255));
+        g.indicators[idx(in)] = g.voltages[idx(in)] != 0;
+    }
+    return g;
+}
+
+// A deviation in -span..+span from the generator.
+auto JitterFrom(uint64_t& state) {
+    return [&state](int span) {
+        const auto width = static_cast<uint64_t>(2 * span + 1);
+        return static_cast<int>(SplitMix(state) % width) - span;
+    };
+}
+
+}  // namespace
+
+Instrument::Instrument() : Instrument(kDefaultAddress) {}
+
+Instrument::Instrument(uint8_t address) : address_(address), live_(DefaultLiveSequence()) {}
+
+void Instrument::setLiveSequence(std::vector<MeasurementGroup> groups) {
+    live_ = std::move(groups);
+    liveNext_ = 0;
+}
+
+void Instrument::setStoredGroups(std::vector<MeasurementGroup> groups) {
+    stored_ = std::move(groups);
+}
+
+uint16_t Instrument::reportedCount() const {
+    if (reportedCount_) return *reportedCount_;
+    return static_cast<uint16_t>(
+        std::min<std::size_t>(stored_.size(), std::numeric_limits<uint16_t>::max()));
+}
+
+void Instrument::setTurnaroundMs(int64_t ms) { turnaroundMs_ = std::max<int64_t>(0, ms); }
+
+void Instrument::setLinePacing(bool on, std::size_t chunkBytes) {
+    pacing_ = on;
+    pacingChunk_ = chunkBytes;
+}
+
+void Instrument::addFault(const FaultRule& rule) { rules_.push_back(RuleState{rule, 0, 0}); }
+
+void Instrument::setRandomFaults(const RandomFaults& random) {
+    random_ = random;
+    rng_ = random.seed;
+}
+
+std::size_t Instrument::faultsApplied(Fault kind) const {
+    return appliedCounts_[static_cast<std::size_t>(kind)];
+}
+
+uint64_t Instrument::nextRandom() { return SplitMix(rng_); }
+
+std::optional<std::size_t> Instrument::frameEnd() const {
+    if (pending_.empty() || pending_[0] != kRequestStart) return std::nullopt;
+    if (pending_.size() >= 2 && pending_[1] != kHostAddress) return std::nullopt;
+    if (pending_.size() < 4) return 0;
+    const std::size_t n = std::size_t{pending_[3]} + 2;
+    if (n < kMinRequest || n > kMaxRequest) return std::nullopt;
+    return pending_.size() >= n ? n : 0;
+}
+
+std::vector<Delivery> Instrument::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
+    std::vector<Delivery> out;
+    if (!pending_.empty() && nowMs - lastByteMs_ > gapMs_) pending_.clear();
+    for (std::size_t j = 0; j < bytes.size(); ++j) {
+        pending_.push_back(bytes[j]);
+        const int64_t arrival = pacing_ ? nowMs + LineTimeMs(static_cast<int64_t>(j + 1)) : nowMs;
+        while (!pending_.empty()) {
+            const std::optional<std::size_t> end = frameEnd();
+            if (!end) {
+                pending_.erase(pending_.begin());  // not a request start: resynchronise
+                continue;
+            }
+            if (*end == 0) break;  // need more bytes
+            const std::span<const uint8_t> frame(pending_.data(), *end);
+            if (Xor(frame.subspan(1, *end - 2)) != frame[*end - 1]) {
+                // Not a frame after all; a real one may begin inside it.
+                pending_.erase(pending_.begin());
+                continue;
+            }
+            answer(frame, arrival, nowMs, out);
+            pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(*end));
+        }
+    }
+    lastByteMs_ = pacing_ ? nowMs + LineTimeMs(static_cast<int64_t>(bytes.size())) : nowMs;
+    return out;
+}
+
+void Instrument::answer(std::span<const uint8_t> frame, int64_t atMs, int64_t nowMs,
+                        std::vector<Delivery>& out) {
+    const std::size_t n = frame.size();
+    const uint8_t to = frame[2];
+    const uint8_t code = frame[4];
+    const bool broadcastCode = code == kCodeQuery || code == kCodeCommand;
+    if (to != address_ && !(to == kBroadcastAddress && broadcastCode)) return;
+
+    Request req{atMs, code, 0, 0, 0};
+    std::vector<uint8_t> payload;
+    switch (code) {
+        case kCodeHistory: {
+            if (n != 10) return;
+            req.start = static_cast<uint16_t>(frame[5] << 8 | frame[6]);
+            req.count = static_cast<uint16_t>(frame[7] << 8 | frame[8]);
+            const std::size_t first = std::min<std::size_t>(req.start, stored_.size());
+            const std::size_t last =
+                std::min({stored_.size(), first + req.count, first + kMaxGroupsPerReply});
+            for (std::size_t i = first; i < last; ++i) {
+                const auto g = measure::EncodeGroup(stored_[i], measure::Source::Stored);
+                payload.insert(payload.end(), g.begin(), g.end());
+            }
+            break;
+        }
+        case kCodeCount: {
+            if (n != 6) return;
+            const uint16_t c = reportedCount();
+            const bool two =
+                countForm_ == CountForm::TwoByte || (countForm_ == CountForm::Auto && c > 0xFF);
+            if (two) payload.push_back(static_cast<uint8_t>(c >> 8));
+            payload.push_back(static_cast<uint8_t>(c & 0xFF));
+            break;
+        }
+        case kCodeQuery:
+            if (n != 6) return;
+            payload.push_back(0x00);
+            break;
+        case kCodeCommand:
+            if (n != 7) return;
+            req.extra = frame[5];
+            payload.push_back(frame[5]);
+            break;
+        case kCodeLinkTest:
+            if (n != 8) return;
+            payload = {frame[5], frame[6]};
+            break;
+        case kCodeLive: {
+            if (n != 6) return;
+            const MeasurementGroup g = live_.empty() ? NoReading() : live_[liveNext_];
+            if (!live_.empty()) liveNext_ = (liveNext_ + 1) % live_.size();
+            const auto bytes = measure::EncodeGroup(g, measure::Source::Live);
+            payload.assign(bytes.begin(), bytes.end());
+            break;
+        }
+        default:
+            return;  // not a command this instrument knows
+    }
+    log_.push_back(req);
+    send(code, std::move(payload), atMs, nowMs, out);
+}
+
+std::vector<FaultRule> Instrument::faultsFor(uint8_t code) {
+    std::vector<FaultRule> faults;
+    for (RuleState& s : rules_) {
+        if (s.rule.onlyCode && *s.rule.onlyCode != code) continue;
+        if (s.rule.kind == Fault::ShortBlock && code != kCodeHistory) continue;
+        ++s.matched;
+        if (s.matched <= s.rule.skip) continue;
+        if (s.rule.times >= 0 && s.applied >= s.rule.times) continue;
+        ++s.applied;
+        faults.push_back(s.rule);
+    }
+    if (random_.probability > 0.0) {
+        std::vector<Fault> kinds;
+        for (const Fault k : random_.kinds) {
+            if (k != Fault::ShortBlock || code == kCodeHistory) kinds.push_back(k);
+        }
+        const double u = static_cast<double>(nextRandom() >> 11) * 0x1.0p-53;
+        if (!kinds.empty() && u < random_.probability) {
+            faults.push_back(randomFault(kinds[nextRandom() % kinds.size()]));
+        }
+    }
+    for (const FaultRule& f : faults) ++appliedCounts_[static_cast<std::size_t>(f.kind)];
+    return faults;
+}
+
+FaultRule Instrument::randomFault(Fault kind) {
+    FaultRule f;
+    f.kind = kind;
+    f.receiver = static_cast<uint8_t>(1 + nextRandom() % 255);
+    f.noiseBytes = static_cast<int>(1 + nextRandom() % 8);
+    f.chunks = static_cast<int>(2 + nextRandom() % 4);
+    f.chunkGapMs = static_cast<int64_t>(1 + nextRandom() % 20);
+    f.groups = static_cast<std::size_t>(nextRandom() % 3);
+    f.lateMs = static_cast<int64_t>(2600 + nextRandom() % 1401);
+    return f;
+}
+
+void Instrument::send(uint8_t code, std::vector<uint8_t> payload, int64_t atMs, int64_t nowMs,
+                      std::vector<Delivery>& out) {
+    bool silent = false;
+    bool badChecksum = false;
+    uint8_t receiver = kHostAddress;
+    std::size_t noise = 0;
+    int chunks = 1;
+    int64_t gap = 0;
+    int64_t start = atMs + turnaroundMs_;
+    for (const FaultRule& f : faultsFor(code)) {
+        switch (f.kind) {
+            case Fault::Silence:
+                silent = true;
+                break;
+            case Fault::WrongReceiver:
+                receiver = f.receiver;
+                break;
+            case Fault::BadChecksum:
+                badChecksum = true;
+                break;
+            case Fault::Noise:
+                noise += static_cast<std::size_t>(std::max(0, f.noiseBytes));
+                break;
+            case Fault::Chunked:
+                chunks = std::max(1, f.chunks);
+                gap = std::max<int64_t>(0, f.chunkGapMs);
+                break;
+            case Fault::ShortBlock:
+                payload.resize(std::min(payload.size(), f.groups * measure::kGroupSize));
+                break;
+            case Fault::Late:
+                start = atMs + std::max<int64_t>(0, f.lateMs);
+                break;
+        }
+    }
+    if (silent) return;
+
+    std::vector<uint8_t> bytes;
+    bytes.reserve(noise + payload.size() + 6);
+    for (std::size_t i = 0; i < noise; ++i) bytes.push_back(kNoise[i % kNoise.size()]);
+    const std::size_t frameAt = bytes.size();
+    bytes.push_back(kReplyStart);
+    bytes.push_back(address_);
+    bytes.push_back(receiver);
+    // At most 10 groups: 240 + 4 fits the length byte.
+    bytes.push_back(static_cast<uint8_t>(payload.size() + 4));
+    bytes.push_back(code);
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    uint8_t sum = Xor(std::span<const uint8_t>(bytes).subspan(frameAt + 1));
+    if (badChecksum) sum = static_cast<uint8_t>(~sum);
+    bytes.push_back(sum);
+
+    if (pacing_) start = std::max(start, lineFreeAtMs_);
+    // When the last byte of bytes[0..i] has arrived.
+    const auto arrivedBy = [&](std::size_t i) {
+        return pacing_ ? start + LineTimeMs(static_cast<int64_t>(i + 1)) : start;
+    };
+    std::size_t pieces = 1;
+    if (chunks > 1) {
+        pieces = std::min<std::size_t>(static_cast<std::size_t>(chunks), bytes.size());
+    } else if (pacing_ && pacingChunk_ > 0) {
+        pieces = (bytes.size() + pacingChunk_ - 1) / pacingChunk_;
+    }
+    std::size_t from = 0;
+    for (std::size_t p = 0; p < pieces; ++p) {
+        std::size_t to = 0;
+        if (chunks > 1) {
+            // As even as possible, the longer pieces first.
+            const std::size_t base = bytes.size() / pieces;
+            to = from + base + (p < bytes.size() % pieces ? 1 : 0);
+        } else {
+            to = pieces == 1 ? bytes.size() : std::min(bytes.size(), from + pacingChunk_);
+        }
+        const int64_t at = arrivedBy(to - 1) + static_cast<int64_t>(p) * gap;
+        out.push_back(
+            Delivery{std::max<int64_t>(1, at - nowMs),
+                     std::vector<uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                                          bytes.begin() + static_cast<std::ptrdiff_t>(to))});
+        from = to;
+    }
+    if (pacing_) lineFreeAtMs_ = arrivedBy(bytes.size() - 1);
+}
+
+std::vector<MeasurementGroup> MakeStoredHistory(std::size_t n, uint64_t seed) {
+    uint64_t state = seed;
+    auto jitter = JitterFrom(state);
+    std::vector<MeasurementGroup> out;
+    out.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        Connection c;
+        // Measurements come in runs at one site, so the voltage level changes every few groups.
+        const uint8_t kv = (i / 5) % 2 == 0 ? 10 : 35;
+        c.kv1 = kv;
+        c.kv2 = kv;
+        c.crossed = SplitMix(state) % 4 == 0;
+        c.offset = static_cast<int>(SplitMix(state) % 6);
+        std::optional<Input> missing;
+        if (SplitMix(state) % 20 == 0) missing = measure::LiveInputOrder[SplitMix(state) % 6];
+        MeasurementGroup g = MakeGroup(c, jitter, missing);
+        if (SplitMix(state) % 10 == 0) g.pairAngles[SplitMix(state) % 6] = NoAngle;
+        out.push_back(g);
+    }
+    return out;
+}
+
+std::vector<MeasurementGroup> DefaultLiveSequence() {
+    uint64_t state = 0x5EED;
+    auto jitter = JitterFrom(state);
+    const Connection inPhase10{false, 2, 10, 10};
+    const Connection crossed10{true, 3, 10, 11};
+    const Connection inPhase35{false, 1, 35, 35};
+    const Connection crossed35{true, 2, 35, 36};
+    std::vector<MeasurementGroup> out = {
+        MakeGroup(inPhase10, jitter),
+        MakeGroup(inPhase10, jitter),
+        MakeGroup(inPhase10, jitter),
+        MakeGroup(crossed10, jitter),
+        MakeGroup(crossed10, jitter),
+        MakeGroup(inPhase35, jitter),
+        MakeGroup(inPhase35, jitter, Input::C2),
+        MakeGroup(crossed35, jitter),
+    };
+    out[2].pairAngles[idx(Pair::C1A2)] = NoAngle;
+    return out;
+}
+
+}  // namespace ck::sim

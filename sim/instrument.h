@@ -1,1 +1,209 @@
-// being written
+#pragma once
+// The instrument's side of the serial protocol: a protocol engine that takes the bytes the
+// application sends, in whatever chunks they come, and says which bytes go back and when.
+// It knows nothing of how bytes travel, so the in-process port, the pseudo-terminal server and
+// the fuzzer can all drive it.
+//
+// Faults are made on purpose, on request, so the application's handling of a bad line can be
+// tested: silence, a reply addressed elsewhere, a bad checksum, noise before the frame, a reply
+// in chunks, a short history block and a late reply.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "measure/measurement.h"
+
+namespace ck::sim {
+
+inline constexpr uint8_t kDefaultAddress = 1;
+// The application's own address: the receiver of every reply.
+inline constexpr uint8_t kHostAddress = 0x00;
+inline constexpr uint8_t kBroadcastAddress = 0xFF;
+inline constexpr uint8_t kRequestStart = 0xA1;
+inline constexpr uint8_t kReplyStart = 0xB1;
+
+// Command and reply codes.
+inline constexpr uint8_t kCodeHistory = 1;
+inline constexpr uint8_t kCodeCount = 2;
+inline constexpr uint8_t kCodeQuery = 3;
+inline constexpr uint8_t kCodeCommand = 4;
+inline constexpr uint8_t kCodeLinkTest = 5;
+inline constexpr uint8_t kCodeLive = 6;
+
+// The length byte counts the bytes after offset 1 and is one byte wide, so a reply holds at
+// most this many groups (6 + 24 * 10 = 246 bytes).
+inline constexpr std::size_t kMaxGroupsPerReply = 10;
+
+// 9600 baud, 8N1: ten bit times a byte, 25/24 ms.
+inline constexpr int64_t kBitsPerByte = 10;
+inline constexpr int64_t kBaud = 9600;
+// Time for `bytes` bytes to cross the line, rounded up to whole milliseconds.
+constexpr int64_t LineTimeMs(int64_t bytes) {
+    return (bytes * kBitsPerByte * 1000 + kBaud - 1) / kBaud;
+}
+
+// Bytes to be sent back, `delayMs` after the request was fed in (always at least 1, so that a
+// reply never arrives inside the call that wrote the request).
+struct Delivery {
+    int64_t delayMs = 1;
+    std::vector<uint8_t> bytes;
+    bool operator==(const Delivery&) const = default;
+};
+
+// A request the instrument understood. `timeMs` is when its last byte arrived.
+struct Request {
+    int64_t timeMs = 0;
+    uint8_t code = 0;
+    uint16_t start = 0;  // code 1
+    uint16_t count = 0;  // code 1
+    uint8_t extra = 0;   // code 4
+    bool operator==(const Request&) const = default;
+};
+
+// How the history count reply encodes the count.
+enum class CountForm : uint8_t {
+    Auto,     // one byte when the count fits, otherwise two
+    OneByte,  // one byte: the low byte of the count
+    TwoByte,  // two bytes, high byte first
+};
+
+enum class Fault : uint8_t {
+    Silence,        // no reply at all
+    WrongReceiver,  // receiver byte set to `receiver` (checksum made to match)
+    BadChecksum,    // checksum byte inverted
+    Noise,          // `noiseBytes` bytes without a start byte in front of the frame
+    Chunked,        // the reply in `chunks` pieces, `chunkGapMs` apart
+    ShortBlock,     // a history block carries at most `groups` groups (history replies only)
+    Late,           // the reply starts `lateMs` after the request
+};
+
+// One configured misbehaviour. It watches the replies it matches (those with `onlyCode`, or
+// all; a ShortBlock only ever matches history replies), lets the first `skip` of them pass and
+// spoils the next `times` (negative: every one after that). So {Silence, onlyCode 1, skip 1,
+// times 1} swallows exactly the second history block.
+struct FaultRule {
+    Fault kind = Fault::Silence;
+    std::optional<uint8_t> onlyCode;
+    int skip = 0;
+    int times = -1;
+
+    uint8_t receiver = 0x01;
+    int noiseBytes = 3;
+    int chunks = 3;
+    int64_t chunkGapMs = 5;
+    std::size_t groups = 0;
+    int64_t lateMs = 3000;
+};
+
+// Faults at random, for soak tests: each reply is spoiled with `probability`, by one kind
+// drawn from `kinds` with parameters drawn too. The same seed gives the same faults.
+struct RandomFaults {
+    uint64_t seed = 1;
+    double probability = 0.0;
+    std::vector<Fault> kinds = {Fault::Silence, Fault::WrongReceiver, Fault::BadChecksum,
+                                Fault::Noise,   Fault::Chunked,       Fault::ShortBlock,
+                                Fault::Late};
+};
+
+class Instrument {
+public:
+    // Default live sequence, no stored groups, address 1, 10 ms turnaround, no line pacing.
+    Instrument();
+    explicit Instrument(uint8_t address);
+
+    uint8_t address() const { return address_; }
+
+    // Each live request answers the next group of the sequence, cycling. An empty sequence
+    // answers a group with no readings. Setting it starts again from the first.
+    void setLiveSequence(std::vector<measure::MeasurementGroup> groups);
+    const std::vector<measure::MeasurementGroup>& liveSequence() const { return live_; }
+
+    void setStoredGroups(std::vector<measure::MeasurementGroup> groups);
+    const std::vector<measure::MeasurementGroup>& storedGroups() const { return stored_; }
+
+    // What the count reply says; nullopt reports the number of stored groups held. A count
+    // beyond 0xFFFF is reported as 0xFFFF.
+    void setReportedCount(std::optional<uint16_t> count) { reportedCount_ = count; }
+    void setCountForm(CountForm form) { countForm_ = form; }
+    uint16_t reportedCount() const;
+
+    // Time from the last byte of a request to the first byte of its reply.
+    void setTurnaroundMs(int64_t ms);
+    int64_t turnaroundMs() const { return turnaroundMs_; }
+    // With pacing, bytes take the time a 9600-baud line takes both ways, the reply arrives in
+    // pieces of `chunkBytes` (0: whole) as each piece's last byte would, and replies queue
+    // behind each other on the line.
+    void setLinePacing(bool on, std::size_t chunkBytes = 0);
+    bool linePacing() const { return pacing_; }
+
+    // A request left unfinished for longer than this is forgotten when more bytes come, as the
+    // instrument's receiver times out between frames.
+    void setInterFrameGapMs(int64_t ms) { gapMs_ = ms; }
+
+    // Takes bytes from the line at time nowMs; returns the replies to send, in order.
+    std::vector<Delivery> feed(std::span<const uint8_t> bytes, int64_t nowMs);
+    // Forgets a partly received request.
+    void resetInput() { pending_.clear(); }
+
+    const std::vector<Request>& requests() const { return log_; }
+    void clearRequests() { log_.clear(); }
+
+    void addFault(const FaultRule& rule);
+    void clearFaults() { rules_.clear(); }
+    void setRandomFaults(const RandomFaults& random);
+    // Faults applied so far, by kind, counting random ones (for soak-test reports).
+    std::size_t faultsApplied(Fault kind) const;
+
+private:
+    struct RuleState {
+        FaultRule rule;
+        int matched = 0;
+        int applied = 0;
+    };
+
+    // Index just past a complete frame at the front of pending_, 0 when more bytes are needed,
+    // or nullopt when the front byte cannot start a frame.
+    std::optional<std::size_t> frameEnd() const;
+    // Answers one checked frame addressed here; appends what goes back to `out`.
+    void answer(std::span<const uint8_t> frame, int64_t atMs, int64_t nowMs,
+                std::vector<Delivery>& out);
+    void send(uint8_t code, std::vector<uint8_t> payload, int64_t atMs, int64_t nowMs,
+              std::vector<Delivery>& out);
+    std::vector<FaultRule> faultsFor(uint8_t code);
+    FaultRule randomFault(Fault kind);
+    uint64_t nextRandom();
+
+    uint8_t address_;
+    std::vector<measure::MeasurementGroup> live_;
+    std::size_t liveNext_ = 0;
+    std::vector<measure::MeasurementGroup> stored_;
+    std::optional<uint16_t> reportedCount_;
+    CountForm countForm_ = CountForm::Auto;
+    int64_t turnaroundMs_ = 10;
+    bool pacing_ = false;
+    std::size_t pacingChunk_ = 0;
+    int64_t lineFreeAtMs_ = 0;
+    int64_t gapMs_ = 100;
+
+    std::vector<uint8_t> pending_;
+    int64_t lastByteMs_ = 0;
+    std::vector<Request> log_;
+
+    std::vector<RuleState> rules_;
+    RandomFaults random_;
+    uint64_t rng_ = 0;
+    std::array<std::size_t, 7> appliedCounts_{};
+};
+
+// A plausible stored history of n groups: voltages near 10 kV and 35 kV, in-phase and crossed
+// connections, now and then a missing angle (360). The same seed gives the same history.
+std::vector<measure::MeasurementGroup> MakeStoredHistory(std::size_t n, uint64_t seed = 1);
+// A live sequence that changes as a real one would: an in-phase connection, then a crossed
+// phase, at 10 kV and at 35 kV, with a missing angle now and then.
+std::vector<measure::MeasurementGroup> DefaultLiveSequence();
+
+}  // namespace ck::sim
