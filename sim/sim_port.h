@@ -1,1 +1,77 @@
-// being written
+#pragma once
+// The simulated instrument behind the serial-port interface, in-process: what the application
+// writes goes to the instrument, and its replies come back on timers of the given service, so
+// on the virtual clock a whole exchange runs without waiting for anything.
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <span>
+#include <vector>
+
+#include "platform/serial_port.h"
+#include "platform/timer.h"
+#include "sim/instrument.h"
+
+namespace ck::sim {
+
+// One write to the port, as the instrument's side of the line saw it.
+struct WrittenFrame {
+    int64_t timeMs = 0;
+    int16_t commPort = 0;
+    std::vector<uint8_t> bytes;
+};
+
+class SimPort final : public platform::SerialPort {
+public:
+    // The instrument sits on COM `instrumentPort`; every other number does not exist.
+    SimPort(platform::TimerService& timers, Instrument& instrument, int16_t instrumentPort = 1);
+    ~SimPort() override;
+
+    void setInstrumentPort(int16_t n) { instrumentPort_ = n; }
+    int16_t instrumentPort() const { return instrumentPort_; }
+    // A port held by another program: opening it fails with 8005.
+    void setPortBusy(int16_t n, bool busy = true);
+    // A port that exists and opens, with nothing attached.
+    void addEmptyPort(int16_t n) { emptyPorts_.insert(n); }
+
+    // Every write made on any port, in order.
+    const std::vector<WrittenFrame>& written() const { return written_; }
+    void clearWritten() { written_.clear(); }
+
+    // Puts bytes on the line towards the application `delayMs` from now, as the instrument's
+    // replies are (dropped if the port is closed or reopened before then).
+    void scheduleDelivery(int64_t delayMs, std::vector<uint8_t> bytes);
+    // Deliveries scheduled and not yet due.
+    std::size_t pendingDeliveries() const;
+
+protected:
+    int doOpen(int16_t port) override;
+    void doClose() override {}
+    bool doWrite(std::span<const uint8_t> bytes) override;
+    void doDrainOutput() override {}
+    void postReceiveEvent() override;
+
+private:
+    struct Pending {
+        std::unique_ptr<platform::Timer> timer;
+        uint64_t generation = 0;
+        std::vector<uint8_t> bytes;
+        bool done = false;
+    };
+    void reap();
+    void arrive(Pending& p);
+
+    platform::TimerService& timers_;
+    Instrument& instrument_;
+    int16_t instrumentPort_;
+    int16_t openPort_ = 0;
+    std::set<int16_t> busyPorts_;
+    std::set<int16_t> emptyPorts_;
+    std::vector<WrittenFrame> written_;
+    std::vector<std::unique_ptr<Pending>> pending_;
+    // Posted receive events check this, so one posted after the port's end does nothing.
+    std::shared_ptr<SimPort*> self_;
+};
+
+}  // namespace ck::sim
