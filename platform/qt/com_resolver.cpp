@@ -1,0 +1,141 @@
+#include "platform/qt/com_resolver.h"
+
+#include <QtGlobal>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+#include <tuple>
+
+#ifndef Q_OS_WIN
+#include <QSerialPortInfo>
+#endif
+
+namespace ck::platform {
+
+namespace {
+
+bool isAbsolute(const char* p) { return p != nullptr && p[0] == '/'; }
+
+std::string joinPath(std::string dir, std::string_view leaf) {
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    dir += leaf;
+    return dir;
+}
+
+// "ttyUSB10" -> kind "ttyUSB", number "10" (leading zeros dropped so that the length orders it).
+struct PortKey {
+    int rank;
+    std::string kind;
+    std::string number;
+    std::string path;
+
+    explicit PortKey(const std::string& devicePath) : path(devicePath) {
+        const std::size_t slash = devicePath.find_last_of('/');
+        const std::string name =
+            slash == std::string::npos ? devicePath : devicePath.substr(slash + 1);
+        std::size_t digits = name.size();
+        while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
+        kind = name.substr(0, digits);
+        number = name.substr(digits);
+        number.erase(0, std::min(number.find_first_not_of('0'), number.size()));
+        static constexpr std::string_view kRanked[] = {"ttyUSB", "ttyACM", "ttyS", "ttyAMA"};
+        const auto* hit = std::find(std::begin(kRanked), std::end(kRanked), kind);
+        rank = static_cast<int>(hit - std::begin(kRanked));
+    }
+
+    // Kinds outside the ranked list share the last rank and go by name.
+    bool operator<(const PortKey& o) const {
+        const std::size_t len = number.size();
+        const std::size_t olen = o.number.size();
+        return std::tie(rank, kind, len, number, path) <
+               std::tie(o.rank, o.kind, olen, o.number, o.path);
+    }
+};
+
+#ifndef Q_OS_WIN
+// Ports with hardware behind them, as the kernel lists them.
+std::vector<std::string> machineSerialPorts() {
+    namespace fs = std::filesystem;
+    std::vector<std::string> out;
+    std::error_code ec;
+    fs::directory_iterator it("/sys/class/tty", ec);
+    if (ec) {
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+            out.push_back(info.systemLocation().toStdString());
+        }
+        return out;
+    }
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const fs::path entry = it->path();
+        std::error_code ignored;
+        if (!fs::exists(entry / "device", ignored)) continue;  // virtual consoles, ptys
+        // A serial-core slot without a UART reports type 0.
+        std::ifstream typeFile(entry / "type");
+        long type = -1;
+        if (typeFile >> type && type == 0) continue;
+        out.push_back("/dev/" + entry.filename().string());
+    }
+    return out;
+}
+#endif
+
+}  // namespace
+
+std::string comPinDirectory(const char* xdgConfigHome, const char* home) {
+    // The XDG rules: an unset, empty or relative XDG_CONFIG_HOME means ~/.config.
+    if (isAbsolute(xdgConfigHome)) return xdgConfigHome;
+    if (isAbsolute(home)) return joinPath(home, ".config");
+    return {};
+}
+
+std::vector<std::string> orderSerialPorts(std::vector<std::string> devices) {
+    std::vector<PortKey> keys;
+    keys.reserve(devices.size());
+    for (const std::string& d : devices) keys.emplace_back(d);
+    std::sort(keys.begin(), keys.end());
+    std::vector<std::string> out;
+    out.reserve(keys.size());
+    for (const PortKey& k : keys) {
+        if (out.empty() || out.back() != k.path) out.push_back(k.path);
+    }
+    return out;
+}
+
+std::optional<std::string> resolveCom(int n, const ComLookup& in) {
+    if (n < 1) return std::nullopt;
+    if (in.pin) {
+        // A pinned number never falls back: a vanished device must not become another one.
+        if (!in.pin->exists || in.pin->target.empty()) return std::nullopt;
+        return in.pin->target;
+    }
+    const std::vector<std::string> ordered = orderSerialPorts(in.devices);
+    if (static_cast<std::size_t>(n) > ordered.size()) return std::nullopt;
+    return ordered[static_cast<std::size_t>(n) - 1];
+}
+
+std::optional<std::string> resolveComOnThisMachine(int n) {
+    if (n < 1) return std::nullopt;
+#ifdef Q_OS_WIN
+    return "COM" + std::to_string(n);
+#else
+    namespace fs = std::filesystem;
+    ComLookup in;
+    const std::string dir = comPinDirectory(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    if (!dir.empty()) {
+        const fs::path pin = fs::path(dir) / "checkkorvelt" / "ports" / ("COM" + std::to_string(n));
+        std::error_code ec;
+        if (fs::is_symlink(fs::symlink_status(pin, ec))) {
+            // The real path, so that every name of one device takes the same lock.
+            const fs::path real = fs::canonical(pin, ec);
+            in.pin = ComPin{ec ? std::string() : real.string(), !ec};
+        }
+    }
+    if (!in.pin) in.devices = machineSerialPorts();
+    return resolveCom(n, in);
+#endif
+}
+
+}  // namespace ck::platform
