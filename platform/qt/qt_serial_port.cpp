@@ -1,0 +1,114 @@
+#include "platform/qt/qt_serial_port.h"
+
+#include <QDeadlineTimer>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <optional>
+
+#include "platform/qt/com_resolver.h"
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+namespace ck::platform {
+
+QtSerialPort::QtSerialPort() {
+    port_.setBaudRate(QSerialPort::Baud9600);
+    port_.setDataBits(QSerialPort::Data8);
+    port_.setParity(QSerialPort::NoParity);
+    port_.setStopBits(QSerialPort::OneStop);
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    // Only hand the bytes over; the base class counts them against the threshold and raises
+    // the receive event later, from the event loop.
+    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] {
+        const QByteArray bytes = port_.readAll();
+        deliver({reinterpret_cast<const uint8_t*>(bytes.constData()),
+                 static_cast<std::size_t>(bytes.size())});
+    });
+}
+
+QtSerialPort::~QtSerialPort() {
+    port_.disconnect();
+    if (port_.isOpen()) port_.close();
+}
+
+int QtSerialPort::doOpen(int16_t port) {
+    const std::optional<std::string> path = resolveComOnThisMachine(port);
+    if (!path) return kErrNoSuchPort;
+    port_.setPortName(QString::fromStdString(*path));
+    if (!port_.open(QIODevice::ReadWrite)) return openFailure(*path);
+    // Whatever the device sent before this opening belongs to an exchange that is over.
+    port_.clear(QSerialPort::Input);
+    return kPortOk;
+}
+
+int QtSerialPort::openFailure([[maybe_unused]] const std::string& path) const {
+    switch (port_.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return kErrNoSuchPort;
+    case QSerialPort::PermissionError: {
+#ifdef Q_OS_WIN
+        // Windows opens COM ports exclusively: access denied means another program has it.
+        return kErrPortInUse;
+#else
+        // QSerialPort reports a held lock file, an exclusive open (EBUSY) and a refused
+        // permission alike; a plain open of the device tells them apart.
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EBUSY) return kErrPortInUse;
+            if (errno == ENOENT) return kErrNoSuchPort;
+            return kErrOpenFailed;
+        }
+        ::close(fd);
+        return kErrPortInUse;  // the device would open: the lock file of another program
+#endif
+    }
+    default:
+        return kErrOpenFailed;
+    }
+}
+
+void QtSerialPort::doClose() {
+    if (port_.isOpen()) port_.close();
+}
+
+bool QtSerialPort::doWrite(std::span<const uint8_t> bytes) {
+    if (!port_.isOpen()) return false;
+    const auto size = static_cast<qint64>(bytes.size());
+    return port_.write(reinterpret_cast<const char*>(bytes.data()), size) == size;
+}
+
+void QtSerialPort::doDrainOutput() {
+    if (!port_.isOpen()) return;
+    const QDeadlineTimer deadline(kDrainTimeoutMs);
+    // Out of Qt's buffer into the driver.
+    port_.flush();
+    while (port_.bytesToWrite() > 0 && !deadline.hasExpired()) {
+        if (!port_.waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) break;
+    }
+#ifndef Q_OS_WIN
+    // Out of the driver onto the line. Bounded, unlike tcdrain(), so that a stalled adapter
+    // cannot freeze the window; at 9600 baud one byte takes about a millisecond.
+    const int fd = static_cast<int>(port_.handle());
+    int queued = 0;
+    while (!deadline.hasExpired() && ::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        const auto left = static_cast<int>(std::min<qint64>(deadline.remainingTime(), queued + 1));
+        ::poll(nullptr, 0, std::max(1, left));
+    }
+#endif
+}
+
+void QtSerialPort::postReceiveEvent() {
+    // Queued, so the link's handler never runs inside QSerialPort's own signal; dropped with
+    // port_ if this object goes first.
+    QMetaObject::invokeMethod(&port_, [this] { raiseReceiveEvent(); }, Qt::QueuedConnection);
+}
+
+}  // namespace ck::platform

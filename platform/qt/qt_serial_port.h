@@ -1,0 +1,34 @@
+#pragma once
+// The serial port on QSerialPort: COMn resolved as com_resolver.h describes, opened at
+// 9600 baud, 8 data bits, no parity, 1 stop bit, no flow control.
+
+#include <QSerialPort>
+
+#include <string>
+
+#include "platform/serial_port.h"
+
+namespace ck::platform {
+
+class QtSerialPort final : public SerialPort {
+public:
+    QtSerialPort();
+    ~QtSerialPort() override;
+
+    // How long a purge waits at most for written bytes to leave.
+    static constexpr int kDrainTimeoutMs = 1000;
+
+protected:
+    int doOpen(int16_t port) override;
+    void doClose() override;
+    bool doWrite(std::span<const uint8_t> bytes) override;
+    void doDrainOutput() override;
+    void postReceiveEvent() override;
+
+private:
+    int openFailure(const std::string& path) const;
+
+    QSerialPort port_;
+};
+
+}  // namespace ck::platform
