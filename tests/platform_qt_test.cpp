@@ -1,0 +1,540 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/qt/com_resolver.h"
+#include "platform/qt/qt_serial_port.h"
+#include "platform/qt/qt_timer.h"
+
+namespace ck::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+class QtEnvironment : public ::testing::Environment {
+    int argc_ = 1;
+    char name_[17] = "platform_qt_test";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QCoreApplication> app_;
+
+    void SetUp() override { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
+    void TearDown() override { app_.reset(); }
+};
+[[maybe_unused]] auto* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Runs the event loop until done() holds or ms have passed; true when done() holds.
+bool runUntil(const std::function<bool()>& done, int ms = 2000) {
+    const QDeadlineTimer deadline(ms);
+    QTimer guard;  // wakes the loop at the deadline if nothing else does
+    guard.setSingleShot(true);
+    guard.start(ms);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+Bytes iota(std::size_t n, uint8_t first) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(first + i);
+    return b;
+}
+
+// ---------------------------------------------------------------------------------------------
+// COM number resolution, pure part
+
+struct ResolveCase {
+    const char* name;
+    int n;
+    std::optional<ComPin> pin;
+    std::vector<std::string> devices;
+    std::optional<std::string> expected;
+};
+
+const std::vector<std::string> kMixedPorts = {
+    "/dev/ttyS10", "/dev/ttyS2", "/dev/ttyACM0", "/dev/ttyUSB10", "/dev/ttymxc0",
+    "/dev/ttyUSB9", "/dev/ttyAMA0", "/dev/rfcomm0", "/dev/ttyUSB0", "/dev/ttyS0",
+};
+
+TEST(ComResolver, ResolvesByPinThenByPosition) {
+    const std::vector<ResolveCase> cases = {
+        {"pin wins over position", 1, ComPin{"/dev/pts/7", true}, kMixedPorts, "/dev/pts/7"},
+        {"dangling pin is no port", 1, ComPin{"", false}, kMixedPorts, std::nullopt},
+        {"USB adapter first", 1, std::nullopt, kMixedPorts, "/dev/ttyUSB0"},
+        {"USB by number, 9 before 10", 2, std::nullopt, kMixedPorts, "/dev/ttyUSB9"},
+        {"ACM after USB", 4, std::nullopt, kMixedPorts, "/dev/ttyACM0"},
+        {"ttyS0 after USB", 5, std::nullopt, kMixedPorts, "/dev/ttyS0"},
+        {"ttyS2 before ttyS10", 6, std::nullopt, kMixedPorts, "/dev/ttyS2"},
+        {"ttyAMA after ttyS", 8, std::nullopt, kMixedPorts, "/dev/ttyAMA0"},
+        {"other kinds by name: rfcomm", 9, std::nullopt, kMixedPorts, "/dev/rfcomm0"},
+        {"other kinds by name: ttymxc", 10, std::nullopt, kMixedPorts, "/dev/ttymxc0"},
+        {"beyond the list", 11, std::nullopt, kMixedPorts, std::nullopt},
+        {"far beyond the list", INT_MAX, std::nullopt, kMixedPorts, std::nullopt},
+        {"zero", 0, std::nullopt, kMixedPorts, std::nullopt},
+        {"negative", -1, std::nullopt, kMixedPorts, std::nullopt},
+        {"no ports at all", 1, std::nullopt, {}, std::nullopt},
+        {"duplicates count once", 2, std::nullopt,
+         {"/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyS0"}, "/dev/ttyS0"},
+        {"digits only in the middle", 1, std::nullopt, {"/dev/ttyS1a", "/dev/ttyS1"},
+         "/dev/ttyS1"},
+    };
+    for (const ResolveCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(resolveCom(c.n, ComLookup{c.pin, c.devices}), c.expected);
+    }
+}
+
+TEST(ComResolver, OrdersWholeListAndHugeNumbersSafely) {
+    const std::vector<std::string> ordered = orderSerialPorts(
+        {"/dev/ttyS99999999999999999999", "/dev/ttyS3", "/dev/ttyUSB", "/dev/ttyUSB1"});
+    EXPECT_EQ(ordered, (std::vector<std::string>{"/dev/ttyUSB", "/dev/ttyUSB1", "/dev/ttyS3",
+                                                 "/dev/ttyS99999999999999999999"}));
+}
+
+TEST(ComResolver, PinDirectoryFollowsXdgRules) {
+    struct Case {
+        const char* xdg;
+        const char* home;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"/cfg", "/home/op", "/cfg"},
+        {nullptr, "/home/op", "/home/op/.config"},
+        {"", "/home/op", "/home/op/.config"},
+        {"relative/cfg", "/home/op/", "/home/op/.config"},
+        {nullptr, nullptr, ""},
+        {nullptr, "relative", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.xdg ? c.xdg : "(unset)") + " " + (c.home ? c.home : "(unset)"));
+        EXPECT_EQ(comPinDirectory(c.xdg, c.home), c.expected);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pins on the real file system
+
+// A temporary configuration home; restores the environment afterwards.
+class PinHome {
+public:
+    PinHome() {
+        char tmpl[] = "/tmp/ck-qt-test-XXXXXX";
+        const char* made = mkdtemp(tmpl);
+        if (made == nullptr) throw std::runtime_error("mkdtemp failed");
+        root_ = made;
+        for (const char* var : {"XDG_CONFIG_HOME", "HOME"}) {
+            const char* v = std::getenv(var);
+            saved_.emplace_back(var, v ? std::optional<std::string>(v) : std::nullopt);
+        }
+        useXdg(root_ / "config");
+    }
+    ~PinHome() {
+        for (const auto& [var, value] : saved_) {
+            if (value) {
+                setenv(var.c_str(), value->c_str(), 1);
+            } else {
+                unsetenv(var.c_str());
+            }
+        }
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+    PinHome(const PinHome&) = delete;
+    PinHome& operator=(const PinHome&) = delete;
+
+    void useXdg(const fs::path& dir) {
+        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+        ports_ = dir / "checkkorvelt" / "ports";
+        fs::create_directories(ports_);
+    }
+    void useHomeDefault() {
+        unsetenv("XDG_CONFIG_HOME");
+        setenv("HOME", (root_ / "home").c_str(), 1);
+        ports_ = root_ / "home" / ".config" / "checkkorvelt" / "ports";
+        fs::create_directories(ports_);
+    }
+    void pin(int n, const fs::path& target) {
+        const fs::path link = ports_ / ("COM" + std::to_string(n));
+        fs::remove(link);
+        fs::create_symlink(target, link);
+    }
+    const fs::path& root() const { return root_; }
+    const fs::path& ports() const { return ports_; }
+
+private:
+    fs::path root_;
+    fs::path ports_;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST(ComResolverOnMachine, ReadsPinsFromTheConfigurationHome) {
+    PinHome home;
+    const fs::path device = home.root() / "device";
+    std::ofstream(device).put('x');
+    const std::string real = fs::canonical(device).string();
+
+    home.pin(3, device);
+    home.pin(4, home.root() / "gone");
+    home.pin(5, "../../../device");  // relative to the link's directory
+    home.pin(6, home.ports() / "COM3");  // a link to a link
+    std::ofstream(home.ports() / "COM7").put('x');  // not a link: ignored
+
+    EXPECT_EQ(resolveComOnThisMachine(3), real);
+    EXPECT_EQ(resolveComOnThisMachine(4), std::nullopt);
+    EXPECT_EQ(resolveComOnThisMachine(5), real);
+    EXPECT_EQ(resolveComOnThisMachine(6), real);
+
+    // An ignored pin and no pin at all resolve alike (by position on this machine).
+    const auto byPosition7 = resolveComOnThisMachine(7);
+    fs::remove(home.ports() / "COM7");
+    EXPECT_EQ(byPosition7, resolveComOnThisMachine(7));
+
+    home.useHomeDefault();
+    EXPECT_NE(resolveComOnThisMachine(3), real);
+    home.pin(3, device);
+    EXPECT_EQ(resolveComOnThisMachine(3), real);
+}
+
+// ---------------------------------------------------------------------------------------------
+// QtSerialPort over a pseudo-terminal: the test plays the instrument on the master side.
+
+class Pty {
+public:
+    Pty() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+            throw std::runtime_error("no pseudo-terminal");
+        }
+        char name[128] = {};
+        if (ptsname_r(master_, name, sizeof name) != 0) throw std::runtime_error("ptsname");
+        path_ = name;
+        // Held open so that bytes sent before the port opens wait in the terminal.
+        slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (slave_ < 0) throw std::runtime_error("slave open");
+        termios tio{};
+        tcgetattr(slave_, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(slave_, TCSANOW, &tio);
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~Pty() {
+        ::close(slave_);
+        ::close(master_);
+    }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    const std::string& path() const { return path_; }
+    int slaveFd() const { return slave_; }
+
+    void send(const Bytes& b) const {
+        ASSERT_EQ(::write(master_, b.data(), b.size()), static_cast<ssize_t>(b.size()));
+    }
+
+    // What the instrument side received, waiting up to ms for want bytes.
+    Bytes receive(std::size_t want, int ms = 2000) const {
+        Bytes got;
+        const QDeadlineTimer deadline(ms);
+        while (got.size() < want && !deadline.hasExpired()) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(deadline.remainingTime())) <= 0) break;
+            uint8_t buf[512];
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n <= 0) break;
+            got.insert(got.end(), buf, buf + n);
+        }
+        return got;
+    }
+
+    // Waits until the terminal holds n unread bytes on the port's side.
+    bool waitQueued(int n, int ms = 2000) const {
+        const QDeadlineTimer deadline(ms);
+        int queued = 0;
+        while (ioctl(slave_, FIONREAD, &queued) == 0 && queued < n) {
+            if (deadline.hasExpired()) return false;
+            pollfd p{slave_, POLLIN, 0};
+            ::poll(&p, 1, static_cast<int>(deadline.remainingTime()));
+        }
+        return queued >= n;
+    }
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+class QtSerialPortTest : public ::testing::Test {
+protected:
+    static constexpr int16_t kCom = 3;
+
+    void SetUp() override {
+        home_.pin(kCom, pty_.path());
+        port_.setCommPort(kCom);
+        port_.setReceiveHandler([this] {
+            ++events_;
+            received_.push_back(port_.input());
+            if (onEvent_) onEvent_();
+        });
+    }
+
+    PinHome home_;
+    Pty pty_;
+    QtSerialPort port_;
+    int events_ = 0;
+    std::vector<Bytes> received_;
+    std::function<void()> onEvent_;
+};
+
+TEST_F(QtSerialPortTest, ReplyInChunksRaisesOneEventWithAllBytes) {
+    ASSERT_EQ(port_.open(), kPortOk);
+    port_.setRThreshold(30);
+    const Bytes reply = iota(30, 0xB1);
+    for (std::size_t sent = 10; sent <= 30; sent += 10) {
+        pty_.send(Bytes(reply.begin() + static_cast<long>(sent) - 10,
+                        reply.begin() + static_cast<long>(sent)));
+        if (sent < 30) {
+            ASSERT_TRUE(runUntil([&] { return port_.inBufferCount() == sent; }));
+            QCoreApplication::processEvents();
+            EXPECT_EQ(events_, 0) << "event raised after only " << sent << " bytes";
+        }
+    }
+    ASSERT_TRUE(runUntil([&] { return events_ > 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(events_, 1);
+    ASSERT_EQ(received_.size(), 1u);
+    EXPECT_EQ(received_[0], reply);
+    EXPECT_EQ(port_.commEvent(), kEvReceive);
+}
+
+TEST_F(QtSerialPortTest, OpenDiscardsBytesSentBefore) {
+    pty_.send({0xEE, 0xEE, 0xEE, 0xEE, 0xEE});
+    ASSERT_TRUE(pty_.waitQueued(5));
+    ASSERT_EQ(port_.open(), kPortOk);
+    port_.setRThreshold(4);
+    const Bytes fresh = {0xB1, 0x01, 0x00, 0x05};
+    pty_.send(fresh);
+    ASSERT_TRUE(runUntil([&] { return events_ > 0; }));
+    EXPECT_EQ(received_.at(0), fresh);
+}
+
+TEST_F(QtSerialPortTest, PurgedOutputStillLeavesWhole) {
+    for (const std::size_t size : {std::size_t{8}, std::size_t{246}, std::size_t{1000}}) {
+        SCOPED_TRACE(size);
+        ASSERT_EQ(port_.open(), kPortOk);
+        const Bytes frame = iota(size, 0xA1);
+        ASSERT_TRUE(port_.output(frame));
+        port_.purgeOutput();
+        port_.close();  // no event loop turn in between: the purge alone must have sent it
+        EXPECT_EQ(pty_.receive(size), frame);
+    }
+    EXPECT_FALSE(port_.output(Bytes{0xA1}));  // a closed port refuses
+}
+
+TEST_F(QtSerialPortTest, CloseInsideTheHandlerStopsDelivery) {
+    ASSERT_EQ(port_.open(), kPortOk);
+    port_.setRThreshold(8);
+    onEvent_ = [this] {
+        port_.purgeInput();
+        port_.purgeOutput();
+        port_.close();
+    };
+    pty_.send(iota(8, 1));
+    ASSERT_TRUE(runUntil([&] { return events_ > 0; }));
+    EXPECT_FALSE(port_.isOpen());
+
+    // Bytes on a closed port are neither buffered nor announced.
+    pty_.send(iota(8, 9));
+    ASSERT_TRUE(pty_.waitQueued(8));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(port_.inBufferCount(), 0u);
+    EXPECT_EQ(events_, 1);
+
+    // Reopened, it starts afresh with the next reply.
+    onEvent_ = nullptr;
+    ASSERT_EQ(port_.open(), kPortOk);
+    pty_.send(iota(8, 17));
+    ASSERT_TRUE(runUntil([&] { return events_ > 1; }));
+    EXPECT_EQ(received_.at(1), iota(8, 17));
+}
+
+TEST_F(QtSerialPortTest, MissingDeviceIsNoSuchPort) {
+    home_.pin(4, home_.root() / "no-such-device");
+    struct Case {
+        const char* name;
+        int16_t com;
+    };
+    for (const Case& c : {Case{"dangling pin", 4}, Case{"beyond the machine's ports", 32767},
+                          Case{"zero", 0}, Case{"negative", -1}}) {
+        SCOPED_TRACE(c.name);
+        port_.setCommPort(c.com);
+        EXPECT_EQ(port_.open(), kErrNoSuchPort);
+        EXPECT_FALSE(port_.isOpen());
+    }
+}
+
+TEST_F(QtSerialPortTest, NonTerminalIsAnOtherFailure) {
+    const fs::path file = home_.root() / "plain-file";
+    std::ofstream(file).put('x');
+    home_.pin(5, file);
+    port_.setCommPort(5);
+    EXPECT_EQ(port_.open(), kErrOpenFailed);
+    EXPECT_FALSE(port_.isOpen());
+}
+
+TEST_F(QtSerialPortTest, RefusedPermissionIsAnOtherFailure) {
+    if (geteuid() == 0) GTEST_SKIP() << "root is never refused permission";
+    ASSERT_EQ(chmod(pty_.path().c_str(), 0), 0);
+    EXPECT_EQ(port_.open(), kErrOpenFailed);
+    EXPECT_FALSE(port_.isOpen());
+}
+
+TEST_F(QtSerialPortTest, PortHeldByAnotherOwnerIsInUse) {
+    QtSerialPort other;
+    other.setCommPort(kCom);
+    ASSERT_EQ(other.open(), kPortOk);
+    EXPECT_EQ(port_.open(), kErrPortInUse);
+    EXPECT_FALSE(port_.isOpen());
+
+    // The holder is undisturbed, and once it lets go the port opens.
+    int otherEvents = 0;
+    other.setRThreshold(2);
+    other.setReceiveHandler([&] { ++otherEvents; });
+    pty_.send({1, 2});
+    ASSERT_TRUE(runUntil([&] { return otherEvents > 0; }));
+    other.close();
+    EXPECT_EQ(port_.open(), kPortOk);
+}
+
+TEST_F(QtSerialPortTest, ExclusiveOpenByAnotherProgramIsInUse) {
+    if (geteuid() == 0) GTEST_SKIP() << "root may open a terminal in exclusive mode anyway";
+    ASSERT_EQ(ioctl(pty_.slaveFd(), TIOCEXCL), 0);
+    EXPECT_EQ(port_.open(), kErrPortInUse);
+    ioctl(pty_.slaveFd(), TIOCNXCL);
+    EXPECT_EQ(port_.open(), kPortOk);
+}
+
+// ---------------------------------------------------------------------------------------------
+// QtTimerService on the real event loop. Real time is not asserted: each case races the timer
+// under test against a reference timer whose due time lies between the two possible outcomes,
+// and Qt fires due timers in order of due time even when the loop runs late.
+
+class QtTimerTest : public ::testing::Test {
+protected:
+    static constexpr int kInterval = 40;
+
+    // Starts the timer under test, calls act() `lead` ms later, and arms the reference
+    // halfway between "kept its countdown" and "restarted". Returns the order of the first two
+    // ticks, or nothing when the loop ran too late to stage the race.
+    std::optional<std::string> race(int lead, const std::function<void(Timer&)>& act) {
+        std::string order;
+        bool tooLate = false;
+        auto timer = makeTimer(service_, kInterval, [&] { order += 't'; });
+        QTimer reference;
+        reference.setTimerType(Qt::PreciseTimer);
+        reference.setSingleShot(true);
+        QObject::connect(&reference, &QTimer::timeout, [&] { order += 'r'; });
+        QTimer stage;
+        stage.setTimerType(Qt::PreciseTimer);
+        stage.setSingleShot(true);
+        timer->setEnabled(true);
+        const int64_t start = service_.nowMs();
+        QObject::connect(&stage, &QTimer::timeout, [&] {
+            const int64_t elapsed = service_.nowMs() - start;
+            if (!order.empty() || elapsed >= kInterval - 10) {
+                tooLate = true;
+                return;
+            }
+            act(*timer);
+            reference.start(static_cast<int>(kInterval - elapsed / 2));
+        });
+        stage.start(lead);
+        runUntil([&] { return tooLate || order.size() >= 2; }, 4 * kInterval);
+        timer->setEnabled(false);
+        if (tooLate || order.size() < 2) return std::nullopt;
+        return order.substr(0, 2);
+    }
+
+    QtTimerService service_;
+};
+
+TEST_F(QtTimerTest, ReenablingKeepsTheCountdownAndIntervalChangeRestarts) {
+    struct Case {
+        const char* name;
+        std::function<void(Timer&)> act;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"enable again", [](Timer& t) { t.setEnabled(true); }, "tr"},
+        {"same interval again", [](Timer& t) { t.setInterval(kInterval); }, "rt"},
+        {"disable and enable", [](Timer& t) { t.setEnabled(false), t.setEnabled(true); }, "rt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<std::string> order;
+        for (int attempt = 0; attempt < 3 && !order; ++attempt) order = race(16, c.act);
+        if (!order) GTEST_SKIP() << "event loop too slow to stage the race";
+        EXPECT_EQ(*order, c.expected);
+    }
+}
+
+TEST_F(QtTimerTest, ZeroIntervalNeverTicksAndHandlerMayDestroyItsTimer) {
+    int zeroTicks = 0;
+    auto zero = makeTimer(service_, 0, [&] { ++zeroTicks; });
+    zero->setEnabled(true);
+    int onceTicks = 0;
+    std::unique_ptr<Timer> once;
+    once = makeTimer(service_, 1, [&] {
+        ++onceTicks;
+        once.reset();
+    });
+    once->setEnabled(true);
+    ASSERT_TRUE(runUntil([&] { return onceTicks > 0; }, 1000));
+    bool later = false;
+    QTimer::singleShot(5, [&] { later = true; });
+    ASSERT_TRUE(runUntil([&] { return later; }, 1000));
+    EXPECT_EQ(onceTicks, 1);
+    EXPECT_EQ(zeroTicks, 0);
+    EXPECT_TRUE(zero->enabled());
+}
+
+TEST_F(QtTimerTest, PostRunsLaterInOrderAndDiesWithTheService) {
+    std::string log;
+    service_.post([&] { log += 'a'; });
+    service_.post([&] { log += 'b'; });
+    EXPECT_EQ(log, "");
+    ASSERT_TRUE(runUntil([&] { return log.size() == 2; }, 1000));
+    EXPECT_EQ(log, "ab");
+
+    {
+        QtTimerService shortLived;
+        shortLived.post([&] { log += 'x'; });
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(log, "ab");
+}
+
+}  // namespace
+}  // namespace ck::platform
