@@ -57,9 +57,8 @@ std::string FormatStoredVoltage(uint8_t kv) {
 
 std::string FormatAngle(int angle) {
     if (angle == NoAngle) return std::string(kNone);
-    std::string digits = std::to_string(angle);
-    if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
-    return digits;
+    const std::string digits = std::to_string(angle);
+    return digits.size() >= 3 ? digits : std::string(3 - digits.size(), '0') + digits;
 }
 
 std::string FormatGroupNumber(int n) { return " " + std::to_string(n); }

@@ -66,9 +66,9 @@ void SerialPort::raiseReceiveEvent() {
     eventPending_ = false;
     if (!open_ || threshold_ <= 0 || rx_.size() < static_cast<std::size_t>(threshold_)) return;
     commEvent_ = kEvReceive;
+    // Bytes the handler leaves waiting raise no further event until more arrive, as on the
+    // control; re-posting here would spin on a handler that does not read.
     if (onComm_) onComm_();
-    // Bytes that the handler left waiting may already satisfy the threshold again.
-    maybePost();
 }
 
 }  // namespace ck::platform

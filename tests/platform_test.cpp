@@ -145,3 +145,24 @@ TEST(SerialPort, InputBufferIsBoundedAndOutputPurgeDrains) {
 
 }  // namespace
 }  // namespace ck::platform
+
+namespace ck::platform {
+namespace {
+
+TEST(SerialPort, HandlerThatLeavesBytesWaitingIsNotCalledAgainUntilMoreArrive) {
+    VirtualClock clock;
+    TestPort port(clock);
+    int events = 0;
+    port.setReceiveHandler([&] { ++events; });  // reads nothing
+    ASSERT_EQ(port.open(), kPortOk);
+    port.setRThreshold(2);
+    port.deliver(std::vector<uint8_t>{1, 2});
+    clock.advance(10);
+    EXPECT_EQ(events, 1);
+    port.deliver(std::vector<uint8_t>{3});
+    clock.advance(10);
+    EXPECT_EQ(events, 2);
+}
+
+}  // namespace
+}  // namespace ck::platform
