@@ -1,0 +1,302 @@
+// Whole runs of the link against the simulated instrument, on virtual time.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "link/link.h"
+#include "link_fakes.h"
+#include "sim/instrument.h"
+#include "sim/sim_port.h"
+
+namespace ck::testing {
+namespace {
+
+using link::Control;
+using sim::Fault;
+using sim::FaultRule;
+
+struct World {
+    platform::VirtualClock clock;
+    sim::Instrument instrument;
+    sim::SimPort port;
+    RecordingControls ui;
+    link::Link link;
+    link::LinkState& s;
+
+    explicit World(int16_t com = 3, std::size_t stored = 7)
+        : port(clock, instrument, com), link(port, clock, ui), s(link.state()) {
+        instrument.setStoredGroups(sim::MakeStoredHistory(stored, 7));
+        instrument.setLinePacing(true);
+        link.Form_Load();
+    }
+
+    // Discovery's link tests: the port each went to.
+    std::vector<int> linkTestPorts() const {
+        std::vector<int> out;
+        for (const auto& w : port.written()) {
+            if (w.bytes.size() > 4 && w.bytes[4] == 5) out.push_back(w.commPort);
+        }
+        return out;
+    }
+    std::vector<sim::Request> requests(uint8_t code) const {
+        std::vector<sim::Request> out;
+        for (const auto& r : instrument.requests()) {
+            if (r.code == code) out.push_back(r);
+        }
+        return out;
+    }
+    void findAndShowHistory() {
+        clock.advance(2400);
+        ASSERT_TRUE(s.linkok);
+        s.realmode = false;  // the history tab
+        link.Timer_real().setEnabled(true);
+    }
+    void download() {
+        link.Button_read_Click();
+        clock.advance(3000);
+    }
+    // Every row either holds the instrument's group for that row or is empty.
+    void expectRowsTrue(std::size_t wantRows) const {
+        const auto& truth = instrument.storedGroups();
+        EXPECT_EQ(ui.rows.size(), wantRows);
+        for (const auto& [row, group] : ui.rows) {
+            ASSERT_LE(static_cast<std::size_t>(row), truth.size());
+            EXPECT_EQ(group, truth[static_cast<std::size_t>(row - 1)]) << "row " << row;
+        }
+    }
+};
+
+TEST(Discovery, NoInstrumentCyclesAllSixteenPortsAndReportsFailure) {
+    World w(3);
+    w.port.setInstrumentPort(99);  // nothing anywhere
+    w.port.addEmptyPort(2);
+    w.port.setPortBusy(4);
+    w.clock.advance(2499);
+    EXPECT_EQ(w.ui.linkStatus.back(), "连接失败");
+    w.clock.advance(1);
+    EXPECT_EQ(w.ui.linkStatus.back(), "通讯失败");  // the start-up time-out, before any answer
+    EXPECT_FALSE(w.ui.isEnabled(Control::Button_read));
+    w.clock.advance(600 * 20 - 2500);
+    std::vector<std::string> want;
+    for (int n = 1; n <= 20; ++n) {
+        const int com = (n - 1) % 16 + 1;
+        const std::string suffix = com == 2 ? "已打开" : com == 4 ? "被占用" : "无效";
+        want.push_back("COM" + std::to_string(com) + suffix);
+    }
+    EXPECT_EQ(w.ui.comStatus, want);
+    EXPECT_EQ(w.linkTestPorts(), (std::vector<int>{2, 2}));  // only the port that opened
+    EXPECT_FALSE(w.s.linkok);
+    EXPECT_TRUE(w.link.Timer_findcom().enabled());
+}
+
+TEST(Discovery, FindsTheInstrumentAndPollsItsPort) {
+    for (int16_t com : {int16_t{3}, int16_t{16}, int16_t{1}}) {
+        World w(com);
+        const int64_t found = 600 * com;
+        w.clock.advance(found + 100);
+        EXPECT_TRUE(w.s.linkok) << com;
+        EXPECT_EQ(w.s.portno, com == 16 ? 1 : com + 1) << com;  // moved on before the answer
+        w.clock.advance(500);
+        EXPECT_EQ(w.s.portno, com) << com;                      // stepped back on the next tick
+        EXPECT_FALSE(w.link.Timer_findcom().enabled());
+        EXPECT_EQ(w.ui.linkStatus.back(), "通讯成功");
+        EXPECT_FALSE(w.ui.isEnabled(Control::Button_read));     // live view
+        EXPECT_TRUE(w.ui.isEnabled(Control::menuread));
+        w.clock.advance(1500 * 4 + 100);
+        const auto live = w.requests(6);
+        ASSERT_EQ(live.size(), 4u) << com;
+        for (std::size_t i = 1; i < live.size(); ++i) {
+            EXPECT_EQ(live[i].timeMs - live[i - 1].timeMs, 1500);
+        }
+        for (const auto& f : w.port.written()) {
+            if (f.timeMs > found + 600) {
+                EXPECT_EQ(f.commPort, com);
+            }
+        }
+        EXPECT_EQ(w.ui.shown.size(), 4u);
+        EXPECT_EQ(w.ui.comStatus.back(), "COM" + std::to_string(com) + "已打开");
+        // Ports that do not exist get no link test.
+        EXPECT_EQ(w.linkTestPorts(), std::vector<int>{com});
+    }
+}
+
+TEST(Discovery, LiveReadingsFollowTheInstrument) {
+    World w(3);
+    w.clock.advance(2400 + 1500 * 3 + 200);
+    const auto& seq = w.instrument.liveSequence();
+    ASSERT_EQ(w.ui.shown.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(w.ui.shown[i], seq[i % seq.size()]);
+}
+
+TEST(Download, SevenGroupsInBlocksOfThree) {
+    World w(3, 7);
+    w.findAndShowHistory();
+    w.download();
+    std::vector<std::pair<int, int>> blocks;
+    for (const auto& r : w.requests(1)) blocks.emplace_back(r.start, r.count);
+    EXPECT_EQ(blocks, (std::vector<std::pair<int, int>>{{0, 3}, {3, 3}, {6, 1}}));
+    EXPECT_EQ(w.ui.progress, (std::vector<int>{0, 3, 6, 7}));
+    w.expectRowsTrue(7);
+    EXPECT_FALSE(w.ui.isVisible(Control::Progress_read));
+    EXPECT_TRUE(w.ui.isEnabled(Control::Button_read));
+    EXPECT_TRUE(w.link.Timer_real().enabled());
+    EXPECT_EQ(w.s.blocksread, 0);
+    // Polling resumes with link tests in the history view.
+    const auto before = w.requests(5).size();
+    w.clock.advance(1500);
+    EXPECT_EQ(w.requests(5).size(), before + 1);
+}
+
+TEST(Download, WaitsForAnOutstandingLinkTest) {
+    World w(3, 4);
+    w.findAndShowHistory();
+    w.clock.advance(1499);  // the history view's link test goes out at the next tick
+    w.instrument.setTurnaroundMs(400);
+    w.clock.advance(1);
+    ASSERT_EQ(w.s.commstate, link::kCommAwaiting);
+    w.link.Button_read_Click();
+    w.clock.advance(300);
+    EXPECT_TRUE(w.requests(2).empty());  // still waiting for the link test's reply
+    w.clock.advance(2000);
+    EXPECT_EQ(w.requests(2).size(), 1u);
+    w.expectRowsTrue(4);
+}
+
+TEST(Download, ZeroGroups) {
+    World w(3, 0);
+    w.findAndShowHistory();
+    w.download();
+    ASSERT_EQ(w.ui.messages.size(), 1u);
+    EXPECT_EQ(w.ui.messages[0].first, "设备的测量历史记录组数为0！");
+    EXPECT_TRUE(w.requests(1).empty());
+    EXPECT_TRUE(w.link.Timer_real().enabled());
+    EXPECT_TRUE(w.ui.isEnabled(Control::TabStrip1));
+}
+
+TEST(Download, SecondDownloadOverwritesTheCount) {
+    World w(3, 5);
+    w.findAndShowHistory();
+    w.download();
+    EXPECT_EQ(w.s.histcount, 5);
+    w.instrument.setStoredGroups(sim::MakeStoredHistory(2, 7));
+    w.download();
+    EXPECT_EQ(w.s.histcount, 2);
+}
+
+// Each misbehaviour aimed at the second history block of a 7-group download.
+TEST(Download, MisbehavingInstrument) {
+    struct Case {
+        const char* what;
+        FaultRule rule;
+        std::size_t rows;  // rows the download ends with
+        bool fails;        // ends in "通讯失败"
+    };
+    auto rule = [](Fault kind) {
+        FaultRule r;
+        r.kind = kind;
+        r.onlyCode = 1;
+        r.skip = 1;
+        r.times = 1;
+        return r;
+    };
+    FaultRule shortBlock = rule(Fault::ShortBlock);
+    shortBlock.groups = 1;
+    FaultRule noise = rule(Fault::Noise);
+    noise.noiseBytes = 5;
+    FaultRule chunked = rule(Fault::Chunked);
+    chunked.chunks = 4;
+    chunked.chunkGapMs = 40;
+    const Case cases[] = {
+        {"silent", rule(Fault::Silence), 3, true},
+        {"another receiver", rule(Fault::WrongReceiver), 3, true},
+        {"bad checksum", rule(Fault::BadChecksum), 3, true},
+        {"late", rule(Fault::Late), 3, true},
+        {"short block", shortBlock, 3, true},
+        {"noise before the start byte", noise, 7, false},
+        {"in chunks", chunked, 7, false},
+    };
+    for (const auto& c : cases) {
+        World w(3, 7);
+        w.findAndShowHistory();
+        w.instrument.addFault(c.rule);
+        w.link.Button_read_Click();
+        w.clock.advance(6000);
+        SCOPED_TRACE(c.what);
+        w.expectRowsTrue(c.rows);
+        const auto& st = w.ui.linkStatus;
+        const bool failed = std::find(st.end() - std::min<std::ptrdiff_t>(8, std::ssize(st)),
+                                      st.end(), std::string("通讯失败")) != st.end();
+        EXPECT_EQ(failed, c.fails);
+        EXPECT_FALSE(w.ui.isVisible(Control::Progress_read));
+        EXPECT_TRUE(w.ui.isEnabled(Control::TabStrip1));
+        EXPECT_TRUE(w.ui.isEnabled(Control::Button_read));
+        EXPECT_TRUE(w.link.Timer_real().enabled());
+        EXPECT_EQ(w.s.blocksread, 0);
+        EXPECT_EQ(w.s.histcount, 7);
+        // A fresh download afterwards brings every row.
+        w.instrument.clearFaults();
+        w.download();
+        w.expectRowsTrue(7);
+    }
+}
+
+TEST(Download, TimeOutMidDownloadKeepsRowsAndPollingResumes) {
+    World w(3, 9);
+    w.findAndShowHistory();
+    FaultRule silent;
+    silent.kind = Fault::Silence;
+    silent.onlyCode = 1;
+    silent.skip = 2;
+    silent.times = 1;
+    w.instrument.addFault(silent);
+    w.link.Button_read_Click();
+    w.clock.advance(500);
+    EXPECT_TRUE(w.ui.isVisible(Control::Progress_read));
+    w.clock.advance(2500);
+    EXPECT_EQ(w.ui.linkStatus.back(), "通讯失败");
+    w.expectRowsTrue(6);
+    EXPECT_EQ(w.s.histcount, 9);
+    EXPECT_EQ(w.s.commstate, link::kCommTimedOut);
+    const auto polls = w.requests(5).size();
+    w.clock.advance(1500);
+    EXPECT_EQ(w.requests(5).size(), polls + 1);
+    EXPECT_EQ(w.ui.linkStatus.back(), "通讯成功");
+}
+
+TEST(Polling, TimeOutKeepsTheLastReadingAndTheLink) {
+    World w(3);
+    w.clock.advance(2400 + 1600);
+    ASSERT_EQ(w.ui.shown.size(), 1u);
+    FaultRule silent;
+    silent.kind = Fault::Silence;
+    w.instrument.addFault(silent);
+    w.clock.advance(4000);  // the poll at 5.4 s times out at 7.9 s
+    EXPECT_EQ(w.ui.linkStatus.back(), "通讯失败");
+    EXPECT_EQ(w.ui.shown.size(), 1u);
+    EXPECT_TRUE(w.s.linkok);
+    EXPECT_FALSE(w.ui.isEnabled(Control::Button_read));  // live view
+    w.instrument.clearFaults();
+    w.clock.advance(1600);
+    EXPECT_EQ(w.ui.shown.size(), 2u);
+}
+
+TEST(Soak, RandomFaultsNeverMisplaceARow) {
+    World w(3, 200);
+    w.findAndShowHistory();
+    sim::RandomFaults random;
+    random.seed = 42;
+    random.probability = 0.15;
+    w.instrument.setRandomFaults(random);
+    for (int i = 0; i < 20; ++i) {
+        w.ui.rows.clear();
+        w.link.Button_read_Click();
+        w.clock.advance(60000);
+        w.expectRowsTrue(w.ui.rows.size());
+        EXPECT_TRUE(w.ui.isEnabled(Control::TabStrip1));
+        EXPECT_EQ(w.s.blocksread, 0);
+    }
+}
+
+}  // namespace
+}  // namespace ck::testing
