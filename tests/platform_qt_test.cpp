@@ -24,6 +24,9 @@
 #include "platform/qt/com_resolver.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_timer.h"
+#include "link/link.h"
+#include "link_fakes.h"
+#include "sim/instrument.h"
 
 namespace ck::platform {
 namespace {
@@ -327,6 +330,43 @@ TEST_F(QtSerialPortTest, ReplyInChunksRaisesOneEventWithAllBytes) {
     ASSERT_EQ(received_.size(), 1u);
     EXPECT_EQ(received_[0], reply);
     EXPECT_EQ(port_.commEvent(), kEvReceive);
+}
+
+// The link itself on the real port: a live reply that trickles in reaches its receive handler
+// once, whole, and is shown.
+TEST_F(QtSerialPortTest, LinkGetsAReplyInChunksWholeInOneEvent) {
+    QtTimerService timers;
+    ck::testing::RecordingControls ui;
+    ck::link::Link lk(port_, timers, ui);
+    lk.ComOpen(kCom);
+    ASSERT_TRUE(port_.isOpen());
+    lk.ComSend(1, 6, 0, 0, 0);
+    const Bytes request = pty_.receive(6);
+    ASSERT_EQ(request, (Bytes{0xA1, 0x00, 0x01, 0x04, 0x06, 0x03}));
+
+    ck::sim::Instrument instrument;
+    const auto replies = instrument.feed(request, 0);
+    ASSERT_EQ(replies.size(), 1u);
+    const Bytes& reply = replies[0].bytes;
+    ASSERT_EQ(reply.size(), 30u);
+    const std::size_t statusBefore = ui.linkStatus.size();
+    for (std::size_t at = 0; at < reply.size(); at += 12) {
+        const std::size_t end = std::min(reply.size(), at + 12);
+        pty_.send(Bytes(reply.begin() + static_cast<long>(at), reply.begin() + static_cast<long>(end)));
+        if (end < reply.size()) {
+            ASSERT_TRUE(runUntil([&] { return port_.inBufferCount() == end; }));
+            QCoreApplication::processEvents();
+            EXPECT_EQ(ui.linkStatus.size(), statusBefore) << "handled after " << end << " bytes";
+        }
+    }
+    ASSERT_TRUE(runUntil([&] { return !ui.shown.empty(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ui.linkStatus.size(), statusBefore + 1);  // one receive event
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0], instrument.liveSequence()[0]);
+    EXPECT_EQ(lk.state().rxcount, 30);
+    EXPECT_FALSE(port_.isOpen());
+    EXPECT_FALSE(lk.Timer_timeout().enabled());
 }
 
 TEST_F(QtSerialPortTest, OpenDiscardsBytesSentBefore) {
