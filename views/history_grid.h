@@ -1,0 +1,31 @@
+#pragma once
+// The history table, DataGrid: 201 rows by 19 columns, row 0 the fixed header row. Its cells
+// are the only store of the downloaded texts; the exports read them back with TextMatrix.
+
+#include <QTableWidget>
+
+#include "link/link_state.h"
+
+namespace ck::views {
+
+class HistoryGrid final : public QTableWidget {
+    Q_OBJECT
+public:
+    static constexpr int kRows = 201;  // row 0 is the header row
+    static constexpr int kCols = 19;
+
+    explicit HistoryGrid(QWidget* parent = nullptr);
+
+    // Lays the grid out, blanks every cell and writes the header row.
+    void InitGrid();
+    // Rows start + 1 .. start + count from the stored groups 0 .. count - 1 of the reply; stops
+    // at the first group that fails to decode; never writes outside rows 1..200.
+    void FillHist(const link::RxFrame& rxframe, uint8_t start, uint8_t count);
+    // Text of cell (row, col) exactly as written, row 0 being the header row; empty outside
+    // the grid.
+    QString TextMatrix(int row, int col) const;
+    int Rows() const { return kRows; }
+    int Cols() const { return kCols; }
+};
+
+}  // namespace ck::views

@@ -1,0 +1,41 @@
+#pragma once
+// The live panel, Frame_realtime: six input rows with their lamps and voltages, the three
+// angle/verdict pairs of each column, the column heads and the ruling lines. ShowReal
+// rewrites it from a live reply; its labels are the only record of the last reading.
+
+#include <QFrame>
+
+#include <array>
+
+#include "link/link_state.h"
+
+class QLabel;
+
+namespace ck::views {
+
+class LivePanel final : public QFrame {
+    Q_OBJECT
+public:
+    explicit LivePanel(QWidget* parent = nullptr);
+
+    // Rewrites the eighteen value labels and the six lamps from group 0 of the reply; a
+    // reading that fails to decode changes nothing.
+    void ShowReal(const link::RxFrame& rxframe);
+
+    // Label1..Label6, Label11..Label16, Label21..Label26, Label31..Label39 by number;
+    // nullptr for any other number.
+    QLabel* label(int n) const;
+    // Shape1..Shape6 by number; nullptr otherwise.
+    QWidget* shape(int n) const;
+    // Caption of label n, empty for a number that names no label.
+    QString caption(int n) const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::array<QLabel*, 40> labels_{};
+    std::array<QWidget*, 7> shapes_{};
+};
+
+}  // namespace ck::views
