@@ -1,1 +1,298 @@
-// being written
+#include "views/live_panel.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cmath>
+#include <string_view>
+
+#include "measure/measurement.h"
+#include "views/fonts.h"
+#include "views/twips.h"
+
+namespace ck::views {
+namespace {
+
+using measure::Input;
+using measure::Pair;
+
+constexpr double kPanelPoints = 27.75;
+constexpr std::size_t kLiveGroupFirst = 5;  // group 0 follows the five header bytes
+
+// The frame's design size; the window places it, this only keeps a free-standing panel whole.
+constexpr int kFrameWidth = 11535;
+constexpr int kFrameHeight = 7695;
+
+enum class Face : uint8_t { Head, Value };
+
+struct LabelSpec {
+    int n;
+    int left, top, width, height;
+    const char* caption;  // UTF-8
+    Face face;
+};
+
+// Every label of the panel with its design rectangle (twips) and caption.
+constexpr LabelSpec kLabelSpecs[] = {
+    {37, 2400, 480, 1170, 555, "电压", Face::Head},
+    {38, 4560, 480, 2340, 555, "定性相位", Face::Head},
+    {39, 8400, 480, 2340, 555, "定性相序", Face::Head},
+    {1, 480, 1800, 720, 660, "A1", Face::Value},
+    {2, 480, 2640, 720, 660, "A2", Face::Value},
+    {3, 480, 3840, 720, 660, "B1", Face::Value},
+    {4, 480, 4680, 720, 660, "B2", Face::Value},
+    {5, 480, 5880, 720, 660, "C1", Face::Value},
+    {6, 480, 6720, 720, 660, "C2", Face::Value},
+    {11, 2160, 1800, 1200, 660, "-- kV", Face::Value},
+    {12, 2160, 2640, 1200, 660, "-- kV", Face::Value},
+    {13, 2160, 3840, 1200, 660, "-- kV", Face::Value},
+    {14, 2160, 4680, 1200, 660, "-- kV", Face::Value},
+    {15, 2160, 5880, 1200, 660, "-- kV", Face::Value},
+    {16, 2160, 6720, 1200, 660, "-- kV", Face::Value},
+    {21, 5040, 1800, 1080, 660, "------", Face::Value},
+    {22, 5040, 2640, 1080, 660, "------", Face::Value},
+    {23, 5040, 3720, 1080, 660, "------", Face::Value},
+    {24, 5040, 4560, 1080, 660, "------", Face::Value},
+    {25, 5040, 5880, 1080, 660, "------", Face::Value},
+    {26, 5040, 6720, 1080, 660, "------", Face::Value},
+    {31, 9000, 1800, 1080, 660, "------", Face::Value},
+    {32, 9000, 2640, 1080, 660, "------", Face::Value},
+    {33, 9000, 3720, 1080, 660, "------", Face::Value},
+    {34, 9000, 4560, 1080, 660, "------", Face::Value},
+    {35, 9000, 5880, 1080, 660, "------", Face::Value},
+    {36, 9000, 6720, 1080, 660, "------", Face::Value},
+};
+
+// Lamps Shape1..Shape6 (A1, A2, B1, B2, C1, C2): left 1320, 375 x 255 twips.
+constexpr int kLampTops[] = {2020, 2850, 4050, 4900, 6120, 6975};
+
+// What each input drives on the panel: its lamp and its voltage label.
+struct InputRow {
+    Input input;
+    int lamp;
+    int voltage;
+};
+constexpr InputRow kInputRows[] = {
+    {Input::A1, 1, 11}, {Input::A2, 2, 12}, {Input::B1, 3, 13},
+    {Input::B2, 4, 14}, {Input::C1, 5, 15}, {Input::C2, 6, 16},
+};
+
+// Each pair's angle label and, in the row below it, its verdict label.
+struct PairRow {
+    Pair pair;
+    int angle;
+    int verdict;
+    bool sequence;  // cross pair: phase-sequence verdict
+};
+constexpr PairRow kPairRows[] = {
+    {Pair::A1A2, 21, 22, false}, {Pair::B1B2, 23, 24, false}, {Pair::C1C2, 25, 26, false},
+    {Pair::A1B2, 31, 32, true},  {Pair::B1C2, 33, 34, true},  {Pair::C1A2, 35, 36, true},
+};
+
+// The design's system colours as palette roles: window background (5) is Base, menu text (7)
+// WindowText, button text (18) ButtonText. Qt has no title-bar role: the active title text (9)
+// is black in the schemes Windows has shipped since Vista, and a light role would make the
+// inner border and the B/C separator vanish on the white panel, so it reads as WindowText too.
+enum class Ink : uint8_t { ButtonText, MenuText, TitleText, Black };
+
+QColor inkColour(Ink ink, const QPalette& pal) {
+    switch (ink) {
+        case Ink::ButtonText: return pal.color(QPalette::ButtonText);
+        case Ink::MenuText: return pal.color(QPalette::WindowText);
+        case Ink::TitleText: return pal.color(QPalette::WindowText);
+        case Ink::Black: return Qt::black;
+    }
+    return Qt::black;
+}
+
+struct LineSpec {
+    int x1, y1, x2, y2;  // twips
+    Ink ink;
+    int width;  // pixels
+};
+
+// Line4, Line1, Line2, Line3 (outer border), Line13, Line15, Line11, Line14 (inner border),
+// Line5 under the heads, Line8 and Line6 between the input groups, Line10 and Line9 between
+// the columns.
+constexpr LineSpec kLines[] = {
+    {0, 40, 11520, 40, Ink::ButtonText, 6},      {0, 7650, 11760, 7650, Ink::ButtonText, 6},
+    {30, 0, 30, 7680, Ink::ButtonText, 6},       {11505, 0, 11505, 7680, Ink::Black, 6},
+    {120, 105, 11400, 105, Ink::TitleText, 5},   {120, 7570, 11400, 7570, Ink::TitleText, 5},
+    {105, 120, 105, 7560, Ink::TitleText, 5},    {11420, 120, 11420, 7560, Ink::TitleText, 5},
+    {0, 1395, 11520, 1395, Ink::MenuText, 5},    {120, 3480, 11400, 3480, Ink::MenuText, 5},
+    {120, 5520, 11400, 5520, Ink::TitleText, 5}, {3840, 120, 3840, 7560, Ink::MenuText, 5},
+    {7680, 120, 7680, 7560, Ink::MenuText, 5},
+};
+
+QString fromUtf8(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// Outline bounds of the text as drawn from a baseline origin. The font metrics' tight
+// bounds are too coarse here (a CJK glyph reports its whole em box).
+QRectF inkOf(const QFont& font, const QString& text) {
+    QPainterPath path;
+    path.addText(0, 0, font, text);
+    return path.boundingRect();
+}
+
+// A panel label. The design's large type overfills some rectangles ("顺相序" is three
+// ems wide in a box of two, and CJK line boxes are taller than the rows), so the text is
+// centred by its glyphs rather than its line box, and the panel widens the label about its
+// centre when a caption would not fit.
+class PanelLabel final : public QLabel {
+public:
+    PanelLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
+
+    // Width the current caption needs, with half a pixel of air either side at least.
+    int neededWidth() const {
+        return static_cast<int>(std::ceil(inkOf(font(), text()).width())) + 1;
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setFont(font());
+        p.setPen(palette().color(foregroundRole()));
+        const QRectF ink = inkOf(font(), text());
+        // The baseline centres a reference run of digits, capitals and a CJK glyph, widened
+        // by the caption's own glyphs: labels of a row share one baseline, hyphens sit where
+        // they sit in "-- kV", and taller glyphs still stay inside the box.
+        const QRectF band = ink.united(inkOf(font(), QStringLiteral("0A同")));
+        const QPointF origin(std::round(width() / 2.0 - ink.center().x()),
+                             std::round(height() / 2.0 - band.center().y()));
+        p.drawText(origin, text());
+    }
+};
+
+// An indicator lamp: a filled circle centred in its rectangle, ringed in a darker purple.
+class Lamp final : public QWidget {
+public:
+    explicit Lamp(QWidget* parent) : QWidget(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        constexpr int kBorder = 4;
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const int d = std::min(width(), height());
+        const QRectF circle((width() - d) / 2.0, (height() - d) / 2.0, d, d);
+        p.setPen(QPen(QColor(64, 0, 64), kBorder));
+        p.setBrush(QColor(128, 0, 128));
+        p.drawEllipse(circle.adjusted(kBorder / 2.0, kBorder / 2.0, -kBorder / 2.0,
+                                      -kBorder / 2.0));
+    }
+};
+
+}  // namespace
+
+LivePanel::LivePanel(QWidget* parent) : QFrame(parent) {
+    setFrameShape(QFrame::NoFrame);
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(true);
+    resize(px(kFrameWidth), px(kFrameHeight));
+
+    QPalette black = palette();
+    black.setColor(QPalette::WindowText, Qt::black);
+    // Unhinted, so the glyphs land where their outlines say and the fit above holds to the
+    // pixel; at this size hinting adds nothing visible.
+    QFont head = HeiFont(kPanelPoints, true);
+    QFont value = ArialFont(kPanelPoints, true);
+    head.setHintingPreference(QFont::PreferNoHinting);
+    value.setHintingPreference(QFont::PreferNoHinting);
+    for (const LabelSpec& s : kLabelSpecs) {
+        auto* label = new PanelLabel(QString::fromUtf8(s.caption), this);
+        label->setObjectName(QStringLiteral("Label%1").arg(s.n));
+        label->setFont(s.face == Face::Head ? head : value);
+        label->setPalette(black);
+        label->setGeometry(twipsRect(s.left, s.top, s.width, s.height));
+        labels_[static_cast<std::size_t>(s.n)] = label;
+    }
+    for (int i = 0; i < 6; ++i) {
+        auto* lamp = new Lamp(this);
+        lamp->setObjectName(QStringLiteral("Shape%1").arg(i + 1));
+        lamp->setGeometry(twipsRect(1320, kLampTops[i], 375, 255));
+        lamp->hide();
+        shapes_[static_cast<std::size_t>(i + 1)] = lamp;
+    }
+    fitLabels();
+}
+
+QLabel* LivePanel::label(int n) const {
+    return n >= 0 && n < static_cast<int>(labels_.size()) ? labels_[static_cast<std::size_t>(n)]
+                                                          : nullptr;
+}
+
+QWidget* LivePanel::shape(int n) const {
+    return n >= 1 && n < static_cast<int>(shapes_.size()) ? shapes_[static_cast<std::size_t>(n)]
+                                                          : nullptr;
+}
+
+QString LivePanel::caption(int n) const {
+    const QLabel* l = label(n);
+    return l ? l->text() : QString();
+}
+
+void LivePanel::ShowReal(const link::RxFrame& rxframe) {
+    const auto group = measure::DecodeGroup(rxframe, kLiveGroupFirst, measure::Source::Live);
+    if (!group) return;
+
+    for (const PairRow& r : kPairRows) {
+        const int16_t angle = group->pairAngles[measure::idx(r.pair)];
+        setCaption(r.angle, QString::fromStdString(measure::FormatAngle(angle)));
+        const float a = static_cast<float>(angle);
+        setCaption(r.verdict, fromUtf8(r.sequence ? measure::ClassifySequence(a)
+                                                  : measure::ClassifyPhase(a)));
+    }
+    for (const InputRow& r : kInputRows) {
+        shapes_[static_cast<std::size_t>(r.lamp)]->setVisible(
+            group->indicators[measure::idx(r.input)]);
+        setCaption(r.voltage,
+                   QString::fromStdString(
+                       measure::FormatLiveVoltage(group->voltages[measure::idx(r.input)])));
+    }
+}
+
+void LivePanel::setCaption(int n, const QString& text) {
+    QLabel* l = labels_[static_cast<std::size_t>(n)];
+    if (l->text() == text) return;
+    l->setText(text);
+    fitLabel(n);
+}
+
+void LivePanel::fitLabel(int n) {
+    for (const LabelSpec& s : kLabelSpecs) {
+        if (s.n != n) continue;
+        auto* l = static_cast<PanelLabel*>(labels_[static_cast<std::size_t>(n)]);
+        QRect r = twipsRect(s.left, s.top, s.width, s.height);
+        const int grow = l->neededWidth() - r.width();
+        if (grow > 0) r.adjust(-(grow / 2), 0, grow - grow / 2, 0);
+        l->setGeometry(r);
+        return;
+    }
+}
+
+void LivePanel::fitLabels() {
+    for (const LabelSpec& s : kLabelSpecs) fitLabel(s.n);
+}
+
+bool LivePanel::event(QEvent* e) {
+    // A caption changed from outside ShowReal posts a layout request to its parent.
+    if (e->type() == QEvent::LayoutRequest) fitLabels();
+    return QFrame::event(e);
+}
+
+void LivePanel::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);
+    QPainter p(this);
+    const QPalette& pal = palette();
+    for (const LineSpec& l : kLines) {
+        p.setPen(QPen(inkColour(l.ink, pal), l.width, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(twipsPoint(l.x1, l.y1), twipsPoint(l.x2, l.y2));
+    }
+}
+
+}  // namespace ck::views

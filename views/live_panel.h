@@ -31,9 +31,15 @@ public:
     QString caption(int n) const;
 
 protected:
+    bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void setCaption(int n, const QString& text);
+    // Keeps label n on its design rectangle, widened about its centre when the caption needs it.
+    void fitLabel(int n);
+    void fitLabels();
+
     std::array<QLabel*, 40> labels_{};
     std::array<QWidget*, 7> shapes_{};
 };
