@@ -1,6 +1,8 @@
 #pragma once
 // The history table, DataGrid: 201 rows by 19 columns, row 0 the fixed header row. Its cells
 // are the only store of the downloaded texts; the exports read them back with TextMatrix.
+// Row 0 is the horizontal header, so it stays in view while the group rows scroll: the
+// widget's own row r is grid row r + 1.
 
 #include <QTableWidget>
 
@@ -26,6 +28,10 @@ public:
     QString TextMatrix(int row, int col) const;
     int Rows() const { return kRows; }
     int Cols() const { return kCols; }
+
+private:
+    // Cell of group row tableRow + 1; reuses the cell's item once it has one.
+    void setCell(int tableRow, int col, const QString& text);
 };
 
 }  // namespace ck::views
