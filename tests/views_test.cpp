@@ -70,8 +70,8 @@ PanelState stateOf(const LivePanel& p) {
 TEST(LivePanel, StartsWithDesignCaptionsNamesAndDarkLamps) {
     LivePanel p;
     const std::vector<std::pair<int, QString>> expected = {
-        {37, "电压"}, {38, "定性相位"}, {39, "定性相序"}, {1, "A1"}, {2, "A2"}, {3, "B1"},
-        {4, "B2"},    {5, "C1"},        {6, "C2"}};
+        {37, "电压"}, {38, "定性相位"}, {39, "定性相序"}, {1, "A1"}, {2, "A2"},
+        {3, "B1"},    {4, "B2"},        {5, "C1"},        {6, "C2"}};
     for (const auto& [n, text] : expected) EXPECT_EQ(p.caption(n), text) << n;
     for (int n = 1; n <= 39; ++n) {
         const bool value = (n >= 11 && n <= 16) || (n >= 21 && n <= 26) || (n >= 31 && n <= 36);
@@ -110,10 +110,10 @@ struct Rule {
     int x1, y1, x2, y2, width;
 };
 constexpr Rule kRules[] = {
-    {0, 40, 11520, 40, 6},      {0, 7650, 11760, 7650, 6},  {30, 0, 30, 7680, 6},
-    {11505, 0, 11505, 7680, 6}, {120, 105, 11400, 105, 5},  {120, 7570, 11400, 7570, 5},
-    {105, 120, 105, 7560, 5},   {11420, 120, 11420, 7560, 5}, {0, 1395, 11520, 1395, 5},
-    {120, 3480, 11400, 3480, 5}, {120, 5520, 11400, 5520, 5}, {3840, 120, 3840, 7560, 5},
+    {0, 40, 11520, 40, 6},       {0, 7650, 11760, 7650, 6},    {30, 0, 30, 7680, 6},
+    {11505, 0, 11505, 7680, 6},  {120, 105, 11400, 105, 5},    {120, 7570, 11400, 7570, 5},
+    {105, 120, 105, 7560, 5},    {11420, 120, 11420, 7560, 5}, {0, 1395, 11520, 1395, 5},
+    {120, 3480, 11400, 3480, 5}, {120, 5520, 11400, 5520, 5},  {3840, 120, 3840, 7560, 5},
     {7680, 120, 7680, 7560, 5},
 };
 QRect ruleRect(const Rule& r) {
@@ -177,10 +177,10 @@ TEST(LivePanel, ShowRealWritesAnglesVerdictsAndVoltagesToTheirLabels) {
     std::copy(std::begin(volts), std::end(volts), f.begin() + 23);
     p.ShowReal(f);
     const std::vector<std::pair<int, QString>> expected = {
-        {21, "005"},   {22, "同相"},   {23, "180"},   {24, "------"}, {25, "------"},
-        {26, "------"}, {31, "120"},   {32, "顺相序"}, {33, "240"},   {34, "逆相序"},
-        {35, "359"},   {36, "------"}, {11, "10 kV"}, {13, "-- kV"}, {15, "35 kV"},
-        {12, "11 kV"}, {14, "-- kV"},  {16, "36 kV"}};
+        {21, "005"},    {22, "同相"},   {23, "180"},    {24, "------"}, {25, "------"},
+        {26, "------"}, {31, "120"},    {32, "顺相序"}, {33, "240"},    {34, "逆相序"},
+        {35, "359"},    {36, "------"}, {11, "10 kV"},  {13, "-- kV"},  {15, "35 kV"},
+        {12, "11 kV"},  {14, "-- kV"},  {16, "36 kV"}};
     for (const auto& [n, text] : expected) EXPECT_EQ(p.caption(n), text) << "Label" << n;
 }
 
@@ -190,9 +190,10 @@ TEST(LivePanel, IndicatorBytesDriveTheirLamps) {
         std::set<int> lit;
     };
     const Case cases[] = {
-        {{1, 0, 0, 0, 0, 0}, {1}},    {{0, 0, 0, 1, 0, 0}, {2}}, {{0, 1, 0, 0, 0, 0}, {3}},
-        {{0, 0, 0, 0, 1, 0}, {4}},    {{0, 0, 1, 0, 0, 0}, {5}}, {{0, 0, 0, 0, 0, 0xFF}, {6}},
-        {{0, 0, 0, 0, 0, 0}, {}},     {{2, 3, 4, 5, 6, 7}, {1, 2, 3, 4, 5, 6}},
+        {{1, 0, 0, 0, 0, 0}, {1}}, {{0, 0, 0, 1, 0, 0}, {2}},
+        {{0, 1, 0, 0, 0, 0}, {3}}, {{0, 0, 0, 0, 1, 0}, {4}},
+        {{0, 0, 1, 0, 0, 0}, {5}}, {{0, 0, 0, 0, 0, 0xFF}, {6}},
+        {{0, 0, 0, 0, 0, 0}, {}},  {{2, 3, 4, 5, 6, 7}, {1, 2, 3, 4, 5, 6}},
     };
     LivePanel p;
     for (const Case& c : cases) {
@@ -229,11 +230,11 @@ TEST(LivePanel, ReadingThatFailsToDecodeChangesNothing) {
 // ---------------------------------------------------------------------------------------------
 // History grid
 
-const char* const kHeaders[] = {"NO.",          "A1电压",       "A2电压",       "A1A2相位",
-                                "A1A2定性相位", "B1电压",       "B2电压",       "B1B2相位",
-                                "B1B2定性相位", "C1电压",       "C2电压",       "C1C2相位",
-                                "C1C2定性相位", "A1B2相位",     "A1B2定性相序", "B1C2相位",
-                                "B1C2定性相序", "C1A2相位",     "C1A2定性相序"};
+const char* const kHeaders[] = {"NO.",          "A1电压",   "A2电压",       "A1A2相位",
+                                "A1A2定性相位", "B1电压",   "B2电压",       "B1B2相位",
+                                "B1B2定性相位", "C1电压",   "C2电压",       "C1C2相位",
+                                "C1C2定性相位", "A1B2相位", "A1B2定性相序", "B1C2相位",
+                                "B1C2定性相序", "C1A2相位", "C1A2定性相序"};
 
 QStringList rowOf(const HistoryGrid& g, int row) {
     QStringList r;
@@ -272,8 +273,8 @@ TEST_F(GridFixture, InitGridLaysOutAndWritesOnlyTheHeader) {
 }
 
 TEST_F(GridFixture, FillHistWritesWholeRowsInStoredOrder) {
-    link::RxFrame f = frameOf({missing(), {{0, 180, 230, 235, 120, 1000}, {}, {}}, missing()},
-                              Source::Stored);
+    link::RxFrame f =
+        frameOf({missing(), {{0, 180, 230, 235, 120, 1000}, {}, {}}, missing()}, Source::Stored);
     const uint8_t volts[] = {10, 0, 35, 11, 0, 36};  // A1 A2 B1 B2 C1 C2
     std::copy(std::begin(volts), std::end(volts), f.begin() + 5 + 18);
     grid.FillHist(f, 0, 3);
@@ -302,8 +303,12 @@ TEST_F(GridFixture, FillHistStopsAtAFailingGroupAndNeverLeavesTheGrid) {
         std::vector<int> rows;
     };
     const Case cases[] = {
-        {0, 0, -1, {}},          {0, 3, 1, {1}},      {5, 3, 0, {}},
-        {199, 3, -1, {200}},     {200, 3, -1, {}},    {254, 3, -1, {}},
+        {0, 0, -1, {}},
+        {0, 3, 1, {1}},
+        {5, 3, 0, {}},
+        {199, 3, -1, {200}},
+        {200, 3, -1, {}},
+        {254, 3, -1, {}},
         {0, 255, -1, {1, 2, 3, 4, 5, 6, 7, 8}},  // group 8 would run past the frame
     };
     for (const Case& c : cases) {

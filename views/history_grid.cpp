@@ -23,10 +23,10 @@ constexpr int kRowHeight = 300;         // twips
 constexpr int kGroupRows = HistoryGrid::kRows - 1;
 
 constexpr const char* kHeaders[HistoryGrid::kCols] = {
-    "NO.",      "A1电压",       "A2电压",   "A1A2相位",     "A1A2定性相位", "B1电压",
-    "B2电压",   "B1B2相位",     "B1B2定性相位", "C1电压",   "C2电压",       "C1C2相位",
-    "C1C2定性相位", "A1B2相位", "A1B2定性相序", "B1C2相位", "B1C2定性相序", "C1A2相位",
-    "C1A2定性相序",
+    "NO.",      "A1电压",       "A2电压",       "A1A2相位",     "A1A2定性相位",
+    "B1电压",   "B2电压",       "B1B2相位",     "B1B2定性相位", "C1电压",
+    "C2电压",   "C1C2相位",     "C1C2定性相位", "A1B2相位",     "A1B2定性相序",
+    "B1C2相位", "B1C2定性相序", "C1A2相位",     "C1A2定性相序",
 };
 
 // Voltage columns in stored order: A1, A2, B1, B2, C1, C2.
@@ -141,8 +141,9 @@ void HistoryGrid::FillHist(const link::RxFrame& rxframe, uint8_t start, uint8_t 
         }
         for (const PairCol& p : kPairCols) {
             const auto a = static_cast<float>(group->pairAngles[measure::idx(p.pair)]);
-            setCell(row, p.col + 1,
-                    fromUtf8(p.sequence ? measure::ClassifySequence(a) : measure::ClassifyPhase(a)));
+            setCell(
+                row, p.col + 1,
+                fromUtf8(p.sequence ? measure::ClassifySequence(a) : measure::ClassifyPhase(a)));
         }
     }
     viewport()->update();

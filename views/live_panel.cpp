@@ -100,10 +100,14 @@ enum class Ink : uint8_t { ButtonText, MenuText, TitleText, Black };
 
 QColor inkColour(Ink ink, const QPalette& pal) {
     switch (ink) {
-        case Ink::ButtonText: return pal.color(QPalette::ButtonText);
-        case Ink::MenuText: return pal.color(QPalette::WindowText);
-        case Ink::TitleText: return pal.color(QPalette::WindowText);
-        case Ink::Black: return Qt::black;
+        case Ink::ButtonText:
+            return pal.color(QPalette::ButtonText);
+        case Ink::MenuText:
+            return pal.color(QPalette::WindowText);
+        case Ink::TitleText:
+            return pal.color(QPalette::WindowText);
+        case Ink::Black:
+            return Qt::black;
     }
     return Qt::black;
 }
@@ -182,8 +186,8 @@ protected:
         const QRectF circle((width() - d) / 2.0, (height() - d) / 2.0, d, d);
         p.setPen(QPen(QColor(64, 0, 64), kBorder));
         p.setBrush(QColor(128, 0, 128));
-        p.drawEllipse(circle.adjusted(kBorder / 2.0, kBorder / 2.0, -kBorder / 2.0,
-                                      -kBorder / 2.0));
+        p.drawEllipse(
+            circle.adjusted(kBorder / 2.0, kBorder / 2.0, -kBorder / 2.0, -kBorder / 2.0));
     }
 };
 
@@ -244,15 +248,14 @@ void LivePanel::ShowReal(const link::RxFrame& rxframe) {
         const int16_t angle = group->pairAngles[measure::idx(r.pair)];
         setCaption(r.angle, QString::fromStdString(measure::FormatAngle(angle)));
         const float a = static_cast<float>(angle);
-        setCaption(r.verdict, fromUtf8(r.sequence ? measure::ClassifySequence(a)
-                                                  : measure::ClassifyPhase(a)));
+        setCaption(r.verdict,
+                   fromUtf8(r.sequence ? measure::ClassifySequence(a) : measure::ClassifyPhase(a)));
     }
     for (const InputRow& r : kInputRows) {
         shapes_[static_cast<std::size_t>(r.lamp)]->setVisible(
             group->indicators[measure::idx(r.input)]);
-        setCaption(r.voltage,
-                   QString::fromStdString(
-                       measure::FormatLiveVoltage(group->voltages[measure::idx(r.input)])));
+        setCaption(r.voltage, QString::fromStdString(measure::FormatLiveVoltage(
+                                  group->voltages[measure::idx(r.input)])));
     }
 }
 
