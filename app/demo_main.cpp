@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QProgressBar>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <cstdio>
@@ -12,11 +14,14 @@
 #include "platform/qt/qt_timer.h"
 #include "sim/instrument.h"
 #include "sim/sim_port.h"
+#include "views/fonts.h"
+#include "views/history_grid.h"
 
 namespace {
 
 constexpr int16_t kDemoPort = 3;
 constexpr std::size_t kDemoHistory = 36;
+constexpr int kGiveUpMs = 30000;
 
 bool hasDisplay() {
     for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -26,31 +31,51 @@ bool hasDisplay() {
     return false;
 }
 
+bool wantsScreenshot(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a.startsWith("--screenshot") || a.startsWith("--history-screenshot")) return true;
+    }
+    return false;
+}
+
+bool save(QWidget& window, const QString& file) {
+    const bool ok = !file.isEmpty() && window.grab().save(file, "PNG");
+    std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "could not write",
+                 qPrintable(file));
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    QString screenshot;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (QByteArray(argv[i]) == "--screenshot") screenshot = QString::fromLocal8Bit(argv[i + 1]);
-    }
-    if (!screenshot.isEmpty() && !hasDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (screenshot.isEmpty() && !hasDisplay()) {
+    const bool shots = wantsScreenshot(argc, argv);
+    if (shots && !hasDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!shots && !hasDisplay()) {
         std::fprintf(stderr,
-                     "checkkorvelt-demo: no display to show the window on; run it under a "
-                     "desktop or xvfb-run, or save a picture with --screenshot FILE.png\n");
+                     "checkkorvelt-demo: no display to show the window on; run it on a desktop "
+                     "or under xvfb-run, or save pictures with --screenshot live.png "
+                     "--history-screenshot history.png\n");
         return 2;
     }
 
     QApplication app(argc, argv);
+    ck::views::InstallFontSubstitutions();
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Check Korvelt on a simulated instrument on COM3"));
     parser.addHelpOption();
-    const QCommandLineOption shotOpt(
+    const QCommandLineOption liveShot(
         QStringLiteral("screenshot"),
-        QStringLiteral("Save the window as a PNG once a reading is shown, then exit."),
+        QStringLiteral("Save the window as a PNG once the instrument is found and a reading "
+                       "shown, then exit."),
         QStringLiteral("file"));
-    parser.addOption(shotOpt);
+    const QCommandLineOption historyShot(
+        QStringLiteral("history-screenshot"),
+        QStringLiteral("Save the history view as a PNG after a download, then exit."),
+        QStringLiteral("file"));
+    parser.addOption(liveShot);
+    parser.addOption(historyShot);
     parser.process(app);
 
     ck::platform::QtTimerService timers;
@@ -63,21 +88,37 @@ int main(int argc, char** argv) {
     window.Form_Load();
     window.show();
 
-    if (parser.isSet(shotOpt)) {
-        const QString file = parser.value(shotOpt);
-        // Discovery reaches COM3 at 1.8 s and the first reading comes 1.5 s after that.
-        auto* poll = new QTimer(&app);
-        QObject::connect(poll, &QTimer::timeout, &app, [&window, file, poll] {
-            if (window.liveText().isEmpty()) return;
-            poll->stop();
-            const bool ok = window.grab().save(file, "PNG");
-            std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "could not write",
-                         qPrintable(file));
-            QCoreApplication::exit(ok ? 0 : 1);
+    if (shots) {
+        const QString liveFile = parser.value(liveShot);
+        const QString historyFile = parser.value(historyShot);
+        auto ok = std::make_shared<bool>(true);
+        // After the first reading: the live picture, then the download for the history one.
+        QObject::connect(&window, &ck::app::MainWindow::liveReadingShown, &app,
+                         [&window, liveFile, historyFile, ok] {
+            static bool once = false;
+            if (once) return;
+            once = true;
+            if (!liveFile.isEmpty()) *ok = save(window, liveFile) && *ok;
+            if (historyFile.isEmpty()) {
+                QCoreApplication::exit(*ok ? 0 : 1);
+                return;
+            }
+            window.TabStrip1().setCurrentIndex(1);
+            window.Button_read_Click();
+            auto* poll = new QTimer(&window);
+            QObject::connect(poll, &QTimer::timeout, &window, [&window, historyFile, ok, poll] {
+                const auto& s = window.link().state();
+                const bool done = window.Progress_read().isHidden() && s.histcount > 0 &&
+                                  !window.DataGrid().TextMatrix(s.histcount, 0).isEmpty();
+                if (!done) return;
+                poll->stop();
+                *ok = save(window, historyFile) && *ok;
+                QCoreApplication::exit(*ok ? 0 : 1);
+            });
+            poll->start(50);
         });
-        poll->start(50);
-        QTimer::singleShot(15000, &app, [] {
-            std::fprintf(stderr, "checkkorvelt-demo: no reading within 15 s\n");
+        QTimer::singleShot(kGiveUpMs, &app, [] {
+            std::fprintf(stderr, "checkkorvelt-demo: the pictures were not ready within 30 s\n");
             QCoreApplication::exit(1);
         });
     }

@@ -5,9 +5,11 @@
 #include "app/main_window.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_timer.h"
+#include "views/fonts.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    ck::views::InstallFontSubstitutions();
     ck::platform::QtTimerService timers;
     ck::platform::QtSerialPort port;
     ck::app::MainWindow window(port, timers);

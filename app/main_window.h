@@ -1,18 +1,34 @@
 #pragma once
-// The application's one window: owns the controls and the link, wires the platform's timers
-// and serial port to the link's handlers, and is the link's view of the controls.
+// The application's one window, Form1: owns every control and the link, wires the platform's
+// timers and serial port to the handlers, and is the link's view of the controls.
 
+#include <QDateTime>
 #include <QMainWindow>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "link/link.h"
 
+class QAction;
 class QLabel;
+class QMenu;
 class QProgressBar;
+class QStatusBar;
+class QTabWidget;
+class QToolButton;
+
+namespace ck::views {
+class HistoryGrid;
+class LivePanel;
+}  // namespace ck::views
 
 namespace ck::app {
+
+inline constexpr int kDateMs = 1000;
+inline constexpr const char* kHelpTitle = "欢迎使用我们公司产品";
+inline constexpr const char* kHelpText = "Zandrel数据上传软件(CN)\r   如需帮助请联系我们!\r";
 
 class MainWindow final : public QMainWindow, public link::LinkControls {
     Q_OBJECT
@@ -24,10 +40,44 @@ public:
     // Start-up, once the window exists.
     void Form_Load();
 
+    // Handlers, named after their control and event.
+    void TabStrip1_Click();
+    void Timer_date_Timer();
+    void Button_read_Click();
+    void Button_save_Click();
+    void Button_clear_Click();
+    void Button_print_Click();
+    void Button_help_Click();
+    void Button_close_Click();
+    void menuread_Click() { Button_read_Click(); }
+    void menusave_Click() { Button_save_Click(); }
+    void menuclose_Click() { Button_close_Click(); }
+    void menuclear_Click() { Button_clear_Click(); }
+    void menuprint_Click() { Button_print_Click(); }
+    void menuabout_Click() { Button_help_Click(); }
+
     link::Link& link() { return *link_; }
-    QString comStatusText() const;
-    QString linkStatusText() const;
-    QString liveText() const;
+    views::LivePanel& Frame_realtime() { return *frame_; }
+    views::HistoryGrid& DataGrid() { return *grid_; }
+    QTabWidget& TabStrip1() { return *tabs_; }
+    QProgressBar& Progress_read() { return *progress_; }
+    QStatusBar& StatusBar1() { return *status_; }
+    QLabel& LabComsta() { return *LabComsta_; }
+    QLabel& Lab_rtsta() { return *Lab_rtsta_; }
+    QLabel& statusPanel(int i) const;  // 1..3
+    QToolButton& button(link::Control c) const;
+    QAction& menuAction(link::Control c) const;
+    QAction& menuabout() const { return *menuabout_; }
+    platform::Timer& Timer_date() { return *date_; }
+
+    // Read back what the link set; the controls keep the state.
+    bool controlEnabled(link::Control c) const;
+    bool controlVisible(link::Control c) const;
+
+    // What "now" is for the status-bar clock (tests fix it).
+    void setClock(std::function<QDateTime()> now) { now_ = std::move(now); }
+    // What ends the application (tests watch it instead).
+    void setQuit(std::function<void()> quit) { quit_ = std::move(quit); }
 
     // link::LinkControls
     void setEnabled(link::Control c, bool on) override;
@@ -43,19 +93,44 @@ public:
     using QMainWindow::setEnabled;
     using QMainWindow::setVisible;
 
+signals:
+    // A live reading has been handed to the panel.
+    void liveReadingShown();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void buildMenus();
+    void buildControls(QWidget* client);
+    void applyTabSet(bool live);
+
+    struct Slot {
+        QWidget* widget = nullptr;
+        QAction* action = nullptr;
+    };
+    std::array<Slot, link::kControlCount> controls_{};
+
+    QTabWidget* tabs_ = nullptr;
+    views::LivePanel* frame_ = nullptr;
+    views::HistoryGrid* grid_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QStatusBar* status_ = nullptr;
+    std::array<QLabel*, 3> panels_{};
     QLabel* LabComsta_ = nullptr;
     QLabel* Lab_rtsta_ = nullptr;
-    QLabel* live_ = nullptr;
-    QProgressBar* Progress_read_ = nullptr;
-    std::array<QWidget*, link::kControlCount> controls_{};
+    QAction* menuabout_ = nullptr;
+    std::unique_ptr<platform::Timer> date_;
     std::unique_ptr<link::Link> link_;
+    std::function<QDateTime()> now_;
+    std::function<void()> quit_;
 };
 
-// Shows a message box and waits for it; returns at once where no one can see it (offscreen).
+// Shows a modal message box (style 48 exclamation, 64 information) with one OK button and
+// returns when it is closed; returns at once where no one can see it (offscreen). Carriage
+// returns in the text break lines.
 void ShowMessageBox(QWidget* parent, const QString& title, const QString& text, int style);
+// Every message box shown goes past this observer first (tests record them).
+void SetMessageBoxObserver(std::function<void(const QString& title, const QString& text, int style)> observer);
 
 }  // namespace ck::app

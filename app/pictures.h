@@ -1,0 +1,17 @@
+#pragma once
+// The window's icon and the pictures on its six command buttons, drawn here so that the
+// program carries no image files of unknown origin.
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace ck::app {
+
+enum class Picture { Read, Save, Clear, Print, Help, Close };
+
+// The window icon, at 16 and 32 pixels.
+QIcon AppIcon();
+// A button's picture: 32 x 32, the help picture 24 x 24.
+QPixmap ButtonPicture(Picture which);
+
+}  // namespace ck::app

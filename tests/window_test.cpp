@@ -1,0 +1,320 @@
+// The real window on virtual time, under the offscreen platform.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include "app/main_window.h"
+#include "link/frames.h"
+#include "platform/virtual_clock.h"
+#include "sim/instrument.h"
+#include "sim/sim_port.h"
+#include "views/history_grid.h"
+#include "views/live_panel.h"
+#include "views/twips.h"
+
+namespace ck::app {
+namespace {
+
+using link::Control;
+
+class QtEnvironment : public ::testing::Environment {
+    int argc_ = 1;
+    char name_[12] = "window_test";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
+    void TearDown() override { app_.reset(); }
+};
+[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+struct Messages {
+    std::vector<std::tuple<QString, QString, int>> shown;
+    Messages() {
+        SetMessageBoxObserver([this](const QString& t, const QString& x, int s) {
+            shown.emplace_back(t, x, s);
+        });
+    }
+    ~Messages() { SetMessageBoxObserver({}); }
+};
+
+struct Rig {
+    platform::VirtualClock clock;
+    sim::Instrument instrument;
+    sim::SimPort port{clock, instrument, 3};
+    MainWindow w{port, clock};
+    Messages messages;
+    int quits = 0;
+    const QDateTime fixedNow{QDate(2026, 12, 7), QTime(9, 5, 7)};
+
+    explicit Rig(std::size_t stored = 7) {
+        instrument.setStoredGroups(sim::MakeStoredHistory(stored, 3));
+        instrument.setLinePacing(true);
+        w.setClock([this] { return fixedNow; });
+        w.setQuit([this] { ++quits; });
+        w.Form_Load();
+    }
+    link::LinkState& s() { return w.link().state(); }
+    void selectTab(int index) {  // 1-based, as the tab strip reports it
+        if (w.TabStrip1().currentIndex() == index - 1) {
+            w.TabStrip1_Click();
+        } else {
+            w.TabStrip1().setCurrentIndex(index - 1);
+        }
+    }
+    QString cell(int r, int c) { return w.DataGrid().TextMatrix(r, c); }
+};
+
+TEST(Window, StartUpState) {
+    Rig r;
+    const MainWindow& w = r.w;
+    EXPECT_EQ(w.windowTitle(), "Check Korvelt");
+    EXPECT_FALSE(w.windowIcon().isNull());
+    EXPECT_EQ(r.w.LabComsta().text(), "串口状态");
+    EXPECT_EQ(r.w.Lab_rtsta().text(), "连接失败");
+    EXPECT_EQ(r.w.TabStrip1().currentIndex(), 0);
+    EXPECT_EQ(r.w.TabStrip1().tabText(0), "实时监控");
+    EXPECT_EQ(r.w.TabStrip1().tabText(1), "历史记录");
+    EXPECT_TRUE(r.s().realmode);
+    EXPECT_FALSE(w.controlVisible(Control::DataGrid));
+    EXPECT_TRUE(w.controlVisible(Control::Frame_realtime));
+    EXPECT_FALSE(w.controlVisible(Control::Progress_read));
+    EXPECT_EQ(r.w.Progress_read().minimum(), 0);
+    EXPECT_EQ(r.w.Progress_read().maximum(), 100);
+    for (int n = 1; n <= 6; ++n) EXPECT_TRUE(r.w.Frame_realtime().shape(n)->isHidden()) << n;
+    // Start-up set over the design-time states.
+    struct Case {
+        Control c;
+        bool enabled;
+    };
+    const Case cases[] = {
+        {Control::Button_read, false}, {Control::menuread, false},  {Control::Button_save, true},
+        {Control::Button_clear, false}, {Control::Button_print, true}, {Control::Button_help, true},
+        {Control::Button_close, true}, {Control::menusave, true},   {Control::menuclose, true},
+        {Control::menuclear, true},    {Control::menuprint, true},  {Control::menuhelp, true},
+        {Control::TabStrip1, true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(w.controlEnabled(c.c), c.enabled) << int(c.c);
+    const char* captions[] = {"读取", "保存", "清空", "打印", "帮助", "关闭"};
+    const Control buttons[] = {Control::Button_read, Control::Button_save, Control::Button_clear,
+                               Control::Button_print, Control::Button_help, Control::Button_close};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(w.button(buttons[i]).text(), QString::fromUtf8(captions[i]));
+        EXPECT_FALSE(w.button(buttons[i]).icon().isNull());
+    }
+    // The clock has run once; the middle panel is the instrument's name.
+    const QLocale locale = QLocale::system();
+    EXPECT_EQ(w.statusPanel(1).text(), locale.toString(r.fixedNow.date(), QLocale::ShortFormat));
+    EXPECT_EQ(w.statusPanel(2).text(), "Zandrel");
+    EXPECT_TRUE(w.statusPanel(3).text().contains("05")) << w.statusPanel(3).text().toStdString();
+    EXPECT_TRUE(w.statusPanel(3).text().contains("07")) << w.statusPanel(3).text().toStdString();
+    // Row 0 of the table holds the headers, the rest is empty.
+    EXPECT_EQ(r.cell(0, 0), "NO.");
+    EXPECT_EQ(r.cell(0, 18), "C1A2定性相序");
+    EXPECT_EQ(r.cell(1, 0), "");
+}
+
+TEST(Window, MenusMirrorTheButtons) {
+    Rig r;
+    QStringList menus;
+    for (QAction* a : r.w.menuBar()->actions()) menus << a->text();
+    EXPECT_EQ(menus, (QStringList{"文件", "操作", "帮助"}));
+    EXPECT_EQ(r.w.menuAction(Control::menuread).text(), "读取");
+    EXPECT_EQ(r.w.menuAction(Control::menusave).text(), "保存");
+    EXPECT_EQ(r.w.menuAction(Control::menuclose).text(), "关闭");
+    EXPECT_EQ(r.w.menuAction(Control::menuclear).text(), "清空");
+    EXPECT_EQ(r.w.menuAction(Control::menuprint).text(), "打印");
+    EXPECT_EQ(r.w.menuabout().text(), "关于软件");
+    // menuclear is enabled at design while its button is not; it clears all the same.
+    link::RxFrame frame{};
+    const auto group = measure::EncodeGroup(r.instrument.storedGroups()[0], measure::Source::Stored);
+    std::copy(group.begin(), group.end(), frame.begin() + 5);
+    r.w.DataGrid().FillHist(frame, 4, 1);
+    ASSERT_EQ(r.cell(5, 0), " 5");
+    r.w.menuAction(Control::menuclear).trigger();
+    EXPECT_EQ(r.cell(5, 0), "");
+    EXPECT_EQ(r.cell(0, 0), "NO.");
+    // The about entry shows the help box.
+    r.w.menuabout().trigger();
+    ASSERT_EQ(r.messages.shown.size(), 1u);
+    EXPECT_EQ(std::get<0>(r.messages.shown[0]), "欢迎使用我们公司产品");
+    EXPECT_EQ(std::get<1>(r.messages.shown[0]), "Zandrel数据上传软件(CN)\r   如需帮助请联系我们!\r");
+    EXPECT_EQ(std::get<2>(r.messages.shown[0]), 64);
+    // menuread is ignored in the live view even when enabled.
+    r.clock.advance(2400);
+    ASSERT_TRUE(r.w.controlEnabled(Control::menuread));
+    r.w.menuAction(Control::menuread).trigger();
+    EXPECT_FALSE(r.w.link().Timer_read().enabled());
+    // Close from the menu releases the port and ends the program.
+    r.clock.advance(1505);  // a poll is outstanding: the port is open
+    ASSERT_TRUE(r.w.link().MSComm1().isOpen());
+    r.w.menuAction(Control::menuclose).trigger();
+    EXPECT_FALSE(r.w.link().MSComm1().isOpen());
+    EXPECT_EQ(r.quits, 1);
+    EXPECT_FALSE(r.w.link().Timer_real().enabled());
+    EXPECT_FALSE(r.w.Timer_date().enabled());
+}
+
+TEST(Window, TabSwitchSets) {
+    struct Case {
+        const char* what;
+        bool linked;
+        int tab;
+        bool read, menuread, clear, menuclear;
+    };
+    const Case cases[] = {
+        {"history before the link", false, 2, false, false, true, true},
+        {"history with the link", true, 2, true, true, true, true},
+        {"live with the link", true, 1, false, false, false, false},
+        {"live before the link", false, 1, false, false, false, false},
+    };
+    for (const auto& c : cases) {
+        Rig r;
+        if (c.linked) r.clock.advance(2400);
+        ASSERT_EQ(r.s().linkok, c.linked);
+        r.w.link().Timer_real().setEnabled(false);
+        r.selectTab(c.tab);
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(r.s().realmode, c.tab == 1);
+        EXPECT_EQ(r.w.controlVisible(Control::DataGrid), c.tab == 2);
+        EXPECT_EQ(r.w.controlVisible(Control::Frame_realtime), c.tab == 1);
+        EXPECT_TRUE(r.w.link().Timer_real().enabled());
+        EXPECT_EQ(r.w.controlEnabled(Control::Button_read), c.read);
+        EXPECT_EQ(r.w.controlEnabled(Control::menuread), c.menuread);
+        EXPECT_EQ(r.w.controlEnabled(Control::Button_clear), c.clear);
+        EXPECT_EQ(r.w.controlEnabled(Control::menuclear), c.menuclear);
+        for (Control on : {Control::Button_save, Control::Button_print, Control::Button_help,
+                           Control::menusave, Control::menuprint, Control::menuhelp}) {
+            EXPECT_TRUE(r.w.controlEnabled(on)) << int(on);
+        }
+    }
+}
+
+TEST(Window, LiveTabHidesTheProgressBarHistoryTabNeverShowsIt) {
+    Rig r;
+    r.selectTab(2);
+    r.w.setVisible(Control::Progress_read, true);
+    r.selectTab(2);  // the tab already selected: its set again
+    EXPECT_TRUE(r.w.controlVisible(Control::Progress_read));
+    r.selectTab(1);
+    EXPECT_FALSE(r.w.controlVisible(Control::Progress_read));
+    r.selectTab(2);
+    EXPECT_FALSE(r.w.controlVisible(Control::Progress_read));
+}
+
+TEST(Window, LinkControlSetsReachTheRealWidgets) {
+    Rig r;
+    r.clock.advance(2400);
+    r.selectTab(2);
+    r.w.Button_read_Click();  // busy set
+    for (Control c : {Control::Button_read, Control::menuread, Control::Button_clear,
+                      Control::menuclear, Control::Button_save, Control::menusave,
+                      Control::Button_print, Control::menuprint, Control::Button_help,
+                      Control::menuhelp, Control::TabStrip1}) {
+        EXPECT_FALSE(r.w.controlEnabled(c)) << int(c);
+    }
+    EXPECT_TRUE(r.w.controlEnabled(Control::Button_close));
+    EXPECT_TRUE(r.w.controlEnabled(Control::menuclose));
+    EXPECT_FALSE(r.w.menuabout().isEnabled() && r.w.menuAction(Control::menuhelp).isEnabled());
+    r.clock.advance(100);  // the count has come back: the bar shows while blocks arrive
+    EXPECT_TRUE(r.w.controlVisible(Control::Progress_read));
+    r.clock.advance(2000);  // idle set
+    for (Control c : {Control::Button_read, Control::menuread, Control::Button_clear,
+                      Control::TabStrip1, Control::menuhelp}) {
+        EXPECT_TRUE(r.w.controlEnabled(c)) << int(c);
+    }
+    EXPECT_FALSE(r.w.controlVisible(Control::Progress_read));
+}
+
+TEST(Window, WholeRunFindsReadsAndDownloads) {
+    Rig r(7);
+    r.clock.advance(1799);
+    EXPECT_EQ(r.w.LabComsta().text(), "COM2无效");
+    r.clock.advance(2400 - 1799);
+    EXPECT_EQ(r.w.Lab_rtsta().text(), "通讯成功");
+    r.clock.advance(1500 + 100);
+    EXPECT_EQ(r.w.LabComsta().text(), "COM3已打开");
+    const auto& live = r.instrument.liveSequence()[0];
+    EXPECT_EQ(r.w.Frame_realtime().caption(11),
+              QString::fromStdString(measure::FormatLiveVoltage(live.voltages[0])));
+    EXPECT_EQ(r.w.Frame_realtime().caption(21),
+              QString::fromStdString(measure::FormatAngle(live.pairAngles[0])));
+
+    r.selectTab(2);
+    r.w.button(Control::Button_read).click();
+    r.clock.advance(2000);
+    const auto& stored = r.instrument.storedGroups();
+    for (int row = 1; row <= 7; ++row) {
+        EXPECT_EQ(r.cell(row, 0), QStringLiteral(" %1").arg(row));
+        EXPECT_EQ(r.cell(row, 1), QString::fromStdString(measure::FormatStoredVoltage(
+                                      stored[row - 1].voltages[measure::idx(measure::Input::A1)])));
+        EXPECT_EQ(r.cell(row, 3), QString::fromStdString(
+                                      measure::FormatAngle(stored[row - 1].pairAngles[0])));
+    }
+    EXPECT_EQ(r.cell(8, 0), "");
+    EXPECT_EQ(r.w.Progress_read().value(), 7);
+
+    // Clear empties the table but keeps the count.
+    r.w.button(Control::Button_clear).click();
+    EXPECT_EQ(r.cell(1, 0), "");
+    EXPECT_EQ(r.cell(0, 0), "NO.");
+    EXPECT_EQ(r.s().histcount, 7);
+}
+
+TEST(Window, TimeOutMidDownloadKeepsItsRows) {
+    Rig r(9);
+    r.clock.advance(2400);
+    r.selectTab(2);
+    sim::FaultRule silent;
+    silent.kind = sim::Fault::Silence;
+    silent.onlyCode = 1;
+    silent.skip = 2;
+    silent.times = 1;
+    r.instrument.addFault(silent);
+    r.w.Button_read_Click();
+    r.clock.advance(3000);
+    EXPECT_EQ(r.w.Lab_rtsta().text(), "通讯失败");
+    EXPECT_EQ(r.cell(6, 0), " 6");
+    EXPECT_EQ(r.cell(7, 0), "");
+    EXPECT_FALSE(r.w.controlVisible(Control::Progress_read));
+    EXPECT_TRUE(r.w.controlEnabled(Control::Button_read));
+    EXPECT_TRUE(r.w.controlEnabled(Control::TabStrip1));
+}
+
+TEST(Window, ZeroHistoryShowsTheMessage) {
+    Rig r(0);
+    r.clock.advance(2400);
+    r.selectTab(2);
+    r.w.Button_read_Click();
+    r.clock.advance(200);
+    ASSERT_EQ(r.messages.shown.size(), 1u);
+    EXPECT_EQ(std::get<1>(r.messages.shown[0]), "设备的测量历史记录组数为0！");
+    EXPECT_EQ(std::get<2>(r.messages.shown[0]), 48);
+}
+
+TEST(Window, Geometry) {
+    Rig r;
+    using views::twipsRect;
+    EXPECT_EQ(r.w.centralWidget()->size(), QSize(956, 634));
+    EXPECT_EQ(r.w.TabStrip1().geometry(), twipsRect(480, 240, 11775, 8415));
+    EXPECT_EQ(r.w.Frame_realtime().geometry(), twipsRect(600, 600, 11535, 7695));
+    EXPECT_EQ(r.w.DataGrid().geometry(), twipsRect(1000, 1440, 10900, 7075));
+    EXPECT_EQ(r.w.Progress_read().geometry(), twipsRect(4200, 4080, 3855, 225));
+    EXPECT_EQ(r.w.button(Control::Button_print).geometry(), twipsRect(12720, 4080, 1095, 855));
+    EXPECT_EQ(r.w.button(Control::Button_close).geometry(), twipsRect(12720, 6240, 1095, 855));
+    EXPECT_EQ(r.w.LabComsta().geometry(), twipsRect(12600, 7560, 1455, 375));
+    EXPECT_EQ(r.w.Lab_rtsta().geometry(), twipsRect(12600, 8160, 1455, 375));
+    EXPECT_EQ(r.w.StatusBar1().geometry(), twipsRect(0, 9015, 14340, 495));
+    EXPECT_EQ(r.w.minimumSize(), r.w.maximumSize());  // fixed size
+    EXPECT_FALSE(r.w.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+}
+
+}  // namespace
+}  // namespace ck::app
