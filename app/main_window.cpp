@@ -18,6 +18,8 @@
 
 #include "app/pictures.h"
 #include "link/control_sets.h"
+#include "platform/qt/qt_output.h"
+#include "platform/qt/qt_printer.h"
 #include "views/fonts.h"
 #include "views/history_grid.h"
 #include "views/live_panel.h"
@@ -143,6 +145,16 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
         close();
         QCoreApplication::quit();
     };
+
+    auto printer = std::make_unique<platform::QtPrinterService>(views::MonoCjkFont(10));
+    dialogs_ = std::make_unique<platform::QtDialogService>(this, &printer->printer());
+    printer_ = std::move(printer);
+    files_ = std::make_unique<platform::QtFileSystem>();
+    capture_ = std::make_unique<platform::QtScreenCapture>(this);
+    messages_ = std::make_unique<platform::QtUserMessages>(
+        [this](const QString& title, const QString& text, int style) {
+            ShowMessageBox(this, title, text, style);
+        });
 }
 
 MainWindow::~MainWindow() { link_->MSComm1().close(); }
@@ -311,9 +323,27 @@ void MainWindow::Timer_date_Timer() {
 
 void MainWindow::Button_read_Click() { link_->Button_read_Click(); }
 
-// Saving and printing come with the output commands.
-void MainWindow::Button_save_Click() {}
-void MainWindow::Button_print_Click() {}
+output::ViewTexts MainWindow::viewTexts() const {
+    output::ViewTexts v;
+    v.realmode = link_->state().realmode;
+    v.histcount = link_->state().histcount;
+    v.caption = [this](int n) { return frame_->caption(n).toStdString(); };
+    v.cell = [this](int r, int c) -> std::optional<std::string> {
+        if (r < 0 || r >= grid_->Rows() || c < 0 || c >= grid_->Cols()) return std::nullopt;
+        return grid_->TextMatrix(r, c).toStdString();
+    };
+    return v;
+}
+
+void MainWindow::Button_save_Click() {
+    output::OutputServices out{dialog_, *dialogs_, *files_, *capture_, *printer_, *messages_};
+    output::Save(out, viewTexts());
+}
+
+void MainWindow::Button_print_Click() {
+    output::OutputServices out{dialog_, *dialogs_, *files_, *capture_, *printer_, *messages_};
+    output::Print(out, viewTexts());
+}
 
 void MainWindow::Button_clear_Click() { grid_->InitGrid(); }
 

@@ -10,6 +10,9 @@
 #include <memory>
 
 #include "link/link.h"
+#include "output/commands.h"
+#include "platform/common_dialog.h"
+#include "platform/services.h"
 
 class QAction;
 class QLabel;
@@ -79,6 +82,17 @@ public:
     // What ends the application (tests watch it instead).
     void setQuit(std::function<void()> quit) { quit_ = std::move(quit); }
 
+    // The shared file and print dialog's properties.
+    platform::CommonDialog& CommonDialog1() { return dialog_; }
+    // The machine services the save and print commands use; tests put fakes in.
+    void setDialogService(std::unique_ptr<platform::DialogService> s) { dialogs_ = std::move(s); }
+    void setFileSystem(std::unique_ptr<platform::FileSystem> s) { files_ = std::move(s); }
+    void setScreenCapture(std::unique_ptr<platform::ScreenCapture> s) { capture_ = std::move(s); }
+    void setPrinterService(std::unique_ptr<platform::PrinterService> s) { printer_ = std::move(s); }
+    void setUserMessages(std::unique_ptr<platform::UserMessages> s) { messages_ = std::move(s); }
+    // What the views show now, as the save and print commands read it.
+    output::ViewTexts viewTexts() const;
+
     // link::LinkControls
     void setEnabled(link::Control c, bool on) override;
     void setVisible(link::Control c, bool on) override;
@@ -124,6 +138,12 @@ private:
     std::unique_ptr<link::Link> link_;
     std::function<QDateTime()> now_;
     std::function<void()> quit_;
+    platform::CommonDialog dialog_;
+    std::unique_ptr<platform::PrinterService> printer_;
+    std::unique_ptr<platform::DialogService> dialogs_;
+    std::unique_ptr<platform::FileSystem> files_;
+    std::unique_ptr<platform::ScreenCapture> capture_;
+    std::unique_ptr<platform::UserMessages> messages_;
 };
 
 // Shows a modal message box (style 48 exclamation, 64 information) with one OK button and

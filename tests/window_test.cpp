@@ -13,6 +13,10 @@
 
 #include "app/main_window.h"
 #include "link/frames.h"
+#include "output/column_writer.h"
+#include "output/reports.h"
+#include <QFile>
+#include <QTemporaryDir>
 #include "platform/virtual_clock.h"
 #include "sim/instrument.h"
 #include "sim/sim_port.h"
@@ -314,6 +318,66 @@ TEST(Window, Geometry) {
     EXPECT_EQ(r.w.StatusBar1().geometry(), twipsRect(0, 9015, 14340, 495));
     EXPECT_EQ(r.w.minimumSize(), r.w.maximumSize());  // fixed size
     EXPECT_FALSE(r.w.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+}
+
+// The user picks a type and a name; the rest is the program's own.
+struct PickFile final : platform::DialogService {
+    int type;
+    std::string name;
+    std::vector<platform::CommonDialog> seen;
+    PickFile(int t, std::string n) : type(t), name(std::move(n)) {}
+    platform::DialogResult ShowSave(platform::CommonDialog& d) override {
+        seen.push_back(d);
+        d.FilterIndex = type;
+        d.FileName = name;
+        return {};
+    }
+    platform::DialogResult ShowPrinter(platform::CommonDialog& d) override {
+        seen.push_back(d);
+        return {platform::kErrCancel, "Cancel"};
+    }
+};
+
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TEST(Window, SaveWritesWhatTheViewsShow) {
+    QTemporaryDir tmp;
+    Rig r(5);
+    r.clock.advance(2400 + 1600);  // found, and a reading shown
+    const std::string liveFile = tmp.filePath("live.jpg").toStdString();  // text type chosen
+    auto pick = std::make_unique<PickFile>(2, liveFile);
+    PickFile* dialog = pick.get();
+    r.w.setDialogService(std::move(pick));
+    r.w.button(Control::Button_save).click();
+    const auto live = output::ToGbk(output::LiveText(
+        [&](int n) { return r.w.Frame_realtime().caption(n).toStdString(); }));
+    EXPECT_EQ(fileBytes(QString::fromStdString(liveFile)), QByteArray::fromStdString(*live));
+    EXPECT_NE(live->find(*output::ToGbk(measure::FormatLiveVoltage(
+                  r.instrument.liveSequence()[0].voltages[0]))),
+              std::string::npos);
+    EXPECT_EQ(dialog->seen.at(0).DefaultExt, ".jpg");
+
+    r.selectTab(2);
+    r.w.Button_read_Click();
+    r.clock.advance(2000);
+    const std::string histFile = tmp.filePath("hist.txt").toStdString();
+    r.w.setDialogService(std::make_unique<PickFile>(1, histFile));
+    r.w.menuAction(Control::menusave).trigger();
+    const auto hist = output::ToGbk(output::HistoryText([&](int row, int c) -> std::optional<std::string> {
+        return r.cell(row, c).toStdString();
+    }));
+    EXPECT_EQ(fileBytes(QString::fromStdString(histFile)), QByteArray::fromStdString(*hist));
+    EXPECT_NE(hist->find("\r\n 5"), std::string::npos);
+    EXPECT_TRUE(r.messages.shown.empty());
+
+    // The print dialog sets its flags on the shared dialog; cancelled, nothing is said.
+    r.w.setDialogService(std::make_unique<PickFile>(1, ""));
+    r.w.button(Control::Button_print).click();
+    EXPECT_EQ(r.w.CommonDialog1().Flags, 264);
+    EXPECT_TRUE(r.messages.shown.empty());
 }
 
 }  // namespace
