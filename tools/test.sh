@@ -5,6 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
 jobs=$(nproc)
+# The independent readers of the spreadsheet and the printed PDF are installed: never skip them.
+export CK_REQUIRE_XLRD=1 CK_REQUIRE_PDFTOTEXT=1
 fuzz_seconds=${CK_FUZZ_SECONDS:-60}
 
 echo "== build and test"
