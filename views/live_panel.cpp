@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QHash>
 #include <QPainterPath>
 
 #include <cmath>
@@ -137,10 +138,15 @@ QString fromUtf8(std::string_view s) {
 
 // Outline bounds of the text as drawn from a baseline origin. The font metrics' tight
 // bounds are too coarse here (a CJK glyph reports its whole em box).
+// Outlines are costly and the panel shows few distinct texts, so their bounds are kept.
 QRectF inkOf(const QFont& font, const QString& text) {
+    static QHash<QString, QRectF> cache;
+    const QString key = font.key() + QLatin1Char('\n') + text;
+    if (const auto it = cache.constFind(key); it != cache.constEnd()) return *it;
     QPainterPath path;
     path.addText(0, 0, font, text);
-    return path.boundingRect();
+    if (cache.size() > 4096) cache.clear();  // readings are bounded, but never let it grow
+    return cache.insert(key, path.boundingRect()).value();
 }
 
 // A panel label. The design's large type overfills some rectangles ("顺相序" is three

@@ -1,0 +1,106 @@
+// From the last byte of a live reply written to the line to the live panel showing it: the
+// real window, the real serial-port backend and the event loop, over a pseudo-terminal. The
+// bench plays the instrument itself so that it knows when the reply is complete.
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "app/main_window.h"
+#include "platform/qt/qt_serial_port.h"
+#include "platform/qt/qt_timer.h"
+#include "sim/instrument.h"
+
+namespace {
+
+constexpr int16_t kCom = 1;
+
+bool readRequest(int master, std::vector<uint8_t>& out, std::size_t want) {
+    out.clear();
+    const QDeadlineTimer deadline(2000);
+    while (out.size() < want && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();  // the window writes from the event loop
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 1) <= 0) continue;
+        uint8_t buf[64];
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n > 0) out.insert(out.end(), buf, buf + n);
+    }
+    return out.size() >= want;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    const int samples = argc > 1 ? std::atoi(argv[1]) : 2000;
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return 1;
+    const char* slave = ptsname(master);
+    const int hold = ::open(slave, O_RDWR | O_NOCTTY);  // keeps the line up between opens
+    termios tio{};
+    tcgetattr(hold, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(hold, TCSANOW, &tio);
+    QDir().mkpath(config.filePath(QStringLiteral("checkkorvelt/ports")));
+    QFile::link(QString::fromLocal8Bit(slave),
+                config.filePath(QStringLiteral("checkkorvelt/ports/COM1")));
+
+    ck::platform::QtTimerService timers;
+    ck::platform::QtSerialPort port;
+    ck::app::MainWindow window(port, timers);
+    window.show();
+    ck::sim::Instrument instrument;
+    bool shown = false;
+    QObject::connect(&window, &ck::app::MainWindow::liveReadingShown, [&] { shown = true; });
+
+    std::vector<double> micros;
+    std::vector<uint8_t> request;
+    for (int i = 0; i < samples; ++i) {
+        window.link().ComOpen(kCom);
+        window.link().ComSend(1, 6, 0, 0, 0);
+        if (!readRequest(master, request, 6)) return 2;
+        const auto replies = instrument.feed(request, 0);
+        const std::vector<uint8_t>& reply = replies.at(0).bytes;
+        shown = false;
+        // The reply but its last byte, then the last byte: the clock starts when the reply is
+        // complete on the line.
+        if (::write(master, reply.data(), reply.size() - 1) < 0) return 3;
+        QCoreApplication::processEvents();
+        QElapsedTimer t;
+        if (::write(master, &reply.back(), 1) != 1) return 3;
+        t.start();
+        const QDeadlineTimer deadline(2000);
+        while (!shown && !deadline.hasExpired()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 1);
+        }
+        if (!shown) return 4;
+        micros.push_back(static_cast<double>(t.nsecsElapsed()) / 1000.0);
+    }
+    std::sort(micros.begin(), micros.end());
+    auto pct = [&](double p) {
+        return micros[std::min(micros.size() - 1, static_cast<std::size_t>(p * static_cast<double>(micros.size())))];
+    };
+    std::printf("reply complete to panel updated, %zu replies: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
+                micros.size(), pct(0.50) / 1000, pct(0.99) / 1000, micros.back() / 1000);
+    ::close(hold);
+    ::close(master);
+    return 0;
+}
