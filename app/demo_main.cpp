@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QEvent>
 #include <QProgressBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -34,10 +35,23 @@ bool hasDisplay() {
 bool wantsScreenshot(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
-        if (a.startsWith("--screenshot") || a.startsWith("--history-screenshot")) return true;
+        if (a.startsWith("--screenshot") || a.startsWith("--history-screenshot") ||
+            a == "--exit-when-shown") {
+            return true;
+        }
     }
     return false;
 }
+
+// Ends the program once the window has been painted for the first time.
+class FirstPaintQuits final : public QObject {
+public:
+    explicit FirstPaintQuits(QObject* parent) : QObject(parent) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 bool save(QWidget& window, const QString& file) {
     const bool ok = !file.isEmpty() && window.grab().save(file, "PNG");
@@ -74,8 +88,12 @@ int main(int argc, char** argv) {
         QStringLiteral("history-screenshot"),
         QStringLiteral("Save the history view as a PNG after a download, then exit."),
         QStringLiteral("file"));
+    const QCommandLineOption exitWhenShown(
+        QStringLiteral("exit-when-shown"),
+        QStringLiteral("Exit as soon as the window has been painted (to time start-up)."));
     parser.addOption(liveShot);
     parser.addOption(historyShot);
+    parser.addOption(exitWhenShown);
     parser.process(app);
 
     ck::platform::QtTimerService timers;
@@ -86,11 +104,12 @@ int main(int argc, char** argv) {
     ck::sim::SimPort port(timers, instrument, kDemoPort);
     ck::app::MainWindow window(port, timers);
     window.Form_Load();
+    if (parser.isSet(exitWhenShown)) window.installEventFilter(new FirstPaintQuits(&window));
     window.show();
 
-    if (shots) {
-        const QString liveFile = parser.value(liveShot);
-        const QString historyFile = parser.value(historyShot);
+    const QString liveFile = parser.value(liveShot);
+    const QString historyFile = parser.value(historyShot);
+    if (!liveFile.isEmpty() || !historyFile.isEmpty()) {
         auto ok = std::make_shared<bool>(true);
         // After the first reading: the live picture, then the download for the history one.
         QObject::connect(&window, &ck::app::MainWindow::liveReadingShown, &app,
