@@ -163,6 +163,40 @@ TEST(Download, WaitsForAnOutstandingLinkTest) {
     w.expectRowsTrue(4);
 }
 
+// The link test that the download waits for never gets its answer: the download starts after
+// the time-out and runs to its end, with polling off and the controls busy until then.
+TEST(Download, StartsAfterTheTimeOutOfTheRequestItWaitsFor) {
+    World w(3, 60);
+    w.findAndShowHistory();
+    w.clock.advance(1499);
+    FaultRule silent;
+    silent.kind = Fault::Silence;
+    silent.onlyCode = 5;
+    silent.times = 1;
+    w.instrument.addFault(silent);
+    w.clock.advance(1);  // the history view's link test goes out, and is never answered
+    ASSERT_EQ(w.s.commstate, link::kCommAwaiting);
+    w.link.Button_read_Click();
+    w.ui.linkStatus.clear();
+    w.clock.advance(2600);
+    ASSERT_FALSE(w.ui.linkStatus.empty());
+    EXPECT_EQ(w.ui.linkStatus.front(), "通讯失败");  // the link test is reported
+    ASSERT_EQ(w.requests(2).size(), 1u);  // the count request followed the time-out
+    EXPECT_FALSE(w.ui.isEnabled(Control::TabStrip1));
+    EXPECT_FALSE(w.link.Timer_real().enabled());
+    w.clock.advance(6000);
+    // No poll cut into the download.
+    const int64_t from = w.requests(2).front().timeMs;
+    const int64_t to = w.requests(1).back().timeMs;
+    for (const auto& r : w.requests(5)) EXPECT_FALSE(r.timeMs > from && r.timeMs < to);
+    w.expectRowsTrue(60);
+    EXPECT_EQ(w.ui.progress.back(), 60);
+    EXPECT_FALSE(w.ui.isVisible(Control::Progress_read));
+    EXPECT_TRUE(w.ui.isEnabled(Control::TabStrip1));
+    EXPECT_TRUE(w.link.Timer_real().enabled());
+    EXPECT_EQ(w.s.blocksread, 0);
+}
+
 TEST(Download, ZeroGroups) {
     World w(3, 0);
     w.findAndShowHistory();
