@@ -315,22 +315,5 @@ TEST(Polling, TimeOutKeepsTheLastReadingAndTheLink) {
     EXPECT_EQ(w.ui.shown.size(), 2u);
 }
 
-TEST(Soak, RandomFaultsNeverMisplaceARow) {
-    World w(3, 200);
-    w.findAndShowHistory();
-    sim::RandomFaults random;
-    random.seed = 42;
-    random.probability = 0.15;
-    w.instrument.setRandomFaults(random);
-    for (int i = 0; i < 20; ++i) {
-        w.ui.rows.clear();
-        w.link.Button_read_Click();
-        w.clock.advance(60000);
-        w.expectRowsTrue(w.ui.rows.size());
-        EXPECT_TRUE(w.ui.isEnabled(Control::TabStrip1));
-        EXPECT_EQ(w.s.blocksread, 0);
-    }
-}
-
 }  // namespace
 }  // namespace ck::testing
