@@ -13,6 +13,8 @@ constexpr uint8_t kAddress = 1;
 constexpr int kBlockGroups = 3;
 constexpr std::size_t kGroupBytes = 24;
 constexpr std::size_t kMaxRxCount = 255;  // rxcount is 8-bit
+// Start byte, sender, receiver, length: what tells how long the frame is.
+constexpr std::size_t kReplyHeaderLen = 4;
 
 // Smallest frame that can carry each reply's payload.
 constexpr std::size_t kLinkTestLen = 8;
@@ -136,13 +138,15 @@ void Link::MSComm1_OnComm() {
     if (s_.rxcount < s_.replylen) return;
 
     // Noise in front of the start byte means the threshold was met before the frame was
-    // whole: keep the port open for the rest rather than reject a good reply.
+    // whole: keep the port open for the rest rather than reject a good reply. On a real line
+    // the bytes trickle in, so the cut may fall before the length byte: then wait for the
+    // header first.
     const auto held = std::span(s_.rxbuf).first(s_.rxcount);
     const ReplyScan scan = ScanReply(held);
-    if (scan.check == ReplyCheck::NeedMore && port_.isOpen() && scan.length > 0 &&
-        scan.start + scan.length <= kMaxRxCount) {
+    const std::size_t whole = scan.start + (scan.length > 0 ? scan.length : kReplyHeaderLen);
+    if (scan.check == ReplyCheck::NeedMore && port_.isOpen() && whole <= kMaxRxCount) {
         awaitingRest_ = true;
-        port_.setRThreshold(static_cast<int>(scan.start + scan.length - held.size()));
+        port_.setRThreshold(static_cast<int>(whole - held.size()));
         return;
     }
     port_.purgeInput();

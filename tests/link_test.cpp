@@ -196,6 +196,45 @@ TEST(Reception, FrameCutShortByTheThresholdWaitsForItsRest) {
     EXPECT_FALSE(r.port.isOpen());
 }
 
+// On a real line the threshold can be met before the length byte is in: the header is waited
+// for, then the rest; a header that turns out malformed is rejected then.
+TEST(Reception, FrameCutInsideItsHeaderWaitsForTheHeaderThenItsRest) {
+    const Bytes good = {0xB1, 0x01, 0x00, 0x06, 0x05, 0x55, 0xAA, 0xFD};
+    const Bytes malformed = {0xB1, 0x01, 0x00, 0x02, 0x05, 0x55, 0xAA, 0xFD};
+    struct Case {
+        const char* what;
+        std::size_t noise;  // bytes in front of the frame: 8 - noise of it come with the first 8
+        Bytes frame;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"start byte only", 7, good, true},
+        {"start and sender", 6, good, true},
+        {"all but the length byte", 5, good, true},
+        {"malformed length", 6, malformed, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        r.port.present = {1};
+        r.link.ComOpen(1);
+        r.link.ComSend(1, 5, 0, 0, 0);
+        Bytes line(c.noise, 0x00);
+        line.insert(line.end(), c.frame.begin(), c.frame.end());
+        r.port.inject(Bytes(line.begin(), line.begin() + 8));
+        r.clock.advance(1);
+        for (std::size_t i = 8; i < line.size() && r.port.isOpen(); ++i) {
+            EXPECT_FALSE(r.s.linkok) << "accepted before byte " << i;
+            r.port.inject({line[i]});
+            r.clock.advance(1);
+        }
+        EXPECT_EQ(r.s.linkok, c.accepted);
+        EXPECT_FALSE(r.port.isOpen());
+        EXPECT_EQ(r.link.Timer_timeout().enabled(), !c.accepted);
+        EXPECT_EQ(r.s.rxframe[0], 0xB1);
+    }
+}
+
 TEST(Reception, ShortLiveReplyNeverShowsOlderBytes) {
     Rig r;
     Bytes payload(24, 0);
