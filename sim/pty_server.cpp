@@ -51,9 +51,13 @@ std::optional<int64_t> LineQueue::nextWriteUs() const {
 }
 
 std::vector<uint8_t> LineQueue::take(int64_t nowUs) {
+    // The line is taken from when the piece was due, not from when a late wake-up wrote it:
+    // lateness must not pile up over the pieces of a reply. The bytes never run ahead of the
+    // line's own timetable.
+    const int64_t due = std::min(nowUs, nextWriteUs().value_or(nowUs));
     std::vector<uint8_t> bytes = std::move(chunks_.front().bytes);
     chunks_.pop_front();
-    lineFreeUs_ = nowUs;
+    lineFreeUs_ = due;
     return bytes;
 }
 
