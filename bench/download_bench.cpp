@@ -1,0 +1,151 @@
+// The real program against zandrel-sim on a pseudo-terminal paced like a 9600-baud line:
+// a full 200-group download from the read click to the idle set, against the time the line
+// itself needs; then the cost of polling: CPU share of one core and resident memory over time.
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "app/main_window.h"
+#include "platform/qt/qt_serial_port.h"
+#include "platform/qt/qt_timer.h"
+#include "views/history_grid.h"
+
+namespace {
+
+constexpr int kGroups = 200;
+constexpr int kTurnaroundMs = 10;
+constexpr double kByteMs = 10.0 * 1000.0 / 9600.0;
+
+// Runs the event loop until done() holds, looking every 5 ms; false after ms.
+bool runUntil(const std::function<bool()>& done, int ms) {
+    const QDeadlineTimer deadline(ms);
+    QTimer look;
+    look.start(5);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// Runs the event loop for ms, adding no events of its own.
+void idle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// What the line needs for a download of n groups: every request and reply byte at 10 bit
+// times, and the instrument's turnaround before each reply.
+double lineLimitMs(int n) {
+    double bytes = 6 + (n < 256 ? 7 : 8);  // count request and reply
+    int exchanges = 1;
+    for (int start = 0; start < n; start += 3) {
+        bytes += 10 + 24.0 * std::min(3, n - start) + 6;
+        ++exchanges;
+    }
+    return bytes * kByteMs + exchanges * kTurnaroundMs;
+}
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long rssKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 3;
+    const int pollSeconds = argc > 2 ? std::atoi(argv[2]) : 60;
+
+    QProcess sim;
+    sim.start(QStringLiteral(CK_ZANDREL_SIM),
+              {"--as", "COM1", "--groups", QString::number(kGroups), "--turnaround",
+               QString::number(kTurnaroundMs), "--print-path"});
+    if (!sim.waitForReadyRead(5000)) {
+        std::fprintf(stderr, "zandrel-sim did not start\n");
+        return 1;
+    }
+
+    ck::platform::QtTimerService timers;
+    ck::platform::QtSerialPort port;
+    ck::app::MainWindow window(port, timers);
+    window.Form_Load();
+    window.show();
+    auto& s = window.link().state();
+    if (!runUntil([&] { return s.linkok && window.link().Timer_real().enabled(); }, 5000)) {
+        std::fprintf(stderr, "the instrument was not found\n");
+        return 2;
+    }
+
+    window.TabStrip1().setCurrentIndex(1);
+    const double limit = lineLimitMs(kGroups);
+    for (int run = 0; run < runs; ++run) {
+        window.DataGrid().InitGrid();
+        runUntil([&] { return s.commstate != ck::link::kCommAwaiting; }, 3000);
+        QElapsedTimer t;
+        t.start();
+        window.Button_read_Click();
+        const bool done = runUntil(
+            [&] {
+                return window.Progress_read().isHidden() && window.link().Timer_real().enabled() &&
+                       !window.DataGrid().TextMatrix(kGroups, 0).isEmpty();
+            },
+            30000);
+        const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
+        if (!done) {
+            std::fprintf(stderr, "download %d did not finish\n", run + 1);
+            return 3;
+        }
+        std::printf("download of %d groups: %.0f ms, line limit %.0f ms, %.1f %% over\n", kGroups,
+                    ms, limit, (ms / limit - 1.0) * 100.0);
+    }
+
+    // Polling in the live view: what it costs while the engineer watches.
+    window.TabStrip1().setCurrentIndex(0);
+    idle(3000);  // settle
+    const long rssStart = rssKiB();
+    const double cpuStart = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    long rssMax = rssStart;
+    for (int i = 0; i < pollSeconds / 10; ++i) {
+        idle(10000);
+        rssMax = std::max(rssMax, rssKiB());
+    }
+    const double cpu = cpuSeconds() - cpuStart;
+    const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
+    std::printf("polling for %.0f s: CPU %.2f %% of one core, resident memory %.1f MB at start, "
+                "%.1f MB at most, %.1f MB at the end\n",
+                seconds, cpu / seconds * 100.0, static_cast<double>(rssStart) / 1024.0,
+                static_cast<double>(rssMax) / 1024.0, static_cast<double>(rssKiB()) / 1024.0);
+    sim.terminate();
+    sim.waitForFinished(3000);
+    return 0;
+}
