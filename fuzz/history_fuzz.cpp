@@ -1,0 +1,98 @@
+// Arbitrary history replies, first group numbers and group counts into the history-table fill
+// that the grid runs. Whatever comes: rows only within 1..200, one per group from the reply's
+// first on, exactly the groups that decode, stopping at the first that does not, and in every
+// cell the text for that group's bytes, read here from the byte layout on its own.
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "measure/history_rows.h"
+
+namespace {
+
+using ck::measure::HistoryRow;
+
+constexpr int kTableRows = 200;
+constexpr std::size_t kFrameSize = 201;  // the reply buffer the link hands over
+
+void check(bool ok) {
+    if (!ok) std::abort();
+}
+
+std::string digits(int v, std::size_t width) {
+    std::string s = std::to_string(v);
+    if (s.size() < width) s.insert(0, width - s.size(), '0');
+    return s;
+}
+
+std::string voltageText(uint8_t kv) { return kv == 0 ? "--kV" : std::to_string(kv) + " kV"; }
+
+std::string angleText(int a) { return a == 360 ? "------" : digits(a, 3); }
+
+std::string phaseText(int a) {
+    if ((a < 20) || (a >= 340 && a < 360)) return "同相";
+    if ((a >= 100 && a < 140) || (a >= 220 && a < 260)) return "异相";
+    return "------";
+}
+
+std::string sequenceText(int a) {
+    if (a >= 100 && a < 140) return "顺相序";
+    if (a >= 220 && a < 260) return "逆相序";
+    return "------";
+}
+
+// The row of group number n whose 24 bytes start at g, or nothing when an angle's high byte
+// has its top bit set. Voltage bytes go, in their order, to columns 1, 2, 5, 6, 9, 10; angle
+// words to columns 3, 7, 11, 13, 15, 17, the first three with the phase verdict beside them,
+// the cross pairs with the sequence verdict.
+bool expectedRow(const uint8_t* g, int n, std::array<std::string, 19>& cells) {
+    constexpr std::size_t kVoltCols[6] = {1, 2, 5, 6, 9, 10};
+    constexpr std::size_t kAngleCols[6] = {3, 7, 11, 13, 15, 17};
+    cells[0] = " " + std::to_string(n);
+    for (std::size_t k = 0; k < 6; ++k) {
+        if (g[2 * k] >= 0x80) return false;
+        const int a = g[2 * k] * 256 + g[2 * k + 1];
+        cells[kAngleCols[k]] = angleText(a);
+        cells[kAngleCols[k] + 1] = k < 3 ? phaseText(a) : sequenceText(a);
+        cells[kVoltCols[k]] = voltageText(g[18 + k]);
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    if (size < 3) return 0;
+    const uint8_t start = data[0];
+    const uint8_t count = data[1];
+    // Byte 2 chooses the buffer: the link's 201-byte frame with the rest of the input in front
+    // (zeros after it, as a frame that was never written), or exactly the rest of the input, so
+    // that groups reaching past a shorter buffer are tried too.
+    std::vector<uint8_t> frame(data + 3, data + size);
+    if ((data[2] & 1) == 0) frame.resize(kFrameSize, 0);
+
+    const std::vector<HistoryRow> rows = ck::measure::HistoryRows(frame, start, count, kTableRows);
+
+    // The groups that should show: from group 0 on, while within the count, the table, the
+    // buffer, and decodable.
+    std::size_t want = 0;
+    std::array<std::string, 19> cells;
+    for (int i = 0; i < count; ++i) {
+        const int n = start + i + 1;
+        const std::size_t at = 5 + 24 * static_cast<std::size_t>(i);
+        if (n > kTableRows || at + 24 > frame.size()) break;
+        if (!expectedRow(frame.data() + at, n, cells)) break;
+        check(want < rows.size());
+        check(rows[want].row == n);
+        check(rows[want].cells == cells);
+        ++want;
+    }
+    check(rows.size() == want);
+    for (const HistoryRow& r : rows) check(r.row >= 1 && r.row <= kTableRows);
+    return 0;
+}
