@@ -1,5 +1,7 @@
 #include "sim/instrument.h"
 
+#include "sim/connection.h"
+
 #include <algorithm>
 #include <limits>
 #include <utility>
@@ -39,68 +41,6 @@ constexpr std::array<uint8_t, 8> kNoise = {0x00, 0xFF, 0x5A, 0x0D, 0x0A, 0x7E, 0
 MeasurementGroup NoReading() {
     MeasurementGroup g;
     g.pairAngles.fill(NoAngle);
-    return g;
-}
-
-// A three-phase connection: each input's phase in degrees. The first probe group is A 0,
-// B 240, C 120; the second follows it `offset` degrees behind, with B and C exchanged when the
-// connection is crossed.
-struct Connection {
-    bool crossed = false;
-    int offset = 0;
-    uint8_t kv1 = 10;
-    uint8_t kv2 = 10;
-};
-
-int Phase(Input in, const Connection& c) {
-    switch (in) {
-        case Input::A1:
-            return 0;
-        case Input::B1:
-            return 240;
-        case Input::C1:
-            return 120;
-        case Input::A2:
-            return c.offset;
-        case Input::B2:
-            return (c.crossed ? 120 : 240) + c.offset;
-        case Input::C2:
-            return (c.crossed ? 240 : 120) + c.offset;
-    }
-    return 0;
-}
-
-constexpr std::array<std::pair<Input, Input>, 6> kPairInputs = {{
-    {Input::A1, Input::A2},
-    {Input::B1, Input::B2},
-    {Input::C1, Input::C2},
-    {Input::A1, Input::B2},
-    {Input::B1, Input::C2},
-    {Input::C1, Input::A2},
-}};
-
-// `jitter` supplies small deviations; `missingInput` (if any) reads 0 kV and its pairs no angle.
-template <typename Jitter>
-MeasurementGroup MakeGroup(const Connection& c, Jitter&& jitter,
-                           std::optional<Input> missingInput = std::nullopt) {
-    MeasurementGroup g;
-    for (std::size_t k = 0; k < 6; ++k) {
-        const auto [first, second] = kPairInputs[k];
-        int a = Phase(first, c) - Phase(second, c) + jitter(3);
-        a = ((a % 360) + 360) % 360;
-        g.pairAngles[k] = static_cast<int16_t>(a);
-        if (missingInput && (first == *missingInput || second == *missingInput)) {
-            g.pairAngles[k] = NoAngle;
-        }
-    }
-    for (std::size_t k = 0; k < 6; ++k) {
-        const bool firstGroup = k < 3;
-        const int kv = (firstGroup ? c.kv1 : c.kv2) + jitter(1);
-        const Input in = measure::LiveInputOrder[k];
-        const bool missing = missingInput && in == *missingInput;
-        g.voltages[idx(in)] = missing ? 0 : static_cast<uint8_t>(std::clamp(kv, 1, 255));
-        g.indicators[idx(in)] = g.voltages[idx(in)] != 0;
-    }
     return g;
 }
 
@@ -370,6 +310,58 @@ void Instrument::send(uint8_t code, std::vector<uint8_t> payload, int64_t atMs, 
     if (pacing_) lineFreeAtMs_ = arrivedBy(bytes.size() - 1);
 }
 
+namespace {
+
+int Phase(Input in, const Connection& c) {
+    switch (in) {
+        case Input::A1:
+            return 0;
+        case Input::B1:
+            return 240;
+        case Input::C1:
+            return 120;
+        case Input::A2:
+            return c.offset;
+        case Input::B2:
+            return (c.crossed ? 120 : 240) + c.offset;
+        case Input::C2:
+            return (c.crossed ? 240 : 120) + c.offset;
+    }
+    return 0;
+}
+
+constexpr std::array<std::pair<Input, Input>, 6> kPairInputs = {{
+    {Input::A1, Input::A2},
+    {Input::B1, Input::B2},
+    {Input::C1, Input::C2},
+    {Input::A1, Input::B2},
+    {Input::B1, Input::C2},
+    {Input::C1, Input::A2},
+}};
+
+}  // namespace
+
+MeasurementGroup ConnectionReading(const Connection& c, const std::function<int(int)>& jitter) {
+    const auto deviation = [&jitter](int span) { return jitter ? jitter(span) : 0; };
+    MeasurementGroup g;
+    for (std::size_t k = 0; k < 6; ++k) {
+        const auto [first, second] = kPairInputs[k];
+        int a = Phase(first, c) - Phase(second, c) + deviation(3);
+        a = ((a % 360) + 360) % 360;
+        g.pairAngles[k] = static_cast<int16_t>(a);
+        if (c.dead && (first == *c.dead || second == *c.dead)) g.pairAngles[k] = NoAngle;
+    }
+    for (std::size_t k = 0; k < 6; ++k) {
+        const bool firstGroup = k < 3;
+        const int kv = (firstGroup ? c.kv1 : c.kv2) + deviation(1);
+        const Input in = measure::LiveInputOrder[k];
+        const bool dead = c.dead && in == *c.dead;
+        g.voltages[idx(in)] = dead ? 0 : static_cast<uint8_t>(std::clamp(kv, 1, 255));
+        g.indicators[idx(in)] = g.voltages[idx(in)] != 0;
+    }
+    return g;
+}
+
 std::vector<MeasurementGroup> MakeStoredHistory(std::size_t n, uint64_t seed) {
     uint64_t state = seed;
     auto jitter = JitterFrom(state);
@@ -383,9 +375,8 @@ std::vector<MeasurementGroup> MakeStoredHistory(std::size_t n, uint64_t seed) {
         c.kv2 = kv;
         c.crossed = SplitMix(state) % 4 == 0;
         c.offset = static_cast<int>(SplitMix(state) % 6);
-        std::optional<Input> missing;
-        if (SplitMix(state) % 20 == 0) missing = measure::LiveInputOrder[SplitMix(state) % 6];
-        MeasurementGroup g = MakeGroup(c, jitter, missing);
+        if (SplitMix(state) % 20 == 0) c.dead = measure::LiveInputOrder[SplitMix(state) % 6];
+        MeasurementGroup g = ConnectionReading(c, jitter);
         if (SplitMix(state) % 10 == 0) g.pairAngles[SplitMix(state) % 6] = NoAngle;
         out.push_back(g);
     }
@@ -395,20 +386,17 @@ std::vector<MeasurementGroup> MakeStoredHistory(std::size_t n, uint64_t seed) {
 std::vector<MeasurementGroup> DefaultLiveSequence() {
     uint64_t state = 0x5EED;
     auto jitter = JitterFrom(state);
-    const Connection inPhase10{false, 2, 10, 10};
-    const Connection crossed10{true, 3, 10, 11};
-    const Connection inPhase35{false, 1, 35, 35};
-    const Connection crossed35{true, 2, 35, 36};
-    std::vector<MeasurementGroup> out = {
-        MakeGroup(inPhase10, jitter),
-        MakeGroup(inPhase10, jitter),
-        MakeGroup(inPhase10, jitter),
-        MakeGroup(crossed10, jitter),
-        MakeGroup(crossed10, jitter),
-        MakeGroup(inPhase35, jitter),
-        MakeGroup(inPhase35, jitter, Input::C2),
-        MakeGroup(crossed35, jitter),
-    };
+    const Connection inPhase10{false, 2, 10, 10, {}};
+    const Connection crossed10{true, 3, 10, 11, {}};
+    const Connection inPhase35{false, 1, 35, 35, {}};
+    const Connection crossed35{true, 2, 35, 36, {}};
+    Connection inPhase35DeadC2 = inPhase35;
+    inPhase35DeadC2.dead = Input::C2;
+    std::vector<MeasurementGroup> out;
+    for (const Connection* c : std::initializer_list<const Connection*>{&inPhase10, &inPhase10, &inPhase10, &crossed10, &crossed10,
+                                &inPhase35, &inPhase35DeadC2, &crossed35}) {
+        out.push_back(ConnectionReading(*c, jitter));
+    }
     out[2].pairAngles[idx(Pair::C1A2)] = NoAngle;
     return out;
 }
