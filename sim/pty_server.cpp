@@ -1,5 +1,7 @@
 #include "sim/pty_server.h"
 
+#include "platform/com_pins.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -175,23 +177,14 @@ void PtyServer::writeDue() {
 
 // ---------------------------------------------------------------------------------------------
 
-std::string ComPinLink::ConfigDirectory(const char* xdgConfigHome, const char* home) {
-    // The XDG rules: an unset, empty or relative XDG_CONFIG_HOME means ~/.config.
-    if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') return xdgConfigHome;
-    if (home != nullptr && home[0] == '/')
-        return (std::filesystem::path(home) / ".config").string();
-    return {};
-}
-
 ComPinLink::ComPinLink(int comNumber, const std::string& target) : target_(target) {
     namespace fs = std::filesystem;
-    const std::string config = ConfigDirectory(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-    if (config.empty()) {
+    const std::string pin = platform::comPinFileFromEnvironment(comNumber);
+    if (pin.empty()) {
         throw std::invalid_argument("neither XDG_CONFIG_HOME nor HOME is an absolute path");
     }
-    const fs::path dir = fs::path(config) / "checkkorvelt" / "ports";
-    fs::create_directories(dir);
-    const fs::path link = dir / ("COM" + std::to_string(comNumber));
+    const fs::path link(pin);
+    fs::create_directories(link.parent_path());
     const fs::file_status st = fs::symlink_status(link);
     if (fs::is_symlink(st)) {
         previous_ = fs::read_symlink(link).string();
@@ -201,8 +194,8 @@ ComPinLink::ComPinLink(int comNumber, const std::string& target) : target_(targe
                                 link.string() + " exists and is not a symbolic link");
     }
     // Made aside and renamed over, so the application never sees COMn missing in between.
-    const fs::path tmp =
-        dir / ("COM" + std::to_string(comNumber) + ".zandrel-sim." + std::to_string(getpid()));
+    const fs::path tmp = link.parent_path() / (link.filename().string() + ".zandrel-sim." +
+                                               std::to_string(getpid()));
     fs::remove(tmp);
     fs::create_symlink(target, tmp);
     std::error_code ec;

@@ -110,10 +110,6 @@ public:
 
     const std::string& path() const { return path_; }
 
-    // The configuration directory by the XDG rules; empty when neither variable gives an
-    // absolute path.
-    static std::string ConfigDirectory(const char* xdgConfigHome, const char* home);
-
 private:
     std::string path_;
     std::string target_;

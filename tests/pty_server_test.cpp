@@ -294,26 +294,6 @@ TEST(ComPinLink, PointsComAtTheTerminalAndPutsBackWhatWasThere) {
     }
 }
 
-TEST(ComPinLink, ConfigDirectoryFollowsTheXdgRules) {
-    struct Case {
-        const char* xdg;
-        const char* home;
-        std::string expected;
-    };
-    const std::vector<Case> cases = {
-        {"/cfg", "/home/op", "/cfg"},
-        {nullptr, "/home/op", "/home/op/.config"},
-        {"", "/home/op", "/home/op/.config"},
-        {"rel", "/home/op", "/home/op/.config"},
-        {nullptr, nullptr, ""},
-        {nullptr, "rel", ""},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(ComPinLink::ConfigDirectory(c.xdg, c.home), c.expected)
-            << (c.xdg ? c.xdg : "(unset)") << " " << (c.home ? c.home : "(unset)");
-    }
-}
-
 TEST(LiveSequences, NamedSequencesGiveTheirVerdicts) {
     using ck::measure::ClassifyPhase;
     using ck::measure::ClassifySequence;

@@ -17,14 +17,6 @@ namespace ck::platform {
 
 namespace {
 
-bool isAbsolute(const char* p) { return p != nullptr && p[0] == '/'; }
-
-std::string joinPath(std::string dir, std::string_view leaf) {
-    if (dir.empty() || dir.back() != '/') dir += '/';
-    dir += leaf;
-    return dir;
-}
-
 // "ttyUSB10" -> kind "ttyUSB", number "10" (leading zeros dropped so that the length orders it).
 struct PortKey {
     int rank;
@@ -84,12 +76,6 @@ std::vector<std::string> machineSerialPorts() {
 
 }  // namespace
 
-std::string comPinDirectory(const char* xdgConfigHome, const char* home) {
-    // The XDG rules: an unset, empty or relative XDG_CONFIG_HOME means ~/.config.
-    if (isAbsolute(xdgConfigHome)) return xdgConfigHome;
-    if (isAbsolute(home)) return joinPath(home, ".config");
-    return {};
-}
 
 std::vector<std::string> orderSerialPorts(std::vector<std::string> devices) {
     std::vector<PortKey> keys;
@@ -123,9 +109,9 @@ std::optional<std::string> resolveComOnThisMachine(int n) {
 #else
     namespace fs = std::filesystem;
     ComLookup in;
-    const std::string dir = comPinDirectory(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
-    if (!dir.empty()) {
-        const fs::path pin = fs::path(dir) / "checkkorvelt" / "ports" / ("COM" + std::to_string(n));
+    const std::string pinFile = comPinFileFromEnvironment(n);
+    if (!pinFile.empty()) {
+        const fs::path pin(pinFile);
         std::error_code ec;
         if (fs::is_symlink(fs::symlink_status(pin, ec))) {
             // The real path, so that every name of one device takes the same lock.

@@ -21,6 +21,7 @@
 // Any n below 1 and any n beyond the list is a port that does not exist.
 
 #include <optional>
+#include "platform/com_pins.h"
 #include <string>
 #include <vector>
 
@@ -37,9 +38,6 @@ struct ComLookup {
     std::vector<std::string> devices;  // the machine's serial ports as device paths, any order
 };
 
-// The directory holding the pins, from the two environment variables (either may be null);
-// empty when neither gives an absolute path.
-std::string comPinDirectory(const char* xdgConfigHome, const char* home);
 
 // The serial ports in COM order (rule b); duplicates removed.
 std::vector<std::string> orderSerialPorts(std::vector<std::string> devices);
