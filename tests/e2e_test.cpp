@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "event_loop.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -59,18 +61,7 @@ class QtEnvironment : public ::testing::Environment {
 };
 [[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-// Runs the event loop until done() holds or ms have passed; true when done() holds.
-bool runUntil(const std::function<bool()>& done, int ms) {
-    const QDeadlineTimer deadline(ms);
-    QTimer guard;  // wakes the loop at the deadline if nothing else does
-    guard.setSingleShot(true);
-    guard.start(ms);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
+using ck::testing::runUntil;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 QString Q(std::string_view s) {

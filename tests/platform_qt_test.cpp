@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "event_loop.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QTimer>
@@ -46,18 +48,7 @@ class QtEnvironment : public ::testing::Environment {
 [[maybe_unused]] auto* const kQtEnvironment =
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-// Runs the event loop until done() holds or ms have passed; true when done() holds.
-bool runUntil(const std::function<bool()>& done, int ms = 2000) {
-    const QDeadlineTimer deadline(ms);
-    QTimer guard;  // wakes the loop at the deadline if nothing else does
-    guard.setSingleShot(true);
-    guard.start(ms);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
+using ck::testing::runUntil;
 
 Bytes iota(std::size_t n, uint8_t first) {
     Bytes b(n);
