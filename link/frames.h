@@ -9,12 +9,6 @@
 
 namespace ck::link {
 
-inline constexpr uint8_t kRequestStart = 0xA1;
-inline constexpr uint8_t kReplyStart = 0xB1;
-
-// Longitudinal XOR, initial value 0.
-uint8_t Checksum(std::span<const uint8_t> bytes);
-
 struct Request {
     std::vector<uint8_t> bytes;
     uint8_t replylen = 0;  // bytes the reply to it will have

@@ -5,20 +5,18 @@
 
 #include "link/control_sets.h"
 #include "link/frames.h"
+#include "link/protocol.h"
 
 namespace ck::link {
 namespace {
 
-constexpr uint8_t kAddress = 1;
+using namespace protocol;
+
+constexpr uint8_t kAddress = kInstrumentAddress;
 constexpr int kBlockGroups = 3;
-constexpr std::size_t kGroupBytes = 24;
 constexpr std::size_t kMaxRxCount = 255;  // rxcount is 8-bit
 // Start byte, sender, receiver, length: what tells how long the frame is.
-constexpr std::size_t kReplyHeaderLen = 4;
-
-// Smallest frame that can carry each reply's payload.
-constexpr std::size_t kLinkTestLen = 8;
-constexpr std::size_t kLiveLen = 30;
+constexpr std::size_t kReplyHeaderLen = kLengthAt + 1;
 
 }  // namespace
 
@@ -78,7 +76,7 @@ void Link::ComSend(uint8_t address, uint8_t code, int16_t start, int16_t count, 
 void Link::Timer_findcom_Timer() {
     if (!s_.linkok) {
         ComOpen(s_.portno);
-        if (port_.isOpen()) ComSend(kAddress, 5, 0, 0, 0);
+        if (port_.isOpen()) ComSend(kAddress, kCodeLinkTest, 0, 0, 0);
         s_.portno = s_.portno >= kPortCount ? int16_t{1} : static_cast<int16_t>(s_.portno + 1);
         return;
     }
@@ -92,7 +90,7 @@ void Link::Timer_findcom_Timer() {
 void Link::Timer_real_Timer() {
     if (!s_.linkok) return;
     ComOpen(s_.portno);
-    ComSend(kAddress, s_.realmode ? 6 : 5, 0, 0, 0);
+    ComSend(kAddress, s_.realmode ? kCodeLive : kCodeLinkTest, 0, 0, 0);
 }
 
 void Link::Button_read_Click() {
@@ -106,7 +104,7 @@ void Link::Timer_read_Timer() {
     if (s_.commstate == kCommAwaiting) return;
     read_->setEnabled(false);
     ComOpen(s_.portno);
-    ComSend(kAddress, 2, 0, 0, 0);
+    ComSend(kAddress, kCodeCount, 0, 0, 0);
 }
 
 void Link::Timer_timeout_Timer() {
@@ -170,29 +168,31 @@ void Link::ComParse() {
     const bool awaited = s_.commstate == kCommAwaiting;
     s_.commstate = kCommAccepted;
     const std::size_t n = scan.length;
-    switch (s_.rxframe[4]) {
-        case 1:
+    switch (s_.rxframe[kCodeAt]) {
+        case kCodeHistory:
             // Only while a block request is outstanding: a late block has no rows of its own.
-            if (awaited && s_.reqcode == 1) onHistoryBlock(n);
+            if (awaited && s_.reqcode == kCodeHistory) onHistoryBlock(n);
             break;
-        case 2:
-            if (awaited && s_.reqcode == 2) onHistoryCount(n);
+        case kCodeCount:
+            if (awaited && s_.reqcode == kCodeCount) onHistoryCount(n);
             break;
-        case 3:
-        case 4:
-        case 0xF1:
+        case kCodeQuery:
+        case kCodeCommand:
+        case kCodeNotice:
             timeout_->setEnabled(false);
             break;
-        case 5:
-            if (n < kLinkTestLen) break;  // no room for the test pattern: not an answer
+        case kCodeLinkTest:
+            if (n < kLinkTestLength) break;  // no room for the test pattern: not an answer
             timeout_->setEnabled(false);
-            if (s_.rxframe[5] == 0x55 && s_.rxframe[6] == 0xAA) {
+            if (s_.rxframe[kPayloadAt] == kLinkPattern[0] &&
+                s_.rxframe[kPayloadAt + 1] == kLinkPattern[1]) {
                 s_.linkok = true;
                 controls_.setLinkStatus(kTextLinkOk);
             }
             break;
-        case 6:
-            if (n < kLiveLen) break;  // a reading must come from this reply, not an older one
+        case kCodeLive:
+            // A reading must come from this reply, not from an older one's bytes.
+            if (n < kLiveReplyLength) break;
             timeout_->setEnabled(false);
             controls_.ShowReal(s_.rxframe);
             break;
@@ -203,10 +203,10 @@ void Link::ComParse() {
 
 void Link::onHistoryCount(std::size_t n) {
     int reported;
-    if (n == 7) {
-        reported = s_.rxframe[5];
-    } else if (n == 8) {
-        reported = s_.rxframe[5] * 256 + s_.rxframe[6];
+    if (n == kCountReplyLength) {
+        reported = s_.rxframe[kCountAt];
+    } else if (n == kLongCountReplyLength) {
+        reported = s_.rxframe[kCountAt] * 256 + s_.rxframe[kCountAt + 1];
     } else {
         return;  // not a count: the time-out ends the download
     }
@@ -232,8 +232,8 @@ void Link::onHistoryBlock(std::size_t n) {
     timeout_->setEnabled(false);
     if (s_.blocksread < 0xFF) ++s_.blocksread;
     // Only whole groups inside this frame, and never more than were asked for.
-    const std::size_t asked = (s_.replylen - 6u) / kGroupBytes;
-    const auto g = static_cast<int>(std::min((n - 6) / kGroupBytes, asked));
+    const std::size_t asked = GroupsIn(s_.replylen);
+    const auto g = static_cast<int>(std::min(GroupsIn(n), asked));
     if (g == 0) {
         // Asking again would get the same empty answer: the download has failed.
         Timer_timeout_Timer();
@@ -252,7 +252,8 @@ void Link::onHistoryBlock(std::size_t n) {
 void Link::requestBlock() {
     const int remaining = std::min<int>(s_.histcount, kMaxHistRows) - s_.histnext;
     ComOpen(s_.portno);
-    ComSend(kAddress, 1, s_.histnext, static_cast<int16_t>(std::min(kBlockGroups, remaining)), 0);
+    ComSend(kAddress, kCodeHistory, s_.histnext,
+            static_cast<int16_t>(std::min(kBlockGroups, remaining)), 0);
 }
 
 void Link::endDownload() {

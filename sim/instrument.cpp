@@ -14,18 +14,13 @@ using measure::Input;
 using measure::MeasurementGroup;
 using measure::NoAngle;
 using measure::Pair;
+using namespace protocol;
 
-// The shortest request is 6 bytes (header, code, checksum); the longest the application knows
-// is the history request, 10 bytes. A length byte outside that cannot open a request, and
-// refusing it at once keeps a stray 0xA1 in noise from swallowing the real frames after it.
-constexpr std::size_t kMinRequest = 6;
-constexpr std::size_t kMaxRequest = 10;
-
-uint8_t Xor(std::span<const uint8_t> bytes) {
-    uint8_t x = 0;
-    for (const uint8_t b : bytes) x = static_cast<uint8_t>(x ^ b);
-    return x;
-}
+// The shortest request has no parameters; the longest the application knows is the history
+// request. A length byte outside that cannot open a request, and refusing it at once keeps a
+// stray request start byte in noise from swallowing the real frames after it.
+constexpr std::size_t kMinRequest = kOverhead;
+constexpr std::size_t kMaxRequest = kHistoryRequestLength;
 
 // splitmix64: fully specified, so a seed means the same thing on every standard library.
 uint64_t SplitMix(uint64_t& state) {
@@ -95,9 +90,9 @@ uint64_t Instrument::nextRandom() { return SplitMix(rng_); }
 
 std::optional<std::size_t> Instrument::frameEnd() const {
     if (pending_.empty() || pending_[0] != kRequestStart) return std::nullopt;
-    if (pending_.size() >= 2 && pending_[1] != kHostAddress) return std::nullopt;
-    if (pending_.size() < 4) return 0;
-    const std::size_t n = std::size_t{pending_[3]} + 2;
+    if (pending_.size() > kSenderAt && pending_[kSenderAt] != kHostAddress) return std::nullopt;
+    if (pending_.size() <= kLengthAt) return 0;
+    const std::size_t n = FrameLength(pending_[kLengthAt]);
     if (n < kMinRequest || n > kMaxRequest) return std::nullopt;
     return pending_.size() >= n ? n : 0;
 }
@@ -116,7 +111,8 @@ std::vector<Delivery> Instrument::feed(std::span<const uint8_t> bytes, int64_t n
             }
             if (*end == 0) break;  // need more bytes
             const std::span<const uint8_t> frame(pending_.data(), *end);
-            if (Xor(frame.subspan(1, *end - 2)) != frame[*end - 1]) {
+            if (Checksum(frame.subspan(kSenderAt, ChecksumAt(*end) - kSenderAt)) !=
+                frame[ChecksumAt(*end)]) {
                 // Not a frame after all; a real one may begin inside it.
                 pending_.erase(pending_.begin());
                 continue;
@@ -132,8 +128,8 @@ std::vector<Delivery> Instrument::feed(std::span<const uint8_t> bytes, int64_t n
 void Instrument::answer(std::span<const uint8_t> frame, int64_t atMs, int64_t nowMs,
                         std::vector<Delivery>& out) {
     const std::size_t n = frame.size();
-    const uint8_t to = frame[2];
-    const uint8_t code = frame[4];
+    const uint8_t to = frame[kReceiverAt];
+    const uint8_t code = frame[kCodeAt];
     const bool broadcastCode = code == kCodeQuery || code == kCodeCommand;
     if (to != address_ && !(to == kBroadcastAddress && broadcastCode)) return;
 
@@ -141,9 +137,11 @@ void Instrument::answer(std::span<const uint8_t> frame, int64_t atMs, int64_t no
     std::vector<uint8_t> payload;
     switch (code) {
         case kCodeHistory: {
-            if (n != 10) return;
-            req.start = static_cast<uint16_t>(frame[5] << 8 | frame[6]);
-            req.count = static_cast<uint16_t>(frame[7] << 8 | frame[8]);
+            if (n != kHistoryRequestLength) return;
+            req.start = static_cast<uint16_t>(frame[kHistoryStartAt] << 8 |
+                                              frame[kHistoryStartAt + 1]);
+            req.count = static_cast<uint16_t>(frame[kHistoryCountAt] << 8 |
+                                              frame[kHistoryCountAt + 1]);
             const std::size_t first = std::min<std::size_t>(req.start, stored_.size());
             const std::size_t last =
                 std::min({stored_.size(), first + req.count, first + kMaxGroupsPerReply});
@@ -154,7 +152,7 @@ void Instrument::answer(std::span<const uint8_t> frame, int64_t atMs, int64_t no
             break;
         }
         case kCodeCount: {
-            if (n != 6) return;
+            if (n != kCountRequestLength) return;
             const uint16_t c = reportedCount();
             const bool two =
                 countForm_ == CountForm::TwoByte || (countForm_ == CountForm::Auto && c > 0xFF);
@@ -163,20 +161,21 @@ void Instrument::answer(std::span<const uint8_t> frame, int64_t atMs, int64_t no
             break;
         }
         case kCodeQuery:
-            if (n != 6) return;
+            if (n != kQueryRequestLength) return;
             payload.push_back(0x00);
             break;
         case kCodeCommand:
-            if (n != 7) return;
-            req.extra = frame[5];
-            payload.push_back(frame[5]);
+            if (n != kCommandRequestLength) return;
+            req.extra = frame[kCommandByteAt];
+            payload.push_back(frame[kCommandByteAt]);
             break;
         case kCodeLinkTest:
-            if (n != 8) return;
-            payload = {frame[5], frame[6]};
+            if (n != kLinkTestLength) return;
+            payload.assign(frame.begin() + kPayloadAt,
+                           frame.begin() + kPayloadAt + kLinkPattern.size());
             break;
         case kCodeLive: {
-            if (n != 6) return;
+            if (n != kLiveRequestLength) return;
             const MeasurementGroup g = live_.empty() ? NoReading() : live_[liveNext_];
             if (!live_.empty()) liveNext_ = (liveNext_ + 1) % live_.size();
             const auto bytes = measure::EncodeGroup(g, measure::Source::Live);
@@ -265,19 +264,13 @@ void Instrument::send(uint8_t code, std::vector<uint8_t> payload, int64_t atMs, 
     if (silent) return;
 
     std::vector<uint8_t> bytes;
-    bytes.reserve(noise + payload.size() + 6);
+    bytes.reserve(noise + payload.size() + kOverhead);
     for (std::size_t i = 0; i < noise; ++i) bytes.push_back(kNoise[i % kNoise.size()]);
-    const std::size_t frameAt = bytes.size();
-    bytes.push_back(kReplyStart);
-    bytes.push_back(address_);
-    bytes.push_back(receiver);
-    // At most 10 groups: 240 + 4 fits the length byte.
-    bytes.push_back(static_cast<uint8_t>(payload.size() + 4));
-    bytes.push_back(code);
-    bytes.insert(bytes.end(), payload.begin(), payload.end());
-    uint8_t sum = Xor(std::span<const uint8_t>(bytes).subspan(frameAt + 1));
-    if (badChecksum) sum = static_cast<uint8_t>(~sum);
-    bytes.push_back(sum);
+    // At most kMaxGroupsPerReply groups, so the payload fits the length byte. The checksum
+    // covers the receiver as sent, so a wrong receiver is not also a damaged frame.
+    const std::vector<uint8_t> frame = MakeFrame(kReplyStart, address_, receiver, code, payload);
+    bytes.insert(bytes.end(), frame.begin(), frame.end());
+    if (badChecksum) bytes.back() = static_cast<uint8_t>(~bytes.back());
 
     if (pacing_) start = std::max(start, lineFreeAtMs_);
     // When the last byte of bytes[0..i] has arrived.

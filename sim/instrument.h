@@ -15,28 +15,12 @@
 #include <span>
 #include <vector>
 
+#include "link/protocol.h"
 #include "measure/measurement.h"
 
 namespace ck::sim {
 
-inline constexpr uint8_t kDefaultAddress = 1;
-// The application's own address: the receiver of every reply.
-inline constexpr uint8_t kHostAddress = 0x00;
-inline constexpr uint8_t kBroadcastAddress = 0xFF;
-inline constexpr uint8_t kRequestStart = 0xA1;
-inline constexpr uint8_t kReplyStart = 0xB1;
-
-// Command and reply codes.
-inline constexpr uint8_t kCodeHistory = 1;
-inline constexpr uint8_t kCodeCount = 2;
-inline constexpr uint8_t kCodeQuery = 3;
-inline constexpr uint8_t kCodeCommand = 4;
-inline constexpr uint8_t kCodeLinkTest = 5;
-inline constexpr uint8_t kCodeLive = 6;
-
-// The length byte counts the bytes after offset 1 and is one byte wide, so a reply holds at
-// most this many groups (6 + 24 * 10 = 246 bytes).
-inline constexpr std::size_t kMaxGroupsPerReply = 10;
+inline constexpr uint8_t kDefaultAddress = protocol::kInstrumentAddress;
 
 // 9600 baud, 8N1: ten bit times a byte, 25/24 ms.
 inline constexpr int64_t kBitsPerByte = 10;

@@ -170,7 +170,7 @@ Options Parse(int argc, char** argv) {
             o.chunkGapMs = Number<int64_t>(a, value(), 0, 60000);
         } else if (a == "--short-block") {
             FaultRule r = Rule(Fault::ShortBlock);
-            r.groups = Number<std::size_t>(a, value(), 0, ck::sim::kMaxGroupsPerReply);
+            r.groups = Number<std::size_t>(a, value(), 0, ck::protocol::kMaxGroupsPerReply);
             o.faults.push_back(r);
         } else if (a == "--late") {
             FaultRule r = Rule(Fault::Late);
@@ -223,7 +223,7 @@ bool InstallStopSignals() {
 
 void LogRequests(ck::sim::Instrument& instrument) {
     for (const ck::sim::Request& r : instrument.requests()) {
-        if (r.code == ck::sim::kCodeHistory) {
+        if (r.code == ck::protocol::kCodeHistory) {
             std::fprintf(stderr, "%10.3f s  code %u  start %u count %u\n",
                          static_cast<double>(r.timeMs) / 1000.0, unsigned{r.code},
                          unsigned{r.start}, unsigned{r.count});

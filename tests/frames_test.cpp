@@ -3,11 +3,66 @@
 #include <vector>
 
 #include "link/frames.h"
+#include "link/protocol.h"
 
 namespace ck::link {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using protocol::Checksum;
+
+TEST(Protocol, FramesAsTheyAreSent) {
+    using namespace protocol;
+    struct Case {
+        const char* what;
+        uint8_t start, sender, receiver, code;
+        Bytes payload, frame;
+    };
+    const Case cases[] = {
+        {"link test", kRequestStart, kHostAddress, kInstrumentAddress, kCodeLinkTest,
+         {0x55, 0xAA}, {0xA1, 0x00, 0x01, 0x06, 0x05, 0x55, 0xAA, 0xFD}},
+        {"history request", kRequestStart, kHostAddress, kInstrumentAddress, kCodeHistory,
+         {0x00, 0x03, 0x00, 0x03}, {0xA1, 0x00, 0x01, 0x08, 0x01, 0x00, 0x03, 0x00, 0x03, 0x08}},
+        {"live request", kRequestStart, kHostAddress, kInstrumentAddress, kCodeLive, {},
+         {0xA1, 0x00, 0x01, 0x04, 0x06, 0x03}},
+        {"link test reply", kReplyStart, kInstrumentAddress, kHostAddress, kCodeLinkTest,
+         {0x55, 0xAA}, {0xB1, 0x01, 0x00, 0x06, 0x05, 0x55, 0xAA, 0xFD}},
+        {"count reply", kReplyStart, kInstrumentAddress, kHostAddress, kCodeCount, {0x07},
+         {0xB1, 0x01, 0x00, 0x05, 0x02, 0x07, 0x01}},
+        {"two-byte count reply", kReplyStart, kInstrumentAddress, kHostAddress, kCodeCount,
+         {0x00, 0x0A}, {0xB1, 0x01, 0x00, 0x06, 0x02, 0x00, 0x0A, 0x0F}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MakeFrame(c.start, c.sender, c.receiver, c.code, c.payload), c.frame) << c.what;
+    }
+}
+
+TEST(Protocol, LengthsAndGroupPlaces) {
+    using namespace protocol;
+    struct Case {
+        const char* what;
+        std::size_t got, want;
+    };
+    const Case cases[] = {
+        {"live reply", kLiveReplyLength, 30},
+        {"three-group reply", GroupReplyLength(3), 78},
+        {"largest reply", GroupReplyLength(kMaxGroupsPerReply), 246},
+        {"link test", kLinkTestLength, 8},
+        {"count reply", kCountReplyLength, 7},
+        {"two-byte count reply", kLongCountReplyLength, 8},
+        {"history request", kHistoryRequestLength, 10},
+        {"command request", kCommandRequestLength, 7},
+        {"group 0", GroupAt(0), 5},
+        {"group 7, the last a 201-byte frame holds", GroupAt(7), 173},
+        {"groups in a live reply", GroupsIn(30), 1},
+        {"groups in 78 bytes", GroupsIn(78), 3},
+        {"groups in 77 bytes", GroupsIn(77), 2},
+        {"groups in 201 bytes", GroupsIn(201), 8},
+        {"groups in a header", GroupsIn(5), 0},
+        {"length byte 4", FrameLength(4), 6},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
+}
 
 TEST(BuildRequest, WorkedFrames) {
     struct Case {

@@ -4,11 +4,13 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "link/link_controls.h"
+#include "link/protocol.h"
 #include "measure/measurement.h"
 #include "platform/serial_port.h"
 #include "platform/virtual_clock.h"
@@ -16,6 +18,26 @@
 namespace ck::testing {
 
 using Bytes = std::vector<uint8_t>;
+
+// A reply from the instrument to the application.
+inline Bytes Reply(uint8_t code, const Bytes& payload,
+                   uint8_t receiver = protocol::kHostAddress) {
+    return protocol::MakeFrame(protocol::kReplyStart, protocol::kInstrumentAddress, receiver, code,
+                               payload);
+}
+
+// The code of a request written to the port (0 if it is too short to have one).
+inline uint8_t CodeOf(const Bytes& request) {
+    return request.size() > protocol::kCodeAt ? request[protocol::kCodeAt] : 0;
+}
+
+// Start index and count of a history request; nullopt for any other request.
+inline std::optional<std::pair<int, int>> BlockOf(const Bytes& request) {
+    using namespace protocol;
+    if (request.size() != kHistoryRequestLength || CodeOf(request) != kCodeHistory) return {};
+    return std::pair{request[kHistoryStartAt] * 256 + request[kHistoryStartAt + 1],
+                     request[kHistoryCountAt] * 256 + request[kHistoryCountAt + 1]};
+}
 
 class RecordingControls final : public link::LinkControls {
 public:

@@ -13,12 +13,7 @@ namespace {
 using link::Control;
 using measure::MeasurementGroup;
 
-Bytes reply(uint8_t code, const Bytes& payload, uint8_t receiver = 0x00) {
-    Bytes f = {0xB1, 0x01, receiver, static_cast<uint8_t>(payload.size() + 4), code};
-    f.insert(f.end(), payload.begin(), payload.end());
-    f.push_back(link::Checksum(std::span(f).subspan(1)));
-    return f;
-}
+Bytes reply(uint8_t code, const Bytes& payload) { return Reply(code, payload); }
 
 // Bytes after a frame (line noise, an instrument's filler) bring the count up to the
 // receive threshold, so a frame shorter than the one asked for still gets examined.
@@ -57,13 +52,13 @@ struct Rig {
     void linkUp(int stored = 7) {
         port.present = {3};
         port.responder = [this, stored](const Bytes& req) -> std::vector<Bytes> {
-            switch (req[4]) {
-                case 5: return {reply(5, {0x55, 0xAA})};
-                case 6: return {reply(6, Bytes(24, 0))};
-                case 2: return {reply(2, {static_cast<uint8_t>(stored)})};
-                case 1: {
-                    const int start = req[5] * 256 + req[6];
-                    const int count = std::min(req[7] * 256 + req[8], stored - start);
+            switch (CodeOf(req)) {
+                case protocol::kCodeLinkTest: return {reply(5, {0x55, 0xAA})};
+                case protocol::kCodeLive: return {reply(6, Bytes(24, 0))};
+                case protocol::kCodeCount: return {reply(2, {static_cast<uint8_t>(stored)})};
+                case protocol::kCodeHistory: {
+                    const auto [start, asked] = *BlockOf(req);
+                    const int count = std::min(asked, stored - start);
                     return {reply(1, blockPayload(start, std::max(0, count)))};
                 }
             }
@@ -82,9 +77,7 @@ struct Rig {
     std::vector<std::pair<int, int>> blockRequests() const {
         std::vector<std::pair<int, int>> out;
         for (const auto& w : port.writes) {
-            if (w.bytes.size() == 10 && w.bytes[4] == 1) {
-                out.emplace_back(w.bytes[5] * 256 + w.bytes[6], w.bytes[7] * 256 + w.bytes[8]);
-            }
+            if (const auto block = BlockOf(w.bytes)) out.push_back(*block);
         }
         return out;
     }
@@ -299,7 +292,8 @@ TEST(Download, ShortBlockAloneEndsInTheTimeOutWithNothingMisplaced) {
     r.linkUp(8);
     auto full = r.port.responder;
     r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
-        if (req[4] == 1 && req[6] == 3) return {reply(1, blockPayload(3, 2))};  // 54 of 78 bytes
+        // 54 of 78 bytes.
+        if (BlockOf(req) == std::pair{3, 3}) return {reply(1, blockPayload(3, 2))};
         return full(req);
     };
     r.toHistoryView();
@@ -319,7 +313,7 @@ TEST(Download, ShortBlockLosesNothing) {
     auto full = r.port.responder;
     int blocks = 0;
     r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
-        if (req[4] == 1 && ++blocks == 1) return {pad(reply(1, blockPayload(0, 2)), 78)};
+        if (BlockOf(req) && ++blocks == 1) return {pad(reply(1, blockPayload(0, 2)), 78)};
         return full(req);
     };
     r.toHistoryView();
@@ -335,7 +329,8 @@ TEST(Download, EmptyOrPartialGroupsEndTheDownloadAsAFailure) {
     r.linkUp(7);
     auto full = r.port.responder;
     r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
-        if (req[4] == 1 && req[6] == 3) return {pad(reply(1, Bytes(23, 0)), 78)};  // no whole group
+        // No whole group.
+        if (BlockOf(req) == std::pair{3, 3}) return {pad(reply(1, Bytes(23, 0)), 78)};
         return full(req);
     };
     r.toHistoryView();
@@ -355,7 +350,7 @@ TEST(Download, CountBeyondTheTableFetchesTheFirst200Once) {
         r.linkUp(400);
         auto full = r.port.responder;
         r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
-            if (req[4] == 2) return {reply(2, count)};
+            if (CodeOf(req) == protocol::kCodeCount) return {reply(2, count)};
             return full(req);
         };
         r.toHistoryView();
@@ -379,7 +374,7 @@ TEST(Download, LateBlockAfterTheTimeOutLandsNowhere) {
     r.linkUp(7);
     auto full = r.port.responder;
     r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
-        if (req[4] == 1 && req[6] == 3) {
+        if (BlockOf(req) == std::pair{3, 3}) {
             r.port.injectLater(full(req)[0], 3000);  // after the time-out, port still open
             return {};
         }
@@ -420,7 +415,7 @@ TEST(Download, CountReplyOfAnotherLengthStartsNothing) {
     r.s.histcount = 5;  // from an earlier download
     auto full = r.port.responder;
     r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
-        if (req[4] == 2) return {reply(2, {0, 0, 7})};
+        if (CodeOf(req) == protocol::kCodeCount) return {reply(2, {0, 0, 7})};
         return full(req);
     };
     r.toHistoryView();

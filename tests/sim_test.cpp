@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "link/protocol.h"
 #include "measure/measurement.h"
 #include "platform/virtual_clock.h"
 #include "sim/instrument.h"
@@ -19,9 +20,10 @@ namespace {
 using namespace ck::sim;
 using ck::measure::MeasurementGroup;
 using ck::measure::Source;
+using ck::protocol::GroupAt;
 using Bytes = std::vector<uint8_t>;
 
-// Frames are built here by hand, not with the simulator's own code.
+// Frames are laid out here by hand, not with the code the simulator builds its own with.
 Bytes WithXor(Bytes b) {
     uint8_t x = 0;
     for (std::size_t i = 1; i < b.size(); ++i) x = static_cast<uint8_t>(x ^ b[i]);
@@ -29,12 +31,14 @@ Bytes WithXor(Bytes b) {
     return b;
 }
 Bytes Request(uint8_t to, uint8_t code, Bytes params = {}) {
-    Bytes b = {0xA1, 0x00, to, static_cast<uint8_t>(params.size() + 4), code};
+    Bytes b = {ck::protocol::kRequestStart, ck::protocol::kHostAddress, to,
+               static_cast<uint8_t>(params.size() + 4), code};
     b.insert(b.end(), params.begin(), params.end());
     return WithXor(b);
 }
-Bytes Reply(uint8_t code, Bytes payload, uint8_t to = 0x00) {
-    Bytes b = {0xB1, 0x01, to, static_cast<uint8_t>(payload.size() + 4), code};
+Bytes Reply(uint8_t code, Bytes payload, uint8_t to = ck::protocol::kHostAddress) {
+    Bytes b = {ck::protocol::kReplyStart, ck::protocol::kInstrumentAddress, to,
+               static_cast<uint8_t>(payload.size() + 4), code};
     b.insert(b.end(), payload.begin(), payload.end());
     return WithXor(b);
 }
@@ -137,7 +141,7 @@ TEST(Instrument, HistoryBlocksCarryStoredGroupsInOrderAndDownloadIsLogged) {
         EXPECT_EQ(f[3], f.size() - 2);
         EXPECT_EQ(WithXor(Bytes(f.begin(), f.end() - 1)), f);
         for (std::size_t g = 0; g < b.groups; ++g) {
-            const auto got = ck::measure::DecodeGroup(f, 5 + 24 * g, Source::Stored);
+            const auto got = ck::measure::DecodeGroup(f, GroupAt(g), Source::Stored);
             ASSERT_TRUE(got.has_value());
             EXPECT_EQ(*got, stored[b.start + g]) << "group " << b.start + g;
         }
@@ -160,11 +164,11 @@ TEST(Instrument, LiveSequenceCyclesAndEmptyOneReportsNoReading) {
     for (const auto& want : {a, b, a}) {
         const auto out = inst.feed(Request(1, 6), 0);
         ASSERT_EQ(out.size(), 1u);
-        EXPECT_EQ(ck::measure::DecodeGroup(out[0].bytes, 5, Source::Live), want);
+        EXPECT_EQ(ck::measure::DecodeGroup(out[0].bytes, GroupAt(0), Source::Live), want);
     }
     inst.setLiveSequence({});
     const auto none =
-        ck::measure::DecodeGroup(inst.feed(Request(1, 6), 0).at(0).bytes, 5, Source::Live);
+        ck::measure::DecodeGroup(inst.feed(Request(1, 6), 0).at(0).bytes, GroupAt(0), Source::Live);
     ASSERT_TRUE(none.has_value());
     for (const auto angle : none->pairAngles) EXPECT_EQ(angle, ck::measure::NoAngle);
     for (const auto kv : none->voltages) EXPECT_EQ(kv, 0);
