@@ -378,12 +378,13 @@ void MainWindow::setComStatus(const std::string& text) { LabComsta_->setText(q(t
 void MainWindow::setLinkStatus(const std::string& text) { Lab_rtsta_->setText(q(text)); }
 void MainWindow::setProgressRange(int min, int max) { progress_->setRange(min, max); }
 void MainWindow::setProgressValue(int value) { progress_->setValue(value); }
-void MainWindow::ShowReal(const link::RxFrame& rxframe) {
-    frame_->ShowReal(rxframe);
+void MainWindow::ShowReal(const measure::MeasurementGroup& reading) {
+    frame_->ShowReal(reading);
     emit liveReadingShown();
 }
-void MainWindow::FillHist(const link::RxFrame& rxframe, uint8_t start, uint8_t count) {
-    grid_->FillHist(rxframe, start, count);
+void MainWindow::FillHist(int firstGroupNumber,
+                          std::span<const measure::MeasurementGroup> groups) {
+    grid_->FillHist(firstGroupNumber, groups);
 }
 
 void MainWindow::showMessage(const std::string& text, int style) {

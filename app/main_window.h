@@ -100,8 +100,9 @@ public:
     void setLinkStatus(const std::string& text) override;
     void setProgressRange(int min, int max) override;
     void setProgressValue(int value) override;
-    void ShowReal(const link::RxFrame& rxframe) override;
-    void FillHist(const link::RxFrame& rxframe, uint8_t start, uint8_t count) override;
+    void ShowReal(const measure::MeasurementGroup& reading) override;
+    void FillHist(int firstGroupNumber,
+                  std::span<const measure::MeasurementGroup> groups) override;
     void showMessage(const std::string& text, int style) override;
 
     using QMainWindow::setEnabled;

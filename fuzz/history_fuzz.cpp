@@ -1,7 +1,8 @@
-// Arbitrary history replies, first group numbers and group counts into the history-table fill
-// that the grid runs. Whatever comes: rows only within 1..200, one per group from the reply's
-// first on, exactly the groups that decode, stopping at the first that does not, and in every
-// cell the text for that group's bytes, read here from the byte layout on its own.
+// Arbitrary history replies, first group numbers and group counts into the decoding the link
+// does and the history-table fill that the grid runs. Whatever comes: rows only within 1..200,
+// one per group from the reply's first on, exactly the groups that decode, stopping at the
+// first that does not, and in every cell the text for that group's bytes, read here from the
+// byte layout on its own.
 
 #include <algorithm>
 #include <array>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "link/frames.h"
 #include "measure/history_rows.h"
 
 namespace {
@@ -76,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::vector<uint8_t> frame(data + 3, data + size);
     if ((data[2] & 1) == 0) frame.resize(kFrameSize, 0);
 
-    const std::vector<HistoryRow> rows = ck::measure::HistoryRows(frame, start, count, kTableRows);
+    const std::vector<HistoryRow> rows =
+        ck::measure::HistoryRows(start, ck::link::HistoryGroups(frame, count), kTableRows);
 
     // The groups that should show: from group 0 on, while within the count, the table, the
     // buffer, and decodable.

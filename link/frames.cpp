@@ -82,4 +82,19 @@ ReplyScan ScanReply(std::span<const uint8_t> bytes) {
     return scan;
 }
 
+std::optional<measure::MeasurementGroup> LiveReading(std::span<const uint8_t> frame) {
+    return measure::DecodeGroup(frame, GroupAt(0), measure::Source::Live);
+}
+
+std::vector<measure::MeasurementGroup> HistoryGroups(std::span<const uint8_t> frame,
+                                                     std::size_t count) {
+    std::vector<measure::MeasurementGroup> groups;
+    for (std::size_t g = 0; g < count; ++g) {
+        const auto group = measure::DecodeGroup(frame, GroupAt(g), measure::Source::Stored);
+        if (!group) break;
+        groups.push_back(*group);
+    }
+    return groups;
+}
+
 }  // namespace ck::link

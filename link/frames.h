@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "measure/measurement.h"
+
 namespace ck::link {
 
 struct Request {
@@ -37,5 +39,14 @@ struct ReplyScan {
 // Finds the first start byte and checks the frame that begins there, in the order: length,
 // receiver address, checksum.
 ReplyScan ScanReply(std::span<const uint8_t> bytes);
+
+// The reading a live reply carries, the reply's start byte at frame[0]; nullopt when it does
+// not decode.
+std::optional<measure::MeasurementGroup> LiveReading(std::span<const uint8_t> frame);
+// The first `count` stored groups of a history reply, its start byte at frame[0], up to the
+// first that does not decode or does not lie wholly inside `frame`: nothing of that group or
+// of any after it is kept.
+std::vector<measure::MeasurementGroup> HistoryGroups(std::span<const uint8_t> frame,
+                                                     std::size_t count);
 
 }  // namespace ck::link

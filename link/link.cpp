@@ -194,7 +194,8 @@ void Link::ComParse() {
             // A reading must come from this reply, not from an older one's bytes.
             if (n < kLiveReplyLength) break;
             timeout_->setEnabled(false);
-            controls_.ShowReal(s_.rxframe);
+            // A reading that does not decode leaves the panel as it was.
+            if (const auto reading = LiveReading(s_.rxframe)) controls_.ShowReal(*reading);
             break;
         default:
             break;
@@ -239,7 +240,7 @@ void Link::onHistoryBlock(std::size_t n) {
         Timer_timeout_Timer();
         return;
     }
-    controls_.FillHist(s_.rxframe, static_cast<uint8_t>(s_.histnext), static_cast<uint8_t>(g));
+    controls_.FillHist(s_.histnext, HistoryGroups(s_.rxframe, static_cast<std::size_t>(g)));
     s_.histnext = static_cast<int16_t>(s_.histnext + g);
     if (s_.histnext < std::min<int>(s_.histcount, kMaxHistRows)) {
         controls_.setProgressValue(s_.histnext);

@@ -1,12 +1,13 @@
 #pragma once
 // The window as the link sees it: a few named controls, two status labels, the progress bar,
 // the two view procedures and the message box. The window implements it; tests record it.
+// Readings come up decoded: nothing above the link sees frame bytes.
 
 #include <cstdint>
 #include <span>
 #include <string>
 
-#include "link/link_state.h"
+#include "measure/measurement.h"
 
 namespace ck::link {
 
@@ -39,10 +40,13 @@ public:
     virtual void setProgressRange(int min, int max) = 0;      // Progress_read
     virtual void setProgressValue(int value) = 0;
 
-    // The live panel from group 0 of the reply.
-    virtual void ShowReal(const RxFrame& rxframe) = 0;
-    // History rows start + 1 .. start + count from groups 0 .. count - 1 of the reply.
-    virtual void FillHist(const RxFrame& rxframe, uint8_t start, uint8_t count) = 0;
+    // Every accepted live reading that decodes; one that does not is never handed up.
+    virtual void ShowReal(const measure::MeasurementGroup& reading) = 0;
+    // The decoded groups of one history reply: groups[i] is group number firstGroupNumber + i
+    // + 1, which is also its table row (firstGroupNumber counts from 0). The block ends before
+    // its first group that failed to decode.
+    virtual void FillHist(int firstGroupNumber,
+                          std::span<const measure::MeasurementGroup> groups) = 0;
     // Modal; returns when the user has closed it.
     virtual void showMessage(const std::string& text, int style) = 0;
 };

@@ -24,24 +24,24 @@ constexpr PairCol kPairCols[] = {{3, Pair::A1A2, false},  {7, Pair::B1B2, false}
 
 }  // namespace
 
-std::vector<HistoryRow> HistoryRows(std::span<const uint8_t> frame, uint8_t start, uint8_t count,
+std::vector<HistoryRow> HistoryRows(int firstGroupNumber, std::span<const MeasurementGroup> groups,
                                     int lastRow) {
     std::vector<HistoryRow> rows;
-    for (int i = 0; i < count; ++i) {
-        const int n = start + i + 1;
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+        // Wide enough that no first number and group count can wrap onto a row.
+        const int64_t n = int64_t{firstGroupNumber} + static_cast<int64_t>(i) + 1;
         if (n > lastRow) break;
-        const auto group = DecodeGroup(
-            frame, kFirstGroupIndex + kGroupSize * static_cast<std::size_t>(i), Source::Stored);
-        if (!group) break;
+        if (n < 1) continue;
+        const MeasurementGroup& group = groups[i];
 
         HistoryRow& r = rows.emplace_back();
-        r.row = n;
-        r.cells[0] = FormatGroupNumber(n);
+        r.row = static_cast<int>(n);
+        r.cells[0] = FormatGroupNumber(r.row);
         for (const VoltageCol& v : kVoltageCols) {
-            r.cells[v.col] = FormatStoredVoltage(group->voltages[idx(v.input)]);
+            r.cells[v.col] = FormatStoredVoltage(group.voltages[idx(v.input)]);
         }
         for (const PairCol& p : kPairCols) {
-            const int16_t angle = group->pairAngles[idx(p.pair)];
+            const int16_t angle = group.pairAngles[idx(p.pair)];
             r.cells[p.col] = FormatAngle(angle);
             const auto a = static_cast<float>(angle);
             r.cells[p.col + 1] = p.sequence ? ClassifySequence(a) : ClassifyPhase(a);

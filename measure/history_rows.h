@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "measure/measurement.h"
+
 namespace ck::measure {
 
 inline constexpr std::size_t kHistoryCols = 19;
-// Group g of a reply starts at this index plus 24 g.
-inline constexpr std::size_t kFirstGroupIndex = 5;
 
 struct HistoryRow {
     int row = 0;  // the group number, which is also the table row (from 1)
@@ -23,10 +23,9 @@ struct HistoryRow {
     std::array<std::string, kHistoryCols> cells;
 };
 
-// Group i of `frame` is group number start + i + 1, for i from 0 to count - 1. Stops at the
-// first group that fails to decode (nothing of it is shown) and at the first whose number is
-// past `lastRow`; the number is not wrapped to 8 bits, so group 257 never lands on row 1.
-std::vector<HistoryRow> HistoryRows(std::span<const uint8_t> frame, uint8_t start, uint8_t count,
+// groups[i] is group number firstGroupNumber + i + 1 (firstGroupNumber counts from 0). Stops
+// at the first group whose number is past `lastRow`; a number below 1 has no row.
+std::vector<HistoryRow> HistoryRows(int firstGroupNumber, std::span<const MeasurementGroup> groups,
                                     int lastRow);
 
 }  // namespace ck::measure

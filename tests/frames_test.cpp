@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <vector>
 
 #include "link/frames.h"
@@ -167,6 +168,67 @@ TEST(ScanReply, LongestFrameThatFitsTheBufferIsAccepted) {
     Bytes tooLong = {0xB1, 0x01, 0x00, 200, 0x01};
     tooLong.resize(201, 0x00);
     EXPECT_EQ(ScanReply(withChecksum(tooLong)).check, ReplyCheck::Malformed);
+}
+
+// A live reply laid out byte by byte: angles from index 5, indicator bytes from 17, voltage
+// bytes from 23, each block in the order A1 B1 C1 A2 B2 C2.
+TEST(LiveReading, FieldsComeFromTheirPlacesInTheReply) {
+    const Bytes reply = withChecksum({0xB1, 0x01, 0x00, 0x1C, 0x06,              // header
+                                      0x00, 0x05, 0x00, 0xB4, 0x01, 0x68,          // A1A2 B1B2 C1C2
+                                      0x00, 0x78, 0x00, 0xF0, 0x01, 0x67,          // A1B2 B1C2 C1A2
+                                      0x01, 0x00, 0x00, 0xFF, 0x00, 0x00,          // indicators
+                                      10, 0, 35, 11, 0, 36});                      // voltages
+    ASSERT_EQ(reply.size(), 30u);
+    const auto reading = LiveReading(reply);
+    ASSERT_TRUE(reading);
+    EXPECT_EQ(reading->pairAngles, (std::array<int16_t, 6>{5, 180, 360, 120, 240, 359}));
+    using enum measure::Input;
+    const std::pair<measure::Input, std::pair<bool, int>> inputs[] = {
+        {A1, {true, 10}}, {B1, {false, 0}},  {C1, {false, 35}},
+        {A2, {true, 11}}, {B2, {false, 0}}, {C2, {false, 36}},
+    };
+    for (const auto& [input, want] : inputs) {
+        EXPECT_EQ(reading->indicators[measure::idx(input)], want.first) << int(input);
+        EXPECT_EQ(reading->voltages[measure::idx(input)], want.second) << int(input);
+    }
+    // An angle word that cannot be represented, or a reply too short to hold the group: none.
+    for (std::size_t k = 0; k < 6; ++k) {
+        Bytes bad = reply;
+        bad[5 + 2 * k] = 0x80;
+        EXPECT_FALSE(LiveReading(bad)) << "angle word " << k;
+    }
+    EXPECT_FALSE(LiveReading(std::span(reply).first(28)));
+}
+
+TEST(HistoryGroups, StopAtTheFirstGroupThatDoesNotDecodeOrDoesNotFit) {
+    std::vector<measure::MeasurementGroup> stored;
+    for (int16_t i = 0; i < 3; ++i) {
+        stored.push_back({{i, 120, 240, 5, 360, 359}, {}, {static_cast<uint8_t>(i + 1), 0, 35}});
+    }
+    struct Case {
+        const char* what;
+        std::size_t count;
+        int failing;  // group whose A1B2 angle word cannot be represented, -1 for none
+        std::size_t want;
+    };
+    const Case cases[] = {
+        {"all three", 3, -1, 3},          {"fewer than the reply holds", 2, -1, 2},
+        {"none asked", 0, -1, 0},         {"second fails", 3, 1, 1},
+        {"first fails", 3, 0, 0},         {"last fails", 3, 2, 2},
+        {"more than the reply holds", 5, -1, 3},
+    };
+    for (const Case& c : cases) {
+        Bytes payload;
+        for (const auto& g : stored) {
+            const auto bytes = measure::EncodeGroup(g, measure::Source::Stored);
+            payload.insert(payload.end(), bytes.begin(), bytes.end());
+        }
+        if (c.failing >= 0) payload[24 * static_cast<std::size_t>(c.failing) + 6] = 0x80;
+        const Bytes reply = protocol::MakeFrame(protocol::kReplyStart, 1, 0, 1, payload);
+        const auto groups = HistoryGroups(reply, c.count);
+        ASSERT_EQ(groups.size(), c.want) << c.what;
+        for (std::size_t i = 0; i < groups.size(); ++i) EXPECT_EQ(groups[i], stored[i]) << c.what;
+    }
 }
 
 }  // namespace

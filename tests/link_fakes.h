@@ -51,7 +51,7 @@ public:
     std::vector<measure::MeasurementGroup> shown;  // each live reading the panel showed
     // The history table: row -> group, as the grid would hold it.
     std::map<int, measure::MeasurementGroup> rows;
-    std::vector<std::pair<int, int>> fills;  // (start, count) of each FillHist
+    std::vector<std::pair<int, int>> fills;  // (first group number, groups) of each FillHist
     std::vector<std::pair<std::string, int>> messages;
     std::function<void()> whileMessageOpen;
 
@@ -73,16 +73,11 @@ public:
         progressMax = hi;
     }
     void setProgressValue(int v) override { progress.push_back(v); }
-    void ShowReal(const link::RxFrame& f) override {
-        if (auto g = measure::DecodeGroup(f, 5, measure::Source::Live)) shown.push_back(*g);
-    }
-    void FillHist(const link::RxFrame& f, uint8_t start, uint8_t count) override {
-        fills.emplace_back(start, count);
-        for (int i = 0; i < count; ++i) {
-            const auto g = measure::DecodeGroup(f, 5 + 24 * static_cast<std::size_t>(i),
-                                                measure::Source::Stored);
-            if (!g) return;
-            rows[start + i + 1] = *g;
+    void ShowReal(const measure::MeasurementGroup& g) override { shown.push_back(g); }
+    void FillHist(int first, std::span<const measure::MeasurementGroup> groups) override {
+        fills.emplace_back(first, static_cast<int>(groups.size()));
+        for (std::size_t i = 0; i < groups.size(); ++i) {
+            rows[first + static_cast<int>(i) + 1] = groups[i];
         }
     }
     void showMessage(const std::string& text, int style) override {

@@ -239,6 +239,23 @@ TEST(Reception, ShortLiveReplyNeverShowsOlderBytes) {
     EXPECT_TRUE(r.link.Timer_timeout().enabled());
 }
 
+TEST(Reception, LiveReadingThatDoesNotDecodeIsNeverHandedUp) {
+    Rig r;
+    Bytes good(24, 0);
+    good[18] = 42;
+    exchange(r, 6, reply(6, good));
+    ASSERT_EQ(r.ui.shown.size(), 1u);
+    for (std::size_t k = 0; k < 6; ++k) {
+        Bytes bad = good;
+        bad[2 * k] = 0x80;  // angle word k cannot be represented
+        exchange(r, 6, reply(6, bad));
+        EXPECT_EQ(r.ui.shown.size(), 1u) << "angle word " << k;
+        // The reply itself was whole and for us: it answers the request.
+        EXPECT_EQ(r.s.commstate, link::kCommAccepted) << "angle word " << k;
+        EXPECT_FALSE(r.link.Timer_timeout().enabled()) << "angle word " << k;
+    }
+}
+
 TEST(ComOpen, StatusTexts) {
     Rig r;
     r.port.present = {3, 12};
@@ -322,6 +339,33 @@ TEST(Download, ShortBlockLosesNothing) {
     EXPECT_EQ(r.blockRequests(), (std::vector<std::pair<int, int>>{{0, 3}, {2, 3}, {5, 3}}));
     ASSERT_EQ(r.ui.rows.size(), 8u);
     for (int row = 1; row <= 8; ++row) EXPECT_EQ(r.ui.rows[row], storedGroup(row - 1));
+}
+
+TEST(Download, GroupThatDoesNotDecodeEndsItsBlockAndTheDownloadGoesOn) {
+    Rig r;
+    r.linkUp(7);
+    auto full = r.port.responder;
+    r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
+        if (BlockOf(req) == std::pair{0, 3}) {
+            Bytes payload = blockPayload(0, 3);
+            payload[24 + 2] = 0x80;  // group 1's B1B2 angle word cannot be represented
+            return {reply(1, payload)};
+        }
+        return full(req);
+    };
+    r.toHistoryView();
+    r.link.Button_read_Click();
+    r.clock.advance(2000);
+    EXPECT_EQ(r.ui.fills.front(), (std::pair{0, 1}));  // only the group before it
+    EXPECT_EQ(r.blockRequests(), (std::vector<std::pair<int, int>>{{0, 3}, {3, 3}, {6, 1}}));
+    std::vector<int> rows;
+    for (const auto& [row, group] : r.ui.rows) {
+        rows.push_back(row);
+        EXPECT_EQ(group, storedGroup(row - 1)) << row;
+    }
+    EXPECT_EQ(rows, (std::vector<int>{1, 4, 5, 6, 7}));
+    EXPECT_TRUE(r.link.Timer_real().enabled());
+    EXPECT_TRUE(r.ui.isEnabled(Control::TabStrip1));
 }
 
 TEST(Download, EmptyOrPartialGroupsEndTheDownloadAsAFailure) {

@@ -7,8 +7,10 @@
 #include <QLabel>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <set>
+#include <span>
 #include <vector>
 
 #include "measure/measurement.h"
@@ -23,7 +25,6 @@ namespace ck::views {
 namespace {
 
 using measure::MeasurementGroup;
-using measure::Source;
 
 class QtEnvironment : public ::testing::Environment {
     int argc_ = 1;
@@ -38,16 +39,6 @@ class QtEnvironment : public ::testing::Environment {
     ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 constexpr int16_t kNo = measure::NoAngle;
-
-// A reply holding `groups` from index 5 on.
-link::RxFrame frameOf(const std::vector<MeasurementGroup>& groups, Source source) {
-    link::RxFrame f{};
-    for (std::size_t g = 0; g < groups.size(); ++g) {
-        const auto bytes = measure::EncodeGroup(groups[g], source);
-        std::copy(bytes.begin(), bytes.end(), f.begin() + 5 + 24 * static_cast<long>(g));
-    }
-    return f;
-}
 
 MeasurementGroup missing() { return {{kNo, kNo, kNo, kNo, kNo, kNo}, {}, {}}; }
 
@@ -146,7 +137,7 @@ TEST(LivePanel, WidestCaptionsAreNotClippedAndClearTheRules) {
         GTEST_SKIP() << "the panel's fonts (Liberation Sans, Noto CJK) are not installed";
     const MeasurementGroup wide{{120, 120, 32767, 240, 120, 1000}, {}, {255, 255, 255, 0, 1, 99}};
     for (bool reading : {false, true}) {
-        if (reading) p.ShowReal(frameOf({wide}, Source::Live));
+        if (reading) p.ShowReal(wide);
         const QImage im = p.grab().toImage();
         for (int n = 1; n <= 39; ++n) {
             const QLabel* l = p.label(n);
@@ -160,7 +151,7 @@ TEST(LivePanel, WidestCaptionsAreNotClippedAndClearTheRules) {
         }
     }
     // A caption that fits again puts its label back on the design rectangle.
-    p.ShowReal(frameOf({missing()}, Source::Live));
+    p.ShowReal(missing());
     EXPECT_EQ(p.label(11)->geometry(), twipsRect(2160, 1800, 1200, 660));
     EXPECT_EQ(p.label(32)->geometry(), twipsRect(9000, 2640, 1080, 660));
     // A caption written from elsewhere is fitted once the panel sees the layout request.
@@ -172,10 +163,8 @@ TEST(LivePanel, WidestCaptionsAreNotClippedAndClearTheRules) {
 
 TEST(LivePanel, ShowRealWritesAnglesVerdictsAndVoltagesToTheirLabels) {
     LivePanel p;
-    link::RxFrame f = frameOf({{{0x0005, 180, kNo, 120, 240, 359}, {}, {}}}, Source::Live);
-    const uint8_t volts[] = {10, 0, 35, 11, 0, 36};  // A1 B1 C1 A2 B2 C2 at indexes 23..28
-    std::copy(std::begin(volts), std::end(volts), f.begin() + 23);
-    p.ShowReal(f);
+    // Voltages by input: A1 10, B1 none, C1 35, A2 11, B2 none, C2 36.
+    p.ShowReal({{0x0005, 180, kNo, 120, 240, 359}, {}, {10, 0, 35, 11, 0, 36}});
     const std::vector<std::pair<int, QString>> expected = {
         {21, "005"},    {22, "同相"},   {23, "180"},    {24, "------"}, {25, "------"},
         {26, "------"}, {31, "120"},    {32, "顺相序"}, {33, "240"},    {34, "逆相序"},
@@ -186,20 +175,20 @@ TEST(LivePanel, ShowRealWritesAnglesVerdictsAndVoltagesToTheirLabels) {
 
 TEST(LivePanel, IndicatorBytesDriveTheirLamps) {
     struct Case {
-        std::array<uint8_t, 6> bytes;  // indexes 17..22: A1 B1 C1 A2 B2 C2
+        std::array<bool, 6> on;  // A1 B1 C1 A2 B2 C2
         std::set<int> lit;
     };
     const Case cases[] = {
         {{1, 0, 0, 0, 0, 0}, {1}}, {{0, 0, 0, 1, 0, 0}, {2}},
         {{0, 1, 0, 0, 0, 0}, {3}}, {{0, 0, 0, 0, 1, 0}, {4}},
-        {{0, 0, 1, 0, 0, 0}, {5}}, {{0, 0, 0, 0, 0, 0xFF}, {6}},
-        {{0, 0, 0, 0, 0, 0}, {}},  {{2, 3, 4, 5, 6, 7}, {1, 2, 3, 4, 5, 6}},
+        {{0, 0, 1, 0, 0, 0}, {5}}, {{0, 0, 0, 0, 0, 1}, {6}},
+        {{0, 0, 0, 0, 0, 0}, {}},  {{1, 1, 1, 1, 1, 1}, {1, 2, 3, 4, 5, 6}},
     };
     LivePanel p;
     for (const Case& c : cases) {
-        link::RxFrame f = frameOf({missing()}, Source::Live);
-        std::copy(c.bytes.begin(), c.bytes.end(), f.begin() + 17);
-        p.ShowReal(f);
+        MeasurementGroup g = missing();
+        g.indicators = c.on;
+        p.ShowReal(g);
         for (int n = 1; n <= 6; ++n) EXPECT_EQ(!p.shape(n)->isHidden(), c.lit.count(n) == 1) << n;
     }
 }
@@ -207,24 +196,10 @@ TEST(LivePanel, IndicatorBytesDriveTheirLamps) {
 TEST(LivePanel, AllMissingReadingRestoresTheStartUpPanel) {
     LivePanel p;
     const PanelState start = stateOf(p);
-    p.ShowReal(frameOf({{{5, 100, 230, 120, 240, 10}, {1, 1, 1, 1, 1, 1}, {9, 9, 9, 9, 9, 9}}},
-                       Source::Live));
+    p.ShowReal({{5, 100, 230, 120, 240, 10}, {1, 1, 1, 1, 1, 1}, {9, 9, 9, 9, 9, 9}});
     ASSERT_NE(stateOf(p), start);
-    p.ShowReal(frameOf({missing()}, Source::Live));
+    p.ShowReal(missing());
     EXPECT_EQ(stateOf(p), start);
-}
-
-TEST(LivePanel, ReadingThatFailsToDecodeChangesNothing) {
-    LivePanel p;
-    p.ShowReal(frameOf({{{5, 100, 230, 120, 240, 10}, {1, 0, 1, 0, 1, 0}, {9, 8, 7, 6, 5, 4}}},
-                       Source::Live));
-    const PanelState before = stateOf(p);
-    for (std::size_t k = 0; k < 6; ++k) {
-        link::RxFrame f = frameOf({{{1, 2, 3, 4, 5, 6}, {0, 1, 0, 1, 0, 1}, {}}}, Source::Live);
-        f[5 + 2 * k] = 0x80;
-        p.ShowReal(f);
-        EXPECT_EQ(stateOf(p), before) << "angle word " << k;
-    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -273,11 +248,14 @@ TEST_F(GridFixture, InitGridLaysOutAndWritesOnlyTheHeader) {
 }
 
 TEST_F(GridFixture, FillHistWritesWholeRowsInStoredOrder) {
-    link::RxFrame f =
-        frameOf({missing(), {{0, 180, 230, 235, 120, 1000}, {}, {}}, missing()}, Source::Stored);
-    const uint8_t volts[] = {10, 0, 35, 11, 0, 36};  // A1 A2 B1 B2 C1 C2
-    std::copy(std::begin(volts), std::end(volts), f.begin() + 5 + 18);
-    grid.FillHist(f, 0, 3);
+    // Voltages by input: A1 10, A2 none, B1 35, B2 11, C1 none, C2 36.
+    MeasurementGroup volts = missing();
+    volts.voltages[measure::idx(measure::Input::A1)] = 10;
+    volts.voltages[measure::idx(measure::Input::B1)] = 35;
+    volts.voltages[measure::idx(measure::Input::B2)] = 11;
+    volts.voltages[measure::idx(measure::Input::C2)] = 36;
+    const MeasurementGroup block[] = {volts, {{0, 180, 230, 235, 120, 1000}, {}, {}}, missing()};
+    grid.FillHist(0, block);
     EXPECT_EQ(rowOf(grid, 1).join('|'),
               " 1|10 kV|--kV|------|------|35 kV|11 kV|------|------|--kV|36 kV|------|------|"
               "------|------|------|------|------|------");
@@ -285,58 +263,50 @@ TEST_F(GridFixture, FillHistWritesWholeRowsInStoredOrder) {
               " 2|--kV|--kV|000|同相|--kV|--kV|180|------|--kV|--kV|230|异相|235|逆相序|120|"
               "顺相序|1000|------");
     EXPECT_EQ(grid.TextMatrix(3, 0), " 3");
-    grid.FillHist(frameOf({missing(), missing(), missing()}, Source::Stored), 3, 3);
+    const MeasurementGroup none[] = {missing(), missing(), missing()};
+    grid.FillHist(3, none);
     EXPECT_EQ(filledRows(grid), (std::vector<int>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(grid.TextMatrix(6, 0), " 6");
     // A later reply for row 2 replaces all of it.
-    grid.FillHist(frameOf({missing()}, Source::Stored), 1, 1);
+    grid.FillHist(1, std::span(none, 1));
     EXPECT_EQ(rowOf(grid, 2).mid(1), rowOf(grid, 4).mid(1));
     const QModelIndex cell = grid.model()->index(0, 3);
     EXPECT_EQ(cell.data(Qt::TextAlignmentRole).toInt(), static_cast<int>(Qt::AlignCenter));
     EXPECT_FALSE(grid.model()->flags(cell) & Qt::ItemIsEditable);
 }
 
-TEST_F(GridFixture, FillHistStopsAtAFailingGroupAndNeverLeavesTheGrid) {
+TEST_F(GridFixture, FillHistNeverLeavesTheGrid) {
     struct Case {
-        uint8_t start, count;
-        int failing;  // group index with a bad angle word, -1 for none
+        int first;
+        std::size_t groups;
         std::vector<int> rows;
     };
     const Case cases[] = {
-        {0, 0, -1, {}},
-        {0, 3, 1, {1}},
-        {5, 3, 0, {}},
-        {199, 3, -1, {200}},
-        {200, 3, -1, {}},
-        {254, 3, -1, {}},
-        {0, 255, -1, {1, 2, 3, 4, 5, 6, 7, 8}},  // group 8 would run past the frame
+        {0, 0, {}},
+        {199, 3, {200}},
+        {200, 3, {}},
+        {254, 3, {}},
+        {-2, 3, {1}},  // numbers below 1 have no row
+        {0, 10, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
+        {std::numeric_limits<int>::max(), 3, {}},  // no wrap back onto row 1
+        {std::numeric_limits<int>::min(), 3, {}},
     };
+    const std::vector<MeasurementGroup> groups(10, {{257, 257, 257, 257, 257, 257}, {}, {}});
     for (const Case& c : cases) {
         grid.InitGrid();
-        link::RxFrame f{};
-        f.fill(0x01);  // every angle 257: decodes
-        if (c.failing >= 0) f[5 + 24 * static_cast<std::size_t>(c.failing) + 4] = 0x80;
-        grid.FillHist(f, c.start, c.count);
-        EXPECT_EQ(filledRows(grid), c.rows) << int(c.start) << "+" << int(c.count);
+        grid.FillHist(c.first, std::span(groups).first(c.groups));
+        EXPECT_EQ(filledRows(grid), c.rows) << c.first << "+" << c.groups;
     }
-    // A failing group writes no cell: the row keeps what an earlier reply put there.
-    grid.InitGrid();
-    grid.FillHist(frameOf({missing(), missing()}, Source::Stored), 0, 2);
-    link::RxFrame bad = frameOf({{{1, 1, 1, 1, 1, 1}, {}, {}}, missing()}, Source::Stored);
-    bad[5 + 24] = 0x80;
-    const QStringList row2 = rowOf(grid, 2);
-    grid.FillHist(bad, 0, 2);
-    EXPECT_EQ(grid.TextMatrix(1, 3), "001");
-    EXPECT_EQ(rowOf(grid, 2), row2);
 }
 
 TEST_F(GridFixture, InitGridAfterAFillBlanksTheRowsAndRewritesTheHeader) {
-    grid.FillHist(frameOf({missing(), missing(), missing()}, Source::Stored), 197, 3);
+    const MeasurementGroup none[] = {missing(), missing(), missing()};
+    grid.FillHist(197, none);
     ASSERT_EQ(filledRows(grid), (std::vector<int>{198, 199, 200}));
     grid.InitGrid();
     EXPECT_TRUE(filledRows(grid).empty());
     for (int c = 0; c < 19; ++c) EXPECT_EQ(grid.TextMatrix(0, c), QString::fromUtf8(kHeaders[c]));
-    grid.FillHist(frameOf({missing()}, Source::Stored), 6, 1);
+    grid.FillHist(6, std::span(none, 1));
     EXPECT_EQ(grid.TextMatrix(7, 0), " 7");
 }
 

@@ -137,10 +137,7 @@ TEST(Window, MenusMirrorTheButtons) {
     EXPECT_EQ(r.w.menuAction(Control::menuprint).text(), "打印");
     EXPECT_EQ(r.w.menuabout().text(), "关于软件");
     // menuclear is enabled at design while its button is not; it clears all the same.
-    link::RxFrame frame{};
-    const auto group = measure::EncodeGroup(r.instrument.storedGroups()[0], measure::Source::Stored);
-    std::copy(group.begin(), group.end(), frame.begin() + 5);
-    r.w.DataGrid().FillHist(frame, 4, 1);
+    r.w.DataGrid().FillHist(4, std::span(r.instrument.storedGroups()).first(1));
     ASSERT_EQ(r.cell(5, 0), " 5");
     r.w.menuAction(Control::menuclear).trigger();
     EXPECT_EQ(r.cell(5, 0), "");
@@ -270,6 +267,37 @@ TEST(Window, WholeRunFindsReadsAndDownloads) {
     EXPECT_EQ(r.cell(1, 0), "");
     EXPECT_EQ(r.cell(0, 0), "NO.");
     EXPECT_EQ(r.s().histcount, 7);
+}
+
+// Captions of Label1..Label39 and the six lamps, as the panel shows them.
+std::vector<QString> panelShows(const views::LivePanel& p) {
+    std::vector<QString> shown;
+    for (int n = 1; n <= 39; ++n) shown.push_back(p.caption(n));
+    for (int n = 1; n <= 6; ++n) shown.push_back(p.shape(n)->isHidden() ? "off" : "on");
+    return shown;
+}
+
+TEST(Window, ReadingThatDoesNotDecodeLeavesThePanelAsItWas) {
+    Rig r;
+    int readings = 0;
+    QObject::connect(&r.w, &MainWindow::liveReadingShown, [&] { ++readings; });
+    const measure::MeasurementGroup good = r.instrument.liveSequence()[3];
+    std::vector<measure::MeasurementGroup> sequence = {good};
+    for (std::size_t k = 0; k < 6; ++k) {
+        measure::MeasurementGroup bad{{}, {true, false, true, false, true, false}, {99, 0, 99}};
+        bad.pairAngles[k] = -1;  // sent as 0xFFFF: not an angle
+        sequence.push_back(bad);
+    }
+    r.instrument.setLiveSequence(sequence);
+    r.clock.advance(2400 + 1500 + 200);
+    ASSERT_EQ(readings, 1);
+    const auto shown = panelShows(r.w.Frame_realtime());
+    ASSERT_EQ(shown[20], QString::fromStdString(measure::FormatAngle(good.pairAngles[0])));
+    r.clock.advance(1500 * 6);
+    EXPECT_EQ(r.instrument.requests().size(), 1u + 7u);  // the link test, then 7 readings
+    EXPECT_EQ(readings, 1);
+    EXPECT_EQ(panelShows(r.w.Frame_realtime()), shown);
+    EXPECT_EQ(r.w.Lab_rtsta().text(), "通讯成功");
 }
 
 TEST(Window, TimeOutMidDownloadKeepsItsRows) {

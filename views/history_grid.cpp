@@ -87,11 +87,13 @@ void HistoryGrid::InitGrid() {
     setUpdatesEnabled(true);
 }
 
-void HistoryGrid::FillHist(const link::RxFrame& rxframe, uint8_t start, uint8_t count) {
+void HistoryGrid::FillHist(int firstGroupNumber,
+                           std::span<const measure::MeasurementGroup> groups) {
     // Per-cell change signals would repaint the view cell by cell, at three times the cost of
     // the fill itself, and nothing else listens for them: one repaint at the end instead.
     const QSignalBlocker quiet(model());
-    for (const measure::HistoryRow& r : measure::HistoryRows(rxframe, start, count, kGroupRows)) {
+    for (const measure::HistoryRow& r :
+         measure::HistoryRows(firstGroupNumber, groups, kGroupRows)) {
         for (int c = 0; c < kCols; ++c) {
             setCell(r.row - 1, c, QString::fromStdString(r.cells[static_cast<std::size_t>(c)]));
         }

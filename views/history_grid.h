@@ -6,7 +6,9 @@
 
 #include <QTableWidget>
 
-#include "link/link_state.h"
+#include <span>
+
+#include "measure/measurement.h"
 
 namespace ck::views {
 
@@ -20,9 +22,9 @@ public:
 
     // Lays the grid out, blanks every cell and writes the header row.
     void InitGrid();
-    // Rows start + 1 .. start + count from the stored groups 0 .. count - 1 of the reply; stops
-    // at the first group that fails to decode; never writes outside rows 1..200.
-    void FillHist(const link::RxFrame& rxframe, uint8_t start, uint8_t count);
+    // Row firstGroupNumber + i + 1 from groups[i] (firstGroupNumber counts from 0); never
+    // writes outside rows 1..200.
+    void FillHist(int firstGroupNumber, std::span<const measure::MeasurementGroup> groups);
     // Text of cell (row, col) exactly as written, row 0 being the header row; empty outside
     // the grid.
     QString TextMatrix(int row, int col) const;

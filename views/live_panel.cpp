@@ -21,7 +21,6 @@ using measure::Input;
 using measure::Pair;
 
 constexpr double kPanelPoints = 27.75;
-constexpr std::size_t kLiveGroupFirst = 5;  // group 0 follows the five header bytes
 
 // The frame's design size; the window places it, this only keeps a free-standing panel whole.
 constexpr int kFrameWidth = 11535;
@@ -246,12 +245,9 @@ QString LivePanel::caption(int n) const {
     return l ? l->text() : QString();
 }
 
-void LivePanel::ShowReal(const link::RxFrame& rxframe) {
-    const auto group = measure::DecodeGroup(rxframe, kLiveGroupFirst, measure::Source::Live);
-    if (!group) return;
-
+void LivePanel::ShowReal(const measure::MeasurementGroup& reading) {
     for (const PairRow& r : kPairRows) {
-        const int16_t angle = group->pairAngles[measure::idx(r.pair)];
+        const int16_t angle = reading.pairAngles[measure::idx(r.pair)];
         setCaption(r.angle, QString::fromStdString(measure::FormatAngle(angle)));
         const float a = static_cast<float>(angle);
         setCaption(r.verdict,
@@ -259,9 +255,9 @@ void LivePanel::ShowReal(const link::RxFrame& rxframe) {
     }
     for (const InputRow& r : kInputRows) {
         shapes_[static_cast<std::size_t>(r.lamp)]->setVisible(
-            group->indicators[measure::idx(r.input)]);
+            reading.indicators[measure::idx(r.input)]);
         setCaption(r.voltage, QString::fromStdString(measure::FormatLiveVoltage(
-                                  group->voltages[measure::idx(r.input)])));
+                                  reading.voltages[measure::idx(r.input)])));
     }
 }
 

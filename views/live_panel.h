@@ -1,13 +1,13 @@
 #pragma once
 // The live panel, Frame_realtime: six input rows with their lamps and voltages, the three
 // angle/verdict pairs of each column, the column heads and the ruling lines. ShowReal
-// rewrites it from a live reply; its labels are the only record of the last reading.
+// rewrites it from a live reading; its labels are the only record of the last reading.
 
 #include <QFrame>
 
 #include <array>
 
-#include "link/link_state.h"
+#include "measure/measurement.h"
 
 class QLabel;
 
@@ -18,9 +18,8 @@ class LivePanel final : public QFrame {
 public:
     explicit LivePanel(QWidget* parent = nullptr);
 
-    // Rewrites the eighteen value labels and the six lamps from group 0 of the reply; a
-    // reading that fails to decode changes nothing.
-    void ShowReal(const link::RxFrame& rxframe);
+    // Rewrites the eighteen value labels and the six lamps from a live reading.
+    void ShowReal(const measure::MeasurementGroup& reading);
 
     // Label1..Label6, Label11..Label16, Label21..Label26, Label31..Label39 by number;
     // nullptr for any other number.
