@@ -17,7 +17,6 @@
 #include <QToolButton>
 
 #include "app/pictures.h"
-#include "link/control_sets.h"
 #include "platform/qt/qt_output.h"
 #include "platform/qt/qt_printer.h"
 #include "views/fonts.h"
@@ -29,32 +28,7 @@ namespace ck::app {
 namespace {
 
 using link::Control;
-using link::ControlRow;
-using link::Rule;
 using views::twipsRect;
-constexpr link::Property E = link::Property::Enabled;
-constexpr link::Property V = link::Property::Visible;
-
-// The tab switch, as the rows applied before and after polling is enabled.
-constexpr ControlRow kLiveViews[] = {{Control::Frame_realtime, V, Rule::On},
-                                     {Control::DataGrid, V, Rule::Off}};
-constexpr ControlRow kLiveCommands[] = {
-    {Control::Button_read, E, Rule::Off},  {Control::menuread, E, Rule::Off},
-    {Control::Button_save, E, Rule::On},   {Control::Button_clear, E, Rule::Off},
-    {Control::Button_print, E, Rule::On},  {Control::Button_help, E, Rule::On},
-    {Control::menusave, E, Rule::On},      {Control::menuclear, E, Rule::Off},
-    {Control::menuprint, E, Rule::On},     {Control::menuhelp, E, Rule::On},
-    {Control::Progress_read, V, Rule::Off},
-};
-constexpr ControlRow kHistoryViews[] = {{Control::Frame_realtime, V, Rule::Off},
-                                        {Control::DataGrid, V, Rule::On}};
-constexpr ControlRow kHistoryCommands[] = {
-    {Control::menuread, E, Rule::OnIfLinked}, {Control::Button_read, E, Rule::OnIfLinked},
-    {Control::Button_save, E, Rule::On},      {Control::Button_clear, E, Rule::On},
-    {Control::Button_print, E, Rule::On},     {Control::Button_help, E, Rule::On},
-    {Control::menusave, E, Rule::On},         {Control::menuclear, E, Rule::On},
-    {Control::menuprint, E, Rule::On},        {Control::menuhelp, E, Rule::On},
-};
 
 struct ButtonDef {
     Control control;
@@ -302,17 +276,9 @@ bool MainWindow::controlVisible(Control c) const {
     return s.action ? s.action->isVisible() : !s.widget->isHidden();
 }
 
-void MainWindow::applyTabSet(bool live) {
-    link::LinkState& s = link_->state();
-    s.realmode = live;
-    link::ApplySet(live ? link::ControlSet(kLiveViews) : link::ControlSet(kHistoryViews),
-                   s.realmode, s.linkok, *this);
-    link_->Timer_real().setEnabled(true);
-    link::ApplySet(live ? link::ControlSet(kLiveCommands) : link::ControlSet(kHistoryCommands),
-                   s.realmode, s.linkok, *this);
+void MainWindow::TabStrip1_Click() {
+    link_->setView(tabs_->currentIndex() + 1 == 1 ? link::View::Live : link::View::History);
 }
-
-void MainWindow::TabStrip1_Click() { applyTabSet(tabs_->currentIndex() + 1 == 1); }
 
 void MainWindow::Timer_date_Timer() {
     const QDateTime t = now_ ? now_() : QDateTime::currentDateTime();

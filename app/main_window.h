@@ -118,7 +118,6 @@ protected:
 private:
     void buildMenus();
     void buildControls(QWidget* client);
-    void applyTabSet(bool live);
 
     struct Slot {
         QWidget* widget = nullptr;

@@ -44,6 +44,27 @@ constexpr ControlRow kTimeout[] = {
     {TabStrip1, E, Rule::On},                  {Progress_read, V, Rule::Off},
 };
 
+// The tab switch applies its set in full every time, whatever view was showing; read needs
+// the link as well as the history view.
+constexpr ControlRow kLiveTab[] = {
+    {Frame_realtime, V, Rule::On}, {DataGrid, V, Rule::Off},
+    {Button_read, E, Rule::Off},   {menuread, E, Rule::Off},
+    {Button_save, E, Rule::On},    {Button_clear, E, Rule::Off},
+    {Button_print, E, Rule::On},   {Button_help, E, Rule::On},
+    {menusave, E, Rule::On},       {menuclear, E, Rule::Off},
+    {menuprint, E, Rule::On},      {menuhelp, E, Rule::On},
+    {Progress_read, V, Rule::Off},
+};
+
+constexpr ControlRow kHistoryTab[] = {
+    {Frame_realtime, V, Rule::Off},   {DataGrid, V, Rule::On},
+    {menuread, E, Rule::OnIfLinked},  {Button_read, E, Rule::OnIfLinked},
+    {Button_save, E, Rule::On},       {Button_clear, E, Rule::On},
+    {Button_print, E, Rule::On},      {Button_help, E, Rule::On},
+    {menusave, E, Rule::On},          {menuclear, E, Rule::On},
+    {menuprint, E, Rule::On},         {menuhelp, E, Rule::On},
+};
+
 std::optional<bool> evaluate(Rule rule, bool realmode, bool linkok) {
     switch (rule) {
         case Rule::On: return true;
@@ -64,6 +85,8 @@ const ControlSet kLinkFoundSet{kLinkFound};
 const ControlSet kBusySet{kBusy};
 const ControlSet kIdleSet{kIdle};
 const ControlSet kTimeoutSet{kTimeout};
+const ControlSet kLiveTabSet{kLiveTab};
+const ControlSet kHistoryTabSet{kHistoryTab};
 
 void ApplySet(ControlSet set, bool realmode, bool linkok, LinkControls& controls) {
     for (const ControlRow& row : set) {

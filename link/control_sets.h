@@ -1,6 +1,6 @@
 #pragma once
-// Which controls each state of the link enables, disables, shows or hides, as tables that one
-// function applies.
+// Which controls each state of the link and each view enables, disables, shows or hides, as
+// tables that one function applies. Every such rule of the program is here.
 
 #include <span>
 
@@ -32,6 +32,9 @@ extern const ControlSet kLinkFoundSet;
 extern const ControlSet kBusySet;
 extern const ControlSet kIdleSet;
 extern const ControlSet kTimeoutSet;
+// The tab switch's two sets: the live view and the history view.
+extern const ControlSet kLiveTabSet;
+extern const ControlSet kHistoryTabSet;
 
 // Applies the rows in order.
 void ApplySet(ControlSet set, bool realmode, bool linkok, LinkControls& controls);

@@ -87,6 +87,12 @@ void Link::Timer_findcom_Timer() {
     ApplySet(kLinkFoundSet, s_.realmode, s_.linkok, controls_);
 }
 
+void Link::setView(View view) {
+    s_.realmode = view == View::Live;
+    ApplySet(s_.realmode ? kLiveTabSet : kHistoryTabSet, s_.realmode, s_.linkok, controls_);
+    real_->setEnabled(true);
+}
+
 void Link::Timer_real_Timer() {
     if (!s_.linkok) return;
     ComOpen(s_.portno);

@@ -21,6 +21,9 @@ inline constexpr const char* kTextLinkOk = "通讯成功";
 inline constexpr const char* kTextLinkFailed = "通讯失败";
 inline constexpr const char* kTextNoHistory = "设备的测量历史记录组数为0！";
 
+// Which of the window's two views is showing.
+enum class View : uint8_t { Live, History };
+
 class Link {
 public:
     // The link wires itself to the port's receive event and creates its four timers.
@@ -32,6 +35,10 @@ public:
     // The link's share of start-up: the record's start values, the start-up set, the time-out
     // armed from the start, and discovery enabled.
     void Form_Load();
+
+    // The tab switch: the view it shows decides what polling asks for and whether a download
+    // may start; polling is enabled in either view, and the view's control set applied.
+    void setView(View view);
 
     void Timer_findcom_Timer();
     void Timer_real_Timer();

@@ -69,10 +69,7 @@ struct Rig {
         ASSERT_EQ(s.portno, 3);
     }
 
-    void toHistoryView() {
-        s.realmode = false;  // what the history tab does to the link
-        link.Timer_real().setEnabled(true);
-    }
+    void toHistoryView() { link.setView(link::View::History); }
 
     std::vector<std::pair<int, int>> blockRequests() const {
         std::vector<std::pair<int, int>> out;
@@ -279,6 +276,42 @@ TEST(ComSend, EveryCallAwaitsAReplyAndArmsTheTimeOut) {
         EXPECT_TRUE(r.link.Timer_timeout().enabled());
         EXPECT_EQ(r.port.writes.size(), code >= 1 && code <= 6 ? 1u : 0u) << int(code);
         EXPECT_EQ(r.port.rThreshold(), code >= 1 && code <= 6 ? int{r.s.replylen} : 0) << int(code);
+    }
+}
+
+TEST(SetView, DecidesWhatPollingAsksForAndWhetherReadIsOffered) {
+    struct Case {
+        const char* what;
+        bool linked;
+        link::View view;
+        std::vector<uint8_t> polled;  // codes sent in the next 1.5 s
+        bool read;
+    };
+    using link::View;
+    const Case cases[] = {
+        {"live", true, View::Live, {protocol::kCodeLive}, false},
+        {"history", true, View::History, {protocol::kCodeLinkTest}, true},
+        {"live before the link", false, View::Live, {}, false},
+        {"history before the link", false, View::History, {}, false},  // read left as it was
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        if (c.linked) r.linkUp();
+        // The other view first: the set is applied in full whatever was showing.
+        r.link.setView(c.view == View::Live ? View::History : View::Live);
+        r.link.setView(c.view);
+        EXPECT_EQ(r.s.realmode, c.view == View::Live);
+        EXPECT_TRUE(r.link.Timer_real().enabled());  // also before the link: polling idles
+        EXPECT_EQ(r.ui.isEnabled(Control::Button_read), c.read);
+        EXPECT_EQ(r.ui.isEnabled(Control::Button_clear), c.view == View::History);
+        EXPECT_EQ(r.ui.isVisible(Control::DataGrid), c.view == View::History);
+        EXPECT_EQ(r.ui.isVisible(Control::Frame_realtime), c.view == View::Live);
+        r.port.writes.clear();
+        r.clock.advance(1500);
+        std::vector<uint8_t> polled;
+        for (const auto& w : r.port.writes) polled.push_back(CodeOf(w.bytes));
+        EXPECT_EQ(polled, c.polled);
     }
 }
 

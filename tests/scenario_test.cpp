@@ -49,8 +49,7 @@ struct World {
     void findAndShowHistory() {
         clock.advance(2400);
         ASSERT_TRUE(s.linkok);
-        s.realmode = false;  // the history tab
-        link.Timer_real().setEnabled(true);
+        link.setView(link::View::History);
     }
     void download() {
         link.Button_read_Click();

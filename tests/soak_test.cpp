@@ -97,10 +97,7 @@ struct Soak {
         ui.shown.clear();
         ui.fills.clear();
     }
-    void showView(bool live) {
-        s.realmode = live;  // the tab switch
-        link.Timer_real().setEnabled(true);
-    }
+    void showView(bool live) { link.setView(live ? link::View::Live : link::View::History); }
     bool isSequenceReading(const measure::MeasurementGroup& g) const {
         const auto& seq = instrument.liveSequence();
         return std::find(seq.begin(), seq.end(), g) != seq.end();
