@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     instrument.setLinePacing(true);
     ck::sim::SimPort port(timers, instrument, kDemoPort);
     ck::app::MainWindow window(port, timers);
-    window.Form_Load();
+    window.start();
     if (parser.isSet(exitWhenShown)) window.installEventFilter(new FirstPaintQuits(&window));
     window.show();
 

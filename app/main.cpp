@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     ck::platform::QtTimerService timers;
     ck::platform::QtSerialPort port;
     ck::app::MainWindow window(port, timers);
-    window.Form_Load();
+    window.start();
     window.show();
     return QApplication::exec();
 }

@@ -113,7 +113,7 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
     buildControls(client);
     setFixedSize(sizeHint());
 
-    date_ = platform::makeTimer(timers, kDateMs, [this] { Timer_date_Timer(); });
+    date_ = platform::makeTimer(timers, kDateMs, [this] { onClockTick(); });
     link_ = std::make_unique<link::Link>(port, timers, *this);
     quit_ = [this] {
         close();
@@ -131,7 +131,7 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
         });
 }
 
-MainWindow::~MainWindow() { link_->MSComm1().close(); }
+MainWindow::~MainWindow() { link_->stop(); }
 
 void MainWindow::buildMenus() {
     auto entry = [this](QMenu* menu, const char* name, const char* caption,
@@ -243,9 +243,9 @@ void MainWindow::buildControls(QWidget* client) {
     }
 }
 
-void MainWindow::Form_Load() {
-    link_->Form_Load();
-    Timer_date_Timer();
+void MainWindow::start() {
+    link_->start();
+    onClockTick();
     date_->setEnabled(true);
     grid_->InitGrid();
     grid_->hide();
@@ -280,14 +280,14 @@ void MainWindow::TabStrip1_Click() {
     link_->setView(tabs_->currentIndex() + 1 == 1 ? link::View::Live : link::View::History);
 }
 
-void MainWindow::Timer_date_Timer() {
+void MainWindow::onClockTick() {
     const QDateTime t = now_ ? now_() : QDateTime::currentDateTime();
     const QLocale locale = QLocale::system();
     panels_[0]->setText(locale.toString(t.date(), QLocale::ShortFormat));
     panels_[2]->setText(locale.toString(t.time(), timeOfDayFormat(locale)));
 }
 
-void MainWindow::Button_read_Click() { link_->Button_read_Click(); }
+void MainWindow::Button_read_Click() { link_->requestDownload(); }
 
 output::ViewTexts MainWindow::viewTexts() const {
     output::ViewTexts v;
@@ -319,12 +319,9 @@ void MainWindow::Button_help_Click() {
 }
 
 void MainWindow::Button_close_Click() {
-    if (link_->MSComm1().isOpen()) link_->MSComm1().close();
     // No handler of this window may run once it has been told to end.
-    for (platform::Timer* t : {&link_->Timer_findcom(), &link_->Timer_real(), &link_->Timer_read(),
-                               &link_->Timer_timeout(), date_.get()}) {
-        t->setEnabled(false);
-    }
+    link_->stop();
+    date_->setEnabled(false);
     if (quit_) quit_();
 }
 
@@ -358,8 +355,9 @@ void MainWindow::showMessage(const std::string& text, int style) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // The window's own close box releases the port like the close command.
-    if (link_->MSComm1().isOpen()) link_->MSComm1().close();
+    // The window's own close box releases the port like the close command, and nothing of the
+    // link goes on behind a window that is gone.
+    link_->stop();
     event->accept();
 }
 

@@ -41,11 +41,12 @@ public:
     ~MainWindow() override;
 
     // Start-up, once the window exists.
-    void Form_Load();
+    void start();
+    // The status-bar clock: the date in panel 1, the time of day in panel 3.
+    void onClockTick();
 
     // Handlers, named after their control and event.
     void TabStrip1_Click();
-    void Timer_date_Timer();
     void Button_read_Click();
     void Button_save_Click();
     void Button_clear_Click();
@@ -60,6 +61,7 @@ public:
     void menuabout_Click() { Button_help_Click(); }
 
     link::Link& link() { return *link_; }
+    const link::Link& link() const { return *link_; }
     views::LivePanel& Frame_realtime() { return *frame_; }
     views::HistoryGrid& DataGrid() { return *grid_; }
     QTabWidget& TabStrip1() { return *tabs_; }

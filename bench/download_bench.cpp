@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     ck::platform::QtTimerService timers;
     ck::platform::QtSerialPort port;
     ck::app::MainWindow window(port, timers);
-    window.Form_Load();
+    window.start();
     window.show();
     auto& s = window.link().state();
     if (!runUntil([&] { return s.linkok && window.link().Timer_real().enabled(); }, 5000)) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "link/link.h"
+#include "link/protocol.h"
 #include "tests/link_fakes.h"
 
 namespace {
@@ -24,15 +25,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     testing::ScriptedPort port(clock);
     testing::RecordingControls ui;
     link::Link lk(port, clock, ui);
-    lk.Form_Load();
+    lk.start();
     port.present = {1};
     auto& s = lk.state();
 
-    // Byte 0: the request outstanding and the view; byte 1: the history count in force.
+    // Byte 0: the request outstanding and the view; byte 1: the history count in force. The
+    // link is brought there the way the program gets there: a link test answered, the view
+    // chosen, a count reported.
+    const auto answered = [&](uint8_t code, const testing::Bytes& payload) {
+        lk.ComOpen(1);
+        lk.ComSend(protocol::kInstrumentAddress, code, 0, 0, 0);
+        port.inject(testing::Reply(code, payload));
+        clock.advance(1);
+    };
     const uint8_t mode = data[0];
-    s.linkok = (mode & 0x80) != 0;
-    s.realmode = (mode & 0x40) != 0;
-    s.histcount = static_cast<int16_t>(data[1] * 2);
+    if ((mode & 0x80) != 0) answered(protocol::kCodeLinkTest, {0x55, 0xAA});
+    lk.setView((mode & 0x40) != 0 ? link::View::Live : link::View::History);
+    const int stored = data[1] * 2;
+    if (stored != 0) {
+        answered(protocol::kCodeCount,
+                 {static_cast<uint8_t>(stored >> 8), static_cast<uint8_t>(stored & 0xFF)});
+    }
+    check(s.linkok == ((mode & 0x80) != 0) && s.histcount == stored);
     const uint8_t code = static_cast<uint8_t>(mode & 0x07);
     lk.ComOpen(1);
     lk.ComSend(1, code, static_cast<int16_t>(data[2] % 201), 3, 0);

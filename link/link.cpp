@@ -22,16 +22,16 @@ constexpr std::size_t kReplyHeaderLen = kLengthAt + 1;
 
 Link::Link(platform::SerialPort& port, platform::TimerService& timers, LinkControls& controls)
     : port_(port), controls_(controls) {
-    findcom_ = platform::makeTimer(timers, kFindcomMs, [this] { Timer_findcom_Timer(); });
-    real_ = platform::makeTimer(timers, kRealMs, [this] { Timer_real_Timer(); });
-    read_ = platform::makeTimer(timers, kReadMs, [this] { Timer_read_Timer(); });
-    timeout_ = platform::makeTimer(timers, kTimeoutMs, [this] { Timer_timeout_Timer(); });
-    port_.setReceiveHandler([this] { MSComm1_OnComm(); });
+    findcom_ = platform::makeTimer(timers, kFindcomMs, [this] { onDiscoveryTick(); });
+    real_ = platform::makeTimer(timers, kRealMs, [this] { onPollTick(); });
+    read_ = platform::makeTimer(timers, kReadMs, [this] { onDownloadTick(); });
+    timeout_ = platform::makeTimer(timers, kTimeoutMs, [this] { onReplyTimeout(); });
+    port_.setReceiveHandler([this] { onBytesReceived(); });
 }
 
 Link::~Link() { port_.setReceiveHandler({}); }
 
-void Link::Form_Load() {
+void Link::start() {
     timeout_->setEnabled(true);  // armed from the start: no answer within 2.5 s is a failure
     s_.realmode = true;
     s_.linkok = false;
@@ -41,6 +41,26 @@ void Link::Form_Load() {
     s_.blocksread = 0;
     ApplySet(kStartupSet, s_.realmode, s_.linkok, controls_);
     findcom_->setEnabled(true);
+}
+
+void Link::setView(View view) {
+    s_.realmode = view == View::Live;
+    ApplySet(s_.realmode ? kLiveTabSet : kHistoryTabSet, s_.realmode, s_.linkok, controls_);
+    real_->setEnabled(true);
+}
+
+void Link::requestDownload() {
+    if (s_.realmode || !s_.linkok) return;
+    ApplySet(kBusySet, s_.realmode, s_.linkok, controls_);
+    real_->setEnabled(false);
+    read_->setEnabled(true);
+}
+
+void Link::stop() {
+    if (port_.isOpen()) port_.close();
+    for (platform::Timer* t : {findcom_.get(), real_.get(), read_.get(), timeout_.get()}) {
+        t->setEnabled(false);
+    }
 }
 
 void Link::ComOpen(int16_t comport) {
@@ -73,7 +93,7 @@ void Link::ComSend(uint8_t address, uint8_t code, int16_t start, int16_t count, 
     timeout_->setEnabled(true);
 }
 
-void Link::Timer_findcom_Timer() {
+void Link::onDiscoveryTick() {
     if (!s_.linkok) {
         ComOpen(s_.portno);
         if (port_.isOpen()) ComSend(kAddress, kCodeLinkTest, 0, 0, 0);
@@ -87,33 +107,20 @@ void Link::Timer_findcom_Timer() {
     ApplySet(kLinkFoundSet, s_.realmode, s_.linkok, controls_);
 }
 
-void Link::setView(View view) {
-    s_.realmode = view == View::Live;
-    ApplySet(s_.realmode ? kLiveTabSet : kHistoryTabSet, s_.realmode, s_.linkok, controls_);
-    real_->setEnabled(true);
-}
-
-void Link::Timer_real_Timer() {
+void Link::onPollTick() {
     if (!s_.linkok) return;
     ComOpen(s_.portno);
     ComSend(kAddress, s_.realmode ? kCodeLive : kCodeLinkTest, 0, 0, 0);
 }
 
-void Link::Button_read_Click() {
-    if (s_.realmode || !s_.linkok) return;
-    ApplySet(kBusySet, s_.realmode, s_.linkok, controls_);
-    real_->setEnabled(false);
-    read_->setEnabled(true);
-}
-
-void Link::Timer_read_Timer() {
+void Link::onDownloadTick() {
     if (s_.commstate == kCommAwaiting) return;
     read_->setEnabled(false);
     ComOpen(s_.portno);
     ComSend(kAddress, kCodeCount, 0, 0, 0);
 }
 
-void Link::Timer_timeout_Timer() {
+void Link::onReplyTimeout() {
     timeout_->setEnabled(false);
     s_.commstate = kCommTimedOut;
     controls_.setLinkStatus(kTextLinkFailed);
@@ -128,7 +135,7 @@ void Link::Timer_timeout_Timer() {
     controls_.setVisible(Control::Progress_read, false);
 }
 
-void Link::MSComm1_OnComm() {
+void Link::onBytesReceived() {
     if (port_.commEvent() != platform::kEvReceive) return;
     std::vector<uint8_t> bytes = port_.input();
     if (awaitingRest_) {
@@ -243,7 +250,7 @@ void Link::onHistoryBlock(std::size_t n) {
     const auto g = static_cast<int>(std::min(GroupsIn(n), asked));
     if (g == 0) {
         // Asking again would get the same empty answer: the download has failed.
-        Timer_timeout_Timer();
+        onReplyTimeout();
         return;
     }
     controls_.FillHist(s_.histnext, HistoryGroups(s_.rxframe, static_cast<std::size_t>(g)));

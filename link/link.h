@@ -1,6 +1,8 @@
 #pragma once
-// The instrument link: port discovery, polling, the history download, the reply time-out, and
-// the handlers that the window wires to its timers, its serial port and the read command.
+// The instrument link: port discovery, polling, the history download and the reply time-out.
+// It owns the link state record, its four timers and their handlers, and its place on the
+// serial port's receive event. The window drives it through a few commands and reads its state;
+// it reaches the window only through LinkControls.
 
 #include <memory>
 
@@ -34,32 +36,36 @@ public:
 
     // The link's share of start-up: the record's start values, the start-up set, the time-out
     // armed from the start, and discovery enabled.
-    void Form_Load();
-
+    void start();
     // The tab switch: the view it shows decides what polling asks for and whether a download
     // may start; polling is enabled in either view, and the view's control set applied.
     void setView(View view);
+    // The read command: in the history view, once the instrument has answered, the controls
+    // go busy, polling stops and the download starts as soon as no reply is awaited. Does
+    // nothing otherwise.
+    void requestDownload();
+    // The close command: the port is closed and every timer of the link stops, so no request
+    // is sent and no reply awaited from now on.
+    void stop();
 
-    void Timer_findcom_Timer();
-    void Timer_real_Timer();
-    void Timer_read_Timer();
-    void Timer_timeout_Timer();
-    void MSComm1_OnComm();
-    void Button_read_Click();
+    const LinkState& state() const { return s_; }
+    const platform::Timer& Timer_findcom() const { return *findcom_; }
+    const platform::Timer& Timer_real() const { return *real_; }
+    const platform::Timer& Timer_read() const { return *read_; }
+    const platform::Timer& Timer_timeout() const { return *timeout_; }
 
+    // One exchange's own steps, which the handlers below run: open the port, and send a
+    // request. Tests and benchmarks call them to drive a single exchange.
     void ComOpen(int16_t comport);
     void ComSend(uint8_t address, uint8_t code, int16_t start, int16_t count, uint8_t extra);
-    void ComParse();
-
-    LinkState& state() { return s_; }
-    const LinkState& state() const { return s_; }
-    platform::SerialPort& MSComm1() { return port_; }
-    platform::Timer& Timer_findcom() { return *findcom_; }
-    platform::Timer& Timer_real() { return *real_; }
-    platform::Timer& Timer_read() { return *read_; }
-    platform::Timer& Timer_timeout() { return *timeout_; }
 
 private:
+    void onDiscoveryTick();  // Timer_findcom, every 600 ms while searching
+    void onPollTick();       // Timer_real, every 1.5 s
+    void onDownloadTick();   // Timer_read, every 30 ms until the download can start
+    void onReplyTimeout();   // Timer_timeout, 2.5 s after a request nothing answered
+    void onBytesReceived();  // the port's receive event
+    void ComParse();
     void onHistoryBlock(std::size_t n);
     void onHistoryCount(std::size_t n);
     void requestBlock();

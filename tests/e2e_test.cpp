@@ -177,7 +177,7 @@ struct App {
 
     App() {
         QObject::connect(&w, &MainWindow::liveReadingShown, [this] { ++readings; });
-        w.Form_Load();
+        w.start();
     }
     const ck::link::LinkState& s() { return w.link().state(); }
     QString comStatus() { return w.LabComsta().text(); }

@@ -22,13 +22,13 @@ struct World {
     sim::SimPort port;
     RecordingControls ui;
     link::Link link;
-    link::LinkState& s;
+    const link::LinkState& s;
 
     explicit World(int16_t com = 3, std::size_t stored = 7)
         : port(clock, instrument, com), link(port, clock, ui), s(link.state()) {
         instrument.setStoredGroups(sim::MakeStoredHistory(stored, 7));
         instrument.setLinePacing(true);
-        link.Form_Load();
+        link.start();
     }
 
     // Discovery's link tests: the port each went to.
@@ -52,7 +52,7 @@ struct World {
         link.setView(link::View::History);
     }
     void download() {
-        link.Button_read_Click();
+        link.requestDownload();
         clock.advance(3000);
     }
     // Every row either holds the instrument's group for that row or is empty.
@@ -154,7 +154,7 @@ TEST(Download, WaitsForAnOutstandingLinkTest) {
     w.instrument.setTurnaroundMs(400);
     w.clock.advance(1);
     ASSERT_EQ(w.s.commstate, link::kCommAwaiting);
-    w.link.Button_read_Click();
+    w.link.requestDownload();
     w.clock.advance(300);
     EXPECT_TRUE(w.requests(2).empty());  // still waiting for the link test's reply
     w.clock.advance(2000);
@@ -175,7 +175,7 @@ TEST(Download, StartsAfterTheTimeOutOfTheRequestItWaitsFor) {
     w.instrument.addFault(silent);
     w.clock.advance(1);  // the history view's link test goes out, and is never answered
     ASSERT_EQ(w.s.commstate, link::kCommAwaiting);
-    w.link.Button_read_Click();
+    w.link.requestDownload();
     w.ui.linkStatus.clear();
     w.clock.advance(2600);
     ASSERT_FALSE(w.ui.linkStatus.empty());
@@ -253,7 +253,7 @@ TEST(Download, MisbehavingInstrument) {
         World w(3, 7);
         w.findAndShowHistory();
         w.instrument.addFault(c.rule);
-        w.link.Button_read_Click();
+        w.link.requestDownload();
         w.clock.advance(6000);
         SCOPED_TRACE(c.what);
         w.expectRowsTrue(c.rows);
@@ -283,7 +283,7 @@ TEST(Download, TimeOutMidDownloadKeepsRowsAndPollingResumes) {
     silent.skip = 2;
     silent.times = 1;
     w.instrument.addFault(silent);
-    w.link.Button_read_Click();
+    w.link.requestDownload();
     w.clock.advance(500);
     EXPECT_TRUE(w.ui.isVisible(Control::Progress_read));
     w.clock.advance(2500);

@@ -75,11 +75,11 @@ struct Soak {
     sim::SimPort port;
     RecordingControls ui;
     link::Link link;
-    link::LinkState& s;
+    const link::LinkState& s;
 
     Soak() : port(clock, instrument, 5), link(port, clock, ui), s(link.state()) {
         instrument.setLinePacing(true);
-        link.Form_Load();
+        link.start();
     }
 
     std::size_t requests(uint8_t code) const {
@@ -149,7 +149,7 @@ TEST(Soak, ADayOfPollingAndAHundredDownloadsWithRandomFaults) {
         const std::size_t messages = w.ui.messages.size();
         const int16_t held = static_cast<int16_t>(std::min<int>(d.reported, 0x7FFF));
         const std::size_t tableRows = std::min<std::size_t>(static_cast<std::size_t>(held), 200);
-        w.link.Button_read_Click();
+        w.link.requestDownload();
         ASSERT_FALSE(w.link.Timer_real().enabled());
         // Polling resumes when the download ends, however it ends.
         const int64_t clickedAt = w.clock.nowMs();

@@ -63,9 +63,9 @@ struct Rig {
         instrument.setLinePacing(true);
         w.setClock([this] { return fixedNow; });
         w.setQuit([this] { ++quits; });
-        w.Form_Load();
+        w.start();
     }
-    link::LinkState& s() { return w.link().state(); }
+    const link::LinkState& s() { return w.link().state(); }
     void selectTab(int index) {  // 1-based, as the tab strip reports it
         if (w.TabStrip1().currentIndex() == index - 1) {
             w.TabStrip1_Click();
@@ -155,9 +155,9 @@ TEST(Window, MenusMirrorTheButtons) {
     EXPECT_FALSE(r.w.link().Timer_read().enabled());
     // Close from the menu releases the port and ends the program.
     r.clock.advance(1505);  // a poll is outstanding: the port is open
-    ASSERT_TRUE(r.w.link().MSComm1().isOpen());
+    ASSERT_TRUE(r.port.isOpen());
     r.w.menuAction(Control::menuclose).trigger();
-    EXPECT_FALSE(r.w.link().MSComm1().isOpen());
+    EXPECT_FALSE(r.port.isOpen());
     EXPECT_EQ(r.quits, 1);
     EXPECT_FALSE(r.w.link().Timer_real().enabled());
     EXPECT_FALSE(r.w.Timer_date().enabled());
@@ -178,9 +178,14 @@ TEST(Window, TabSwitchSets) {
     };
     for (const auto& c : cases) {
         Rig r;
-        if (c.linked) r.clock.advance(2400);
+        if (c.linked) {
+            r.clock.advance(2400);
+            // A download is what stops polling once the link is up.
+            r.selectTab(2);
+            r.w.Button_read_Click();
+        }
         ASSERT_EQ(r.s().linkok, c.linked);
-        r.w.link().Timer_real().setEnabled(false);
+        ASSERT_FALSE(r.w.link().Timer_real().enabled());
         r.selectTab(c.tab);
         SCOPED_TRACE(c.what);
         EXPECT_EQ(r.s().realmode, c.tab == 1);
