@@ -345,8 +345,7 @@ void MainWindow::ShowReal(const measure::MeasurementGroup& reading) {
     frame_->ShowReal(reading);
     emit liveReadingShown();
 }
-void MainWindow::FillHist(int firstGroupNumber,
-                          std::span<const measure::MeasurementGroup> groups) {
+void MainWindow::FillHist(int firstGroupNumber, std::span<const measure::MeasurementGroup> groups) {
     grid_->FillHist(firstGroupNumber, groups);
 }
 

@@ -103,8 +103,7 @@ public:
     void setProgressRange(int min, int max) override;
     void setProgressValue(int value) override;
     void ShowReal(const measure::MeasurementGroup& reading) override;
-    void FillHist(int firstGroupNumber,
-                  std::span<const measure::MeasurementGroup> groups) override;
+    void FillHist(int firstGroupNumber, std::span<const measure::MeasurementGroup> groups) override;
     void showMessage(const std::string& text, int style) override;
 
     using QMainWindow::setEnabled;

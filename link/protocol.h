@@ -89,8 +89,8 @@ constexpr uint8_t Checksum(std::span<const uint8_t> bytes) {
 
 // A whole frame: start byte, sender, receiver, length, code, payload and checksum. The payload
 // must leave the frame within the length byte's reach (at most 251 bytes).
-inline std::vector<uint8_t> MakeFrame(uint8_t start, uint8_t sender, uint8_t receiver,
-                                      uint8_t code, std::span<const uint8_t> payload) {
+inline std::vector<uint8_t> MakeFrame(uint8_t start, uint8_t sender, uint8_t receiver, uint8_t code,
+                                      std::span<const uint8_t> payload) {
     std::vector<uint8_t> f(payload.size() + kOverhead);
     f[0] = start;
     f[kSenderAt] = sender;

@@ -138,10 +138,10 @@ void Instrument::answer(std::span<const uint8_t> frame, int64_t atMs, int64_t no
     switch (code) {
         case kCodeHistory: {
             if (n != kHistoryRequestLength) return;
-            req.start = static_cast<uint16_t>(frame[kHistoryStartAt] << 8 |
-                                              frame[kHistoryStartAt + 1]);
-            req.count = static_cast<uint16_t>(frame[kHistoryCountAt] << 8 |
-                                              frame[kHistoryCountAt + 1]);
+            req.start =
+                static_cast<uint16_t>(frame[kHistoryStartAt] << 8 | frame[kHistoryStartAt + 1]);
+            req.count =
+                static_cast<uint16_t>(frame[kHistoryCountAt] << 8 | frame[kHistoryCountAt + 1]);
             const std::size_t first = std::min<std::size_t>(req.start, stored_.size());
             const std::size_t last =
                 std::min({stored_.size(), first + req.count, first + kMaxGroupsPerReply});

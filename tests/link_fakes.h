@@ -20,8 +20,7 @@ namespace ck::testing {
 using Bytes = std::vector<uint8_t>;
 
 // A reply from the instrument to the application.
-inline Bytes Reply(uint8_t code, const Bytes& payload,
-                   uint8_t receiver = protocol::kHostAddress) {
+inline Bytes Reply(uint8_t code, const Bytes& payload, uint8_t receiver = protocol::kHostAddress) {
     return protocol::MakeFrame(protocol::kReplyStart, protocol::kInstrumentAddress, receiver, code,
                                payload);
 }
