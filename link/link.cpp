@@ -105,11 +105,13 @@ void Link::Button_read_Click() {
 void Link::Timer_read_Timer() {
     if (s_.commstate == kCommAwaiting) return;
     read_->setEnabled(false);
+    port_.setHold(true);  // the download's exchanges follow each other: keep the device
     ComOpen(s_.portno);
     ComSend(kAddress, 2, 0, 0, 0);
 }
 
 void Link::Timer_timeout_Timer() {
+    port_.setHold(false);  // a download, if one ran, has ended
     timeout_->setEnabled(false);
     s_.commstate = kCommTimedOut;
     controls_.setLinkStatus(kTextLinkFailed);
@@ -222,6 +224,7 @@ void Link::onHistoryCount(std::size_t n) {
         requestBlock();
         return;
     }
+    port_.setHold(false);  // the download has ended
     ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);
     controls_.setVisible(Control::Progress_read, false);
     controls_.showMessage(kTextNoHistory, kMbExclamation);
@@ -256,6 +259,7 @@ void Link::requestBlock() {
 }
 
 void Link::endDownload() {
+    port_.setHold(false);  // the download has ended
     controls_.setProgressValue(std::min<int>(s_.histcount, kMaxHistRows));
     controls_.setVisible(Control::Progress_read, false);
     ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);

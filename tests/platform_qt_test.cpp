@@ -467,6 +467,54 @@ TEST_F(QtSerialPortTest, ExclusiveOpenByAnotherProgramIsInUse) {
     EXPECT_EQ(port_.open(), kPortOk);
 }
 
+// Under hold the device stays ours between exchanges: nobody else can take it, what it sent
+// while the port was closed is still discarded, and it goes when the hold ends.
+TEST_F(QtSerialPortTest, HeldDeviceStaysOursButStartsEachOpeningAfresh) {
+    QtSerialPort other;
+    other.setCommPort(kCom);
+    port_.setHold(true);
+    ASSERT_EQ(port_.open(), kPortOk);
+    port_.setRThreshold(4);
+    port_.close();
+    EXPECT_EQ(other.open(), kErrPortInUse);
+
+    // Bytes taken from the device while closed, and bytes still waiting in the driver.
+    pty_.send({0xEE, 0xEE, 0xEE});
+    ASSERT_TRUE(pty_.waitQueued(3));
+    QCoreApplication::processEvents();
+    pty_.send({0xEF, 0xEF, 0xEF, 0xEF, 0xEF});
+    ASSERT_TRUE(pty_.waitQueued(5));
+    ASSERT_EQ(port_.open(), kPortOk);
+    const Bytes fresh = {0xB1, 0x01, 0x00, 0x05};
+    pty_.send(fresh);
+    ASSERT_TRUE(runUntil([&] { return events_ > 0; }));
+    EXPECT_EQ(received_.at(0), fresh);
+    ASSERT_TRUE(port_.output(Bytes{0xA1, 0x02}));
+    port_.purgeOutput();
+    EXPECT_EQ(pty_.receive(2), (Bytes{0xA1, 0x02}));
+
+    port_.close();
+    port_.setHold(false);
+    EXPECT_EQ(other.open(), kPortOk);
+}
+
+// A number that leads to another device while the first is kept opens the new one.
+TEST_F(QtSerialPortTest, HeldDeviceIsLeftWhenItsNumberNowLeadsElsewhere) {
+    port_.setHold(true);
+    ASSERT_EQ(port_.open(), kPortOk);
+    port_.close();
+    Pty second;
+    home_.pin(kCom, second.path());
+    ASSERT_EQ(port_.open(), kPortOk);
+    ASSERT_TRUE(port_.output(Bytes{0xA1, 0x03}));
+    port_.purgeOutput();
+    EXPECT_EQ(second.receive(2), (Bytes{0xA1, 0x03}));
+    QtSerialPort other;  // the first device was let go
+    home_.pin(kCom + 1, pty_.path());
+    other.setCommPort(kCom + 1);
+    EXPECT_EQ(other.open(), kPortOk);
+}
+
 // ---------------------------------------------------------------------------------------------
 // QtTimerService on the real event loop. Real time is not asserted: each case races the timer
 // under test against a reference timer whose due time lies between the two possible outcomes,

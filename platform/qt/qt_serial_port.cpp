@@ -44,9 +44,19 @@ int QtSerialPort::doOpen(int16_t port) {
     if (!path) return kErrNoSuchPort;
     port_.setPortName(QString::fromStdString(*path));
     if (!port_.open(QIODevice::ReadWrite)) return openFailure(*path);
+    path_ = *path;
     // Whatever the device sent before this opening belongs to an exchange that is over.
     port_.clear(QSerialPort::Input);
     return kPortOk;
+}
+
+bool QtSerialPort::doResume(int16_t port) {
+    // A device that failed (an adapter pulled out) or a number that now leads elsewhere is
+    // opened anew, so that it is reported as an opening would report it.
+    if (!port_.isOpen() || port_.error() != QSerialPort::NoError) return false;
+    if (resolveComOnThisMachine(port) != path_) return false;
+    // What the device sent while the port was closed belongs to an exchange that is over.
+    return port_.clear(QSerialPort::Input);
 }
 
 int QtSerialPort::openFailure([[maybe_unused]] const std::string& path) const {

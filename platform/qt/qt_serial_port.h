@@ -21,6 +21,7 @@ public:
 protected:
     int doOpen(int16_t port) override;
     void doClose() override;
+    bool doResume(int16_t port) override;
     bool doWrite(std::span<const uint8_t> bytes) override;
     void doDrainOutput() override;
     void postReceiveEvent() override;
@@ -29,6 +30,7 @@ private:
     int openFailure(const std::string& path) const;
 
     QSerialPort port_;
+    std::string path_;  // the device opened for the port number
 };
 
 }  // namespace ck::platform
