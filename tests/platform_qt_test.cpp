@@ -7,12 +7,14 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -513,6 +515,64 @@ TEST_F(QtSerialPortTest, HeldDeviceIsLeftWhenItsNumberNowLeadsElsewhere) {
     home_.pin(kCom + 1, pty_.path());
     other.setCommPort(kCom + 1);
     EXPECT_EQ(other.open(), kPortOk);
+}
+
+// Low-latency mode is asked of the driver at each opening through the ioctl given, on the
+// device just opened; whatever the driver answers, the port opens.
+TEST_F(QtSerialPortTest, AsksTheDriverForLowLatency) {
+    struct Driver {
+        const char* name;
+        int getResult;  // errno of TIOCGSERIAL, 0 for success
+        int flags;      // what TIOCGSERIAL reports
+        int setResult;  // errno of TIOCSSERIAL, 0 for success
+        LowLatency outcome;
+        int setFlags;  // what TIOCSSERIAL must be given (-1: must not be called)
+    };
+    constexpr int kOther = 0x10000000;  // a driver flag that must be left as it is
+    const Driver drivers[] = {
+        {"offers it", 0, kOther, 0, LowLatency::Asked, kOther | ASYNC_LOW_LATENCY},
+        {"has it on", 0, ASYNC_LOW_LATENCY, 0, LowLatency::AlreadyOn, -1},
+        {"has no such setting", ENOTTY, 0, 0, LowLatency::NotOffered, -1},
+        {"refuses it", 0, 0, EPERM, LowLatency::Refused, ASYNC_LOW_LATENCY},
+    };
+    struct stat device{};
+    ASSERT_EQ(::stat(pty_.path().c_str(), &device), 0);
+    for (const Driver& d : drivers) {
+        SCOPED_TRACE(d.name);
+        std::vector<std::string> calls;
+        int given = -1;
+        QtSerialPort port([&](int fd, unsigned long request, void* arg) {
+            struct stat st{};
+            const bool ours = ::fstat(fd, &st) == 0 && st.st_rdev == device.st_rdev;
+            auto* info = static_cast<serial_struct*>(arg);
+            if (request == TIOCGSERIAL) {
+                calls.push_back(ours ? "get" : "get on another fd");
+                info->flags = d.flags;
+                errno = d.getResult;
+                return d.getResult == 0 ? 0 : -1;
+            }
+            if (request == TIOCSSERIAL) {
+                calls.push_back(ours ? "set" : "set on another fd");
+                given = info->flags;
+                errno = d.setResult;
+                return d.setResult == 0 ? 0 : -1;
+            }
+            calls.push_back("other request");
+            return -1;
+        });
+        port.setCommPort(kCom);
+        ASSERT_EQ(port.open(), kPortOk);
+        EXPECT_TRUE(port.isOpen());
+        EXPECT_EQ(port.lowLatency(), d.outcome);
+        const std::vector<std::string> want =
+            d.setFlags < 0 ? std::vector<std::string>{"get"} : std::vector<std::string>{"get", "set"};
+        EXPECT_EQ(calls, want);
+        EXPECT_EQ(given, d.setFlags);
+        port.close();
+    }
+    // The system's own call on a pseudo-terminal: no such setting, and the port opens.
+    ASSERT_EQ(port_.open(), kPortOk);
+    EXPECT_EQ(port_.lowLatency(), LowLatency::NotOffered);
 }
 
 // ---------------------------------------------------------------------------------------------

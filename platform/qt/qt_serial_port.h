@@ -6,14 +6,19 @@
 
 #include <string>
 
+#include "platform/qt/low_latency.h"
 #include "platform/serial_port.h"
 
 namespace ck::platform {
 
 class QtSerialPort final : public SerialPort {
 public:
-    QtSerialPort();
+    // ioctl: how the driver is asked for low-latency mode at each opening (Linux only).
+    explicit QtSerialPort(SerialIoctl ioctl = SystemSerialIoctl());
     ~QtSerialPort() override;
+
+    // What the driver said at the last opening.
+    LowLatency lowLatency() const { return lowLatency_; }
 
     // How long a purge waits at most for written bytes to leave.
     static constexpr int kDrainTimeoutMs = 1000;
@@ -31,6 +36,8 @@ private:
 
     QSerialPort port_;
     std::string path_;  // the device opened for the port number
+    SerialIoctl ioctl_;
+    LowLatency lowLatency_ = LowLatency::NotOffered;
 };
 
 }  // namespace ck::platform
