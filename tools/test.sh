@@ -49,7 +49,7 @@ fuzz receive "$fuzz_seconds" 600
 fuzz measure "$fuzz_other_seconds" 300
 fuzz history "$fuzz_other_seconds" 300
 fuzz text "$fuzz_other_seconds" 4096
-fuzz xls "$fuzz_other_seconds" 4096
+fuzz xls "$fuzz_other_seconds" 16384  # a full history table is some 10 KB of input
 
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCK_SANITIZE=ON >/dev/null
