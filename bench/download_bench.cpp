@@ -185,7 +185,8 @@ int main(int argc, char** argv) {
     std::sort(ownMs.begin(), ownMs.end());
     if (!ownMs.empty()) {
         const auto at = [&](double q) {
-            return ownMs[std::min(ownMs.size() - 1, static_cast<std::size_t>(q * static_cast<double>(ownMs.size())))];
+            return ownMs[std::min(ownMs.size() - 1,
+                                  static_cast<std::size_t>(q * static_cast<double>(ownMs.size())))];
         };
         std::printf("the program's own time per reply (receive event to next request written), "
                     "%zu replies: median %.3f ms, p99 %.3f ms, max %.3f ms\n",

@@ -34,7 +34,8 @@ public:
     void number(uint64_t value, uint64_t range) {
         int bytes = 0;
         for (uint64_t r = range; r > 0; r >>= 8) ++bytes;
-        for (int i = bytes - 1; i >= 0; --i) back_.push_back(static_cast<uint8_t>(value >> (8 * i)));
+        for (int i = bytes - 1; i >= 0; --i)
+            back_.push_back(static_cast<uint8_t>(value >> (8 * i)));
     }
     std::vector<uint8_t> bytes() const {
         std::vector<uint8_t> out = front_;
@@ -83,7 +84,8 @@ int main(int argc, char** argv) {
     seed.number(0, 63);  // no table at the format's limits
     const auto bytes = seed.bytes();
     std::ofstream(argv[1], std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     std::printf("%zu rows, %zu texts, %zu bytes\n", table.size(), texts.size(), bytes.size());
     return 0;
 }

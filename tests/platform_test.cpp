@@ -177,7 +177,7 @@ public:
     explicit DevicePort(VirtualClock& c) : clock_(c) {}
     using SerialPort::deliver;
     std::string log;
-    bool resumable = true;    // the kept device can be taken up again
+    bool resumable = true;     // the kept device can be taken up again
     int openResult = kPortOk;  // what opening the device anew gives
 
 protected:

@@ -305,8 +305,8 @@ TEST(Download, KeepsTheDeviceForItsLengthOnly) {
         const int opens = w.port.deviceOpens();
         w.link.Button_read_Click();
         bool keptThroughout = true;
-        for (int ms = 0; ms < 60000 && (w.link.Timer_read().enabled() ||
-                                        !w.link.Timer_real().enabled());
+        for (int ms = 0;
+             ms < 60000 && (w.link.Timer_read().enabled() || !w.link.Timer_real().enabled());
              ++ms) {
             w.clock.advance(1);
             if (w.s.blocksread > 0 && !w.port.deviceOpen()) keptThroughout = false;

@@ -13,7 +13,8 @@ bin=build/release
 export QT_QPA_PLATFORM=offscreen
 # The machine may be shared: what else ran is part of every figure.
 load_before=$(uptime | sed 's/.*load average/load average/')
-busiest=$(top -bn1 -o %CPU | awk 'NR > 7 && $9 > 5 {printf "%s%s %s%%", sep, $12, $9; sep = ", "}')
+busiest=$(top -bn2 -d1 -o %CPU | awk '/^top -/ {n++} n == 2 && $1 ~ /^[0-9]+$/ && $9 > 5 {
+    printf "%s%s %s%%", sep, $12, $9; sep = ", "}')
 
 echo "== 200-group downloads, quiet and with the disk busy, then polling (about 2 min)"
 download=$("$bin/bench/download_bench" 3 60 2>/dev/null)
@@ -54,11 +55,13 @@ row() {  # what, goal, command: one table row per line of what
     echo
     echo "Made by \`bash tools/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'), from \`build/release\`."
     echo
-    echo "Machine: $(lscpu | awk -F: '/^Model name/ {gsub(/^ +/, "", $2); print $2}'),"
-    echo "$(nproc) cores ($(lscpu | awk -F: '/^Thread\(s\) per core/ {gsub(/ /, "", $2); print $2}')"
-    echo "thread(s) per core), $(free -g | awk '/Mem:/ {print $2}') GiB memory, $(uname -sr)."
-    echo "Other work on the machine: $load_before before, $load_after after;"
-    echo "processes above 5 % CPU at the start: ${busiest:-none}."
+    echo "Machine (lscpu): $(lscpu | awk -F: '
+        /^(Model name|CPU\(s\)|Thread\(s\) per core|Core\(s\) per socket|Socket\(s\)|L3 cache)/ {
+            gsub(/^ +/, "", $2); printf "%s%s %s", sep, $1, $2; sep = ", "}');"
+    echo "$(free -g | awk '/Mem:/ {print $2}') GiB memory; $(uname -sr)."
+    echo
+    echo "Other work on the machine: $load_before before the run, $load_after after it;"
+    echo "processes above 5 % CPU at its start: ${busiest:-none}."
     echo
     echo "| what | figure | goal | command |"
     echo "|---|---|---|---|"
