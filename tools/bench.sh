@@ -83,5 +83,13 @@ row() {  # what, goal, command: one table row per line of what
     echo "request is part of it. The busy disk is a second process writing 1 MiB to a file in"
     echo "the build folder and syncing it, over and over. Start-up is the whole process, from"
     echo "launch to the first painted window and exit, on the offscreen platform."
+    echo
+    echo "How to read the download figures: the program's own time per reply is what the program spends"
+    echo "of each exchange, from the receive event to the next request written (the last reply's includes"
+    echo "giving the port up, a lock file removed). The rest of the margin over the line is outside the"
+    echo "program: the simulator keeps its timetable in whole milliseconds, rounded up (a 3-group exchange"
+    echo "takes it 103 ms from the millisecond it reads the request in, where the line needs 101.7 ms: some"
+    echo "57 ms over a download), and the pseudo-terminal's transfer and the scheduling of the simulator and the"
+    echo "program, which grow with what else the machine's cores are running."
 } > bench/results.md
 echo "wrote bench/results.md"
