@@ -1,5 +1,6 @@
-// Arbitrary small tables (invalid UTF-8, long texts, blanks, ragged rows, now and then past a
-// format limit) and sheet names into the .xls writer. It may refuse only what it documents:
+// Arbitrary tables (invalid UTF-8, long texts, blanks, ragged rows, now and then past a format
+// limit) and sheet names into the .xls writer, up to the size of a full history table (the
+// corpus holds one, made by xls_seed). It may refuse only what it documents:
 // std::length_error past a limit of the format, std::invalid_argument for a bad sheet name.
 // Whatever it writes is read back strictly: the compound file's sectors and chains, every
 // record inside its size limit, the shared strings across their CONTINUE records, and each
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -44,15 +46,17 @@ bool IsLow(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 // glibc's decoder, for texts it takes as well-formed UTF-8.
 std::optional<std::u16string> IconvUtf16(const std::string& text) {
-    iconv_t cd = iconv_open("UTF-16LE", "UTF-8");
+    if (text.empty()) return std::u16string();
+    // Opened once: a full table has hundreds of texts, and opening costs more than converting.
+    static const iconv_t cd = iconv_open("UTF-16LE", "UTF-8");
     check(cd != reinterpret_cast<iconv_t>(-1));
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
     std::string out(text.size() * 2 + 4, '\0');
     char* in = const_cast<char*>(text.data());
     std::size_t inLeft = text.size();
     char* dst = out.data();
     std::size_t outLeft = out.size();
     const std::size_t rc = iconv(cd, &in, &inLeft, &dst, &outLeft);
-    iconv_close(cd);
     if (rc == static_cast<std::size_t>(-1) || inLeft != 0) return std::nullopt;
     std::u16string units;
     for (std::size_t i = 0; i + 1 < out.size() - outLeft; i += 2) {
@@ -216,6 +220,12 @@ struct Pool {
 };
 using Ids = std::vector<std::vector<std::size_t>>;
 
+// How large a table the input may describe: above a full history table (201 rows of 19 cells,
+// some 400 different texts), below the format's limits, which have a branch of their own.
+constexpr std::size_t kMaxTexts = 1024;
+constexpr std::size_t kMaxRows = 255;
+constexpr std::size_t kMaxColumns = 24;
+
 void CheckWorkbook(const Bytes& file, const Ids& table, const Pool& pool,
                    const std::string& sheetName) {
     const Bytes s = ReadWorkbookStream(file);
@@ -299,9 +309,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     XlsOptions options;
     if (in.ConsumeBool()) options.sheetName = in.ConsumeRandomLengthString(40);
 
-    // A few texts to fill the cells from, some of them long, and the empty text.
+    // The texts to fill the cells from (a full history table has some 400), some of them
+    // long, and the empty text.
     Pool pool;
-    const std::size_t texts = in.ConsumeIntegralInRange<std::size_t>(1, 5);
+    const std::size_t texts = in.ConsumeIntegralInRange<std::size_t>(1, kMaxTexts);
     for (std::size_t i = 0; i < texts; ++i) {
         std::string t = in.ConsumeRandomLengthString(48);
         if (!t.empty() && in.ConsumeIntegralInRange<int>(0, 7) == 0) {
@@ -317,9 +328,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::size_t blank = pool.utf8.size();
     pool.add("");
 
-    Ids ids(in.ConsumeIntegralInRange<std::size_t>(0, 24));
+    Ids ids(in.ConsumeIntegralInRange<std::size_t>(0, kMaxRows));
     for (auto& row : ids) {
-        row.resize(in.ConsumeIntegralInRange<std::size_t>(0, 24));
+        row.resize(in.ConsumeIntegralInRange<std::size_t>(0, kMaxColumns));
         for (auto& id : row) id = in.ConsumeIntegralInRange<std::size_t>(0, blank);
     }
     // Now and then a table at or past the format's limits (not when the input has run out,
@@ -352,6 +363,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     try {
         const Bytes file = WriteXls(table, options);
         check(!overLimit && !badName);
+        if (std::getenv("CK_XLS_FUZZ_SHOW") != nullptr) {
+            std::size_t cells = 0;
+            for (const auto& row : table) cells += row.size();
+            std::fprintf(stderr, "%zu rows, %zu cells, %zu texts, workbook %zu bytes\n",
+                         table.size(), cells, texts, file.size());
+        }
         CheckWorkbook(file, ids, pool, options.sheetName);
     } catch (const std::length_error&) {
         check(overLimit);

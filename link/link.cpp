@@ -116,11 +116,13 @@ void Link::onPollTick() {
 void Link::onDownloadTick() {
     if (s_.commstate == kCommAwaiting) return;
     read_->setEnabled(false);
+    port_.setHold(true);  // the download's exchanges follow each other: keep the device
     ComOpen(s_.portno);
     ComSend(kAddress, kCodeCount, 0, 0, 0);
 }
 
 void Link::onReplyTimeout() {
+    port_.setHold(false);  // a download, if one ran, has ended
     timeout_->setEnabled(false);
     s_.commstate = kCommTimedOut;
     controls_.setLinkStatus(kTextLinkFailed);
@@ -236,6 +238,7 @@ void Link::onHistoryCount(std::size_t n) {
         requestBlock();
         return;
     }
+    port_.setHold(false);  // the download has ended
     ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);
     controls_.setVisible(Control::Progress_read, false);
     controls_.showMessage(kTextNoHistory, kMbExclamation);
@@ -271,6 +274,7 @@ void Link::requestBlock() {
 }
 
 void Link::endDownload() {
+    port_.setHold(false);  // the download has ended
     controls_.setProgressValue(std::min<int>(s_.histcount, kMaxHistRows));
     controls_.setVisible(Control::Progress_read, false);
     ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);

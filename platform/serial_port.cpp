@@ -8,20 +8,44 @@ int SerialPort::open() {
     if (open_) close();
     rx_.clear();
     eventPending_ = false;
-    const int err = doOpen(commPort_);
-    if (err != kPortOk) return err;
+    if (kept_ && *kept_ == commPort_ && doResume(commPort_)) {
+        kept_.reset();
+    } else {
+        releaseKept();
+        const int err = doOpen(commPort_);
+        if (err != kPortOk) return err;
+    }
     open_ = true;
+    openedPort_ = commPort_;
     ++generation_;
     return kPortOk;
 }
 
 void SerialPort::close() {
-    if (!open_) return;
-    doClose();
+    if (!open_) {
+        releaseKept();
+        return;
+    }
+    if (hold_) {
+        kept_ = openedPort_;
+    } else {
+        doClose();
+    }
     open_ = false;
     ++generation_;
     rx_.clear();
     eventPending_ = false;
+}
+
+void SerialPort::setHold(bool on) {
+    hold_ = on;
+    if (!on && !open_) releaseKept();
+}
+
+void SerialPort::releaseKept() {
+    if (!kept_) return;
+    kept_.reset();
+    doClose();
 }
 
 void SerialPort::setRThreshold(int n) {

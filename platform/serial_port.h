@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -36,10 +37,20 @@ public:
     // PortOpen := true. Returns kPortOk or an error number; a port that was open is closed
     // first. Bytes left waiting from before are discarded.
     int open();
-    // PortOpen := false. Bytes not yet read are lost.
+    // PortOpen := false. Bytes not yet read are lost. On a port already closed, a device kept
+    // by the hold is let go.
     void close();
     // Read PortOpen.
     bool isOpen() const { return open_; }
+
+    // Hold: while on, close() keeps the device itself (and with it the exclusive hold another
+    // program would find), and the next open() of the same port takes it up again instead of
+    // opening it anew. For exchanges that follow each other at once, such as the blocks of one
+    // download, where giving the device up and taking it again costs more than the line. To
+    // the caller nothing changes: a closed port still drops what arrives, and every open()
+    // still discards what arrived before it. Turned off, a device kept closed is let go.
+    void setHold(bool on);
+    bool hold() const { return hold_; }
 
     // RThreshold: the receive event is raised once at least n bytes are waiting (0: never).
     void setRThreshold(int n);
@@ -61,6 +72,7 @@ public:
     // The receive event (OnComm). Raised between other events, never from inside a call
     // made by the handler's owner.
     void setReceiveHandler(std::function<void()> handler) { onComm_ = std::move(handler); }
+    const std::function<void()>& receiveHandler() const { return onComm_; }
 
     // Bytes that the receive buffer holds at most; beyond it, arriving bytes are dropped.
     static constexpr std::size_t kInBufferSize = 1024;
@@ -69,6 +81,10 @@ protected:
     // Backend hooks.
     virtual int doOpen(int16_t port) = 0;
     virtual void doClose() = 0;
+    // Takes up again the device that a close() under hold kept for this port, discarding what
+    // it received in between; false when it cannot (gone, failed, not supported), and the
+    // port is then closed and opened anew.
+    virtual bool doResume(int16_t /*port*/) { return false; }
     virtual bool doWrite(std::span<const uint8_t> bytes) = 0;
     // Blocks until what was written has left, or the backend has nothing pending.
     virtual void doDrainOutput() = 0;
@@ -85,9 +101,14 @@ protected:
 
 private:
     void maybePost();
+    void releaseKept();
 
     int16_t commPort_ = 1;
     bool open_ = false;
+    bool hold_ = false;
+    // The device is still open for this port number although the port is closed (hold).
+    std::optional<int16_t> kept_;
+    int16_t openedPort_ = 0;
     int threshold_ = 0;
     int commEvent_ = 0;
     bool eventPending_ = false;

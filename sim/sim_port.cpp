@@ -26,6 +26,8 @@ int SimPort::doOpen(int16_t port) {
     if (busyPorts_.contains(port)) return platform::kErrPortInUse;
     if (port != instrumentPort_ && !emptyPorts_.contains(port)) return platform::kErrNoSuchPort;
     openPort_ = port;
+    deviceOpen_ = true;
+    ++deviceOpens_;
     return platform::kPortOk;
 }
 

@@ -45,9 +45,15 @@ public:
     // Deliveries scheduled and not yet due.
     std::size_t pendingDeliveries() const;
 
+    // The device itself: how many times it was opened, and whether it is open now (a port
+    // closed under hold keeps it).
+    int deviceOpens() const { return deviceOpens_; }
+    bool deviceOpen() const { return deviceOpen_; }
+
 protected:
     int doOpen(int16_t port) override;
-    void doClose() override {}
+    void doClose() override { deviceOpen_ = false; }
+    bool doResume(int16_t port) override { return deviceOpen_ && port == openPort_; }
     bool doWrite(std::span<const uint8_t> bytes) override;
     void doDrainOutput() override {}
     void postReceiveEvent() override;
@@ -66,6 +72,8 @@ private:
     Instrument& instrument_;
     int16_t instrumentPort_;
     int16_t openPort_ = 0;
+    bool deviceOpen_ = false;
+    int deviceOpens_ = 0;
     std::set<int16_t> busyPorts_;
     std::set<int16_t> emptyPorts_;
     std::vector<WrittenFrame> written_;

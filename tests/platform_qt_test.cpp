@@ -7,12 +7,14 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -465,6 +467,112 @@ TEST_F(QtSerialPortTest, ExclusiveOpenByAnotherProgramIsInUse) {
     EXPECT_EQ(port_.open(), kErrPortInUse);
     ioctl(pty_.slaveFd(), TIOCNXCL);
     EXPECT_EQ(port_.open(), kPortOk);
+}
+
+// Under hold the device stays ours between exchanges: nobody else can take it, what it sent
+// while the port was closed is still discarded, and it goes when the hold ends.
+TEST_F(QtSerialPortTest, HeldDeviceStaysOursButStartsEachOpeningAfresh) {
+    QtSerialPort other;
+    other.setCommPort(kCom);
+    port_.setHold(true);
+    ASSERT_EQ(port_.open(), kPortOk);
+    port_.setRThreshold(4);
+    port_.close();
+    EXPECT_EQ(other.open(), kErrPortInUse);
+
+    // Bytes taken from the device while closed, and bytes still waiting in the driver.
+    pty_.send({0xEE, 0xEE, 0xEE});
+    ASSERT_TRUE(pty_.waitQueued(3));
+    QCoreApplication::processEvents();
+    pty_.send({0xEF, 0xEF, 0xEF, 0xEF, 0xEF});
+    ASSERT_TRUE(pty_.waitQueued(5));
+    ASSERT_EQ(port_.open(), kPortOk);
+    const Bytes fresh = {0xB1, 0x01, 0x00, 0x05};
+    pty_.send(fresh);
+    ASSERT_TRUE(runUntil([&] { return events_ > 0; }));
+    EXPECT_EQ(received_.at(0), fresh);
+    ASSERT_TRUE(port_.output(Bytes{0xA1, 0x02}));
+    port_.purgeOutput();
+    EXPECT_EQ(pty_.receive(2), (Bytes{0xA1, 0x02}));
+
+    port_.close();
+    port_.setHold(false);
+    EXPECT_EQ(other.open(), kPortOk);
+}
+
+// A number that leads to another device while the first is kept opens the new one.
+TEST_F(QtSerialPortTest, HeldDeviceIsLeftWhenItsNumberNowLeadsElsewhere) {
+    port_.setHold(true);
+    ASSERT_EQ(port_.open(), kPortOk);
+    port_.close();
+    Pty second;
+    home_.pin(kCom, second.path());
+    ASSERT_EQ(port_.open(), kPortOk);
+    ASSERT_TRUE(port_.output(Bytes{0xA1, 0x03}));
+    port_.purgeOutput();
+    EXPECT_EQ(second.receive(2), (Bytes{0xA1, 0x03}));
+    QtSerialPort other;  // the first device was let go
+    home_.pin(kCom + 1, pty_.path());
+    other.setCommPort(kCom + 1);
+    EXPECT_EQ(other.open(), kPortOk);
+}
+
+// Low-latency mode is asked of the driver at each opening through the ioctl given, on the
+// device just opened; whatever the driver answers, the port opens.
+TEST_F(QtSerialPortTest, AsksTheDriverForLowLatency) {
+    struct Driver {
+        const char* name;
+        int getResult;  // errno of TIOCGSERIAL, 0 for success
+        int flags;      // what TIOCGSERIAL reports
+        int setResult;  // errno of TIOCSSERIAL, 0 for success
+        LowLatency outcome;
+        int setFlags;  // what TIOCSSERIAL must be given (-1: must not be called)
+    };
+    constexpr int kOther = 0x10000000;  // a driver flag that must be left as it is
+    const Driver drivers[] = {
+        {"offers it", 0, kOther, 0, LowLatency::Asked, kOther | ASYNC_LOW_LATENCY},
+        {"has it on", 0, ASYNC_LOW_LATENCY, 0, LowLatency::AlreadyOn, -1},
+        {"has no such setting", ENOTTY, 0, 0, LowLatency::NotOffered, -1},
+        {"refuses it", 0, 0, EPERM, LowLatency::Refused, ASYNC_LOW_LATENCY},
+    };
+    struct stat device{};
+    ASSERT_EQ(::stat(pty_.path().c_str(), &device), 0);
+    for (const Driver& d : drivers) {
+        SCOPED_TRACE(d.name);
+        std::vector<std::string> calls;
+        int given = -1;
+        QtSerialPort port([&](int fd, unsigned long request, void* arg) {
+            struct stat st{};
+            const bool ours = ::fstat(fd, &st) == 0 && st.st_rdev == device.st_rdev;
+            auto* info = static_cast<serial_struct*>(arg);
+            if (request == TIOCGSERIAL) {
+                calls.push_back(ours ? "get" : "get on another fd");
+                info->flags = d.flags;
+                errno = d.getResult;
+                return d.getResult == 0 ? 0 : -1;
+            }
+            if (request == TIOCSSERIAL) {
+                calls.push_back(ours ? "set" : "set on another fd");
+                given = info->flags;
+                errno = d.setResult;
+                return d.setResult == 0 ? 0 : -1;
+            }
+            calls.push_back("other request");
+            return -1;
+        });
+        port.setCommPort(kCom);
+        ASSERT_EQ(port.open(), kPortOk);
+        EXPECT_TRUE(port.isOpen());
+        EXPECT_EQ(port.lowLatency(), d.outcome);
+        const std::vector<std::string> want =
+            d.setFlags < 0 ? std::vector<std::string>{"get"} : std::vector<std::string>{"get", "set"};
+        EXPECT_EQ(calls, want);
+        EXPECT_EQ(given, d.setFlags);
+        port.close();
+    }
+    // The system's own call on a pseudo-terminal: no such setting, and the port opens.
+    ASSERT_EQ(port_.open(), kPortOk);
+    EXPECT_EQ(port_.lowLatency(), LowLatency::NotOffered);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,125 @@ TEST(SerialPort, HandlerThatLeavesBytesWaitingIsNotCalledAgainUntilMoreArrive) {
     port.deliver(std::vector<uint8_t>{3});
     clock.advance(10);
     EXPECT_EQ(events, 2);
+}
+
+}  // namespace
+}  // namespace ck::platform
+
+namespace ck::platform {
+namespace {
+
+// A backend that logs what is done to the device itself: "open3", "resume3", "close".
+class DevicePort final : public SerialPort {
+public:
+    explicit DevicePort(VirtualClock& c) : clock_(c) {}
+    using SerialPort::deliver;
+    std::string log;
+    bool resumable = true;     // the kept device can be taken up again
+    int openResult = kPortOk;  // what opening the device anew gives
+
+protected:
+    int doOpen(int16_t n) override {
+        note("open" + std::to_string(n) + (openResult == kPortOk ? "" : "!"));
+        return openResult;
+    }
+    void doClose() override { note("close"); }
+    bool doResume(int16_t n) override {
+        note("resume" + std::to_string(n));
+        return resumable;
+    }
+    bool doWrite(std::span<const uint8_t>) override { return true; }
+    void doDrainOutput() override {}
+    void postReceiveEvent() override { clock_.post([this] { raiseReceiveEvent(); }); }
+
+private:
+    void note(const std::string& what) { log += (log.empty() ? "" : " ") + what; }
+    VirtualClock& clock_;
+};
+
+struct HoldCase {
+    const char* name;
+    const char* steps;   // "open N", "close", "hold", "release", "stuck", "busy", "free"
+    const char* device;  // what was done to the device, in order
+    bool openAtEnd;
+};
+
+TEST(SerialPortHold, KeepsTheDeviceOnlyBetweenExchangesOfTheSamePort) {
+    const HoldCase cases[] = {
+        {"without hold every close lets the device go", "open 3; close; open 3; close",
+         "open3 close open3 close", false},
+        {"under hold the same port is taken up again", "hold; open 3; close; open 3; close; open 3",
+         "open3 resume3 resume3", true},
+        {"reopening an open port under hold", "hold; open 3; open 3", "open3 resume3", true},
+        {"hold ending on a closed port lets the device go", "hold; open 3; close; release",
+         "open3 close", false},
+        {"hold ending on an open port lets it go at its close", "hold; open 3; release; close",
+         "open3 close", false},
+        {"no hold once it has ended", "hold; open 3; release; close; open 3; close",
+         "open3 close open3 close", false},
+        {"another port: the kept device goes first", "hold; open 3; close; open 4",
+         "open3 close open4", true},
+        {"a device that cannot be taken up is opened anew", "hold; open 3; close; stuck; open 3",
+         "open3 resume3 close open3", true},
+        {"opened anew and found in use: nothing is kept",
+         "hold; open 3; close; stuck; busy; open 3; release; close", "open3 resume3 close open3!",
+         false},
+        {"closing a closed port lets a kept device go", "hold; open 3; close; close", "open3 close",
+         false},
+        {"hold set while closed changes nothing", "hold; release; open 3; close", "open3 close",
+         false},
+    };
+    for (const HoldCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualClock clock;
+        DevicePort port(clock);
+        std::istringstream steps(c.steps);
+        for (std::string step; std::getline(steps >> std::ws, step, ';');) {
+            if (step.rfind("open ", 0) == 0) {
+                port.setCommPort(static_cast<int16_t>(std::stoi(step.substr(5))));
+                port.open();
+            } else if (step == "close") {
+                port.close();
+            } else if (step == "hold") {
+                port.setHold(true);
+            } else if (step == "release") {
+                port.setHold(false);
+            } else if (step == "stuck") {
+                port.resumable = false;
+            } else if (step == "busy") {
+                port.openResult = kErrPortInUse;
+            } else {
+                FAIL() << "unknown step " << step;
+            }
+        }
+        EXPECT_EQ(port.log, c.device);
+        EXPECT_EQ(port.isOpen(), c.openAtEnd);
+    }
+}
+
+TEST(SerialPortHold, KeptDeviceStillLosesWhatArrivesWhileClosed) {
+    VirtualClock clock;
+    DevicePort port(clock);
+    int events = 0;
+    port.setReceiveHandler([&] { ++events; });
+    port.setCommPort(3);
+    port.setHold(true);
+    ASSERT_EQ(port.open(), kPortOk);
+    port.setRThreshold(3);
+    port.deliver(std::vector<uint8_t>{1, 2, 3});  // the event is posted ...
+    port.close();                                 // ... and the port closed before it runs
+    port.deliver(std::vector<uint8_t>{4, 5, 6});  // the device still delivers: dropped
+    EXPECT_EQ(port.inBufferCount(), 0u);
+    EXPECT_FALSE(port.output(std::vector<uint8_t>{0xA1}));
+    ASSERT_EQ(port.open(), kPortOk);
+    clock.advance(1);
+    EXPECT_EQ(events, 0);
+    EXPECT_EQ(port.inBufferCount(), 0u);
+    port.deliver(std::vector<uint8_t>{7, 8, 9});
+    clock.advance(1);
+    EXPECT_EQ(events, 1);
+    EXPECT_EQ(port.input(), (std::vector<uint8_t>{7, 8, 9}));
+    EXPECT_EQ(port.log, "open3 resume3");
 }
 
 }  // namespace

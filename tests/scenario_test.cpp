@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "link/link.h"
 #include "link_fakes.h"
@@ -271,6 +272,59 @@ TEST(Download, MisbehavingInstrument) {
         w.instrument.clearFaults();
         w.download();
         w.expectRowsTrue(7);
+    }
+}
+
+// The device is opened once for a download and given up when it ends, however it ends; polls
+// open and give it up each time, so another program can take the port between them.
+TEST(Download, KeepsTheDeviceForItsLengthOnly) {
+    struct Case {
+        const char* how;
+        std::size_t stored;
+        std::optional<Fault> fault;  // on the third history block
+        std::size_t rows;
+    };
+    const Case cases[] = {
+        {"all 200 groups", 200, std::nullopt, 200},
+        {"no groups stored", 0, std::nullopt, 0},
+        {"a block that never comes", 30, Fault::Silence, 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        World w(3, c.stored);
+        w.findAndShowHistory();
+        if (c.fault) {
+            FaultRule r;
+            r.kind = *c.fault;
+            r.onlyCode = 1;
+            r.skip = 2;
+            r.times = 1;
+            w.instrument.addFault(r);
+        }
+        const int opens = w.port.deviceOpens();
+        w.link.requestDownload();
+        bool keptThroughout = true;
+        for (int ms = 0;
+             ms < 60000 && (w.link.Timer_read().enabled() || !w.link.Timer_real().enabled());
+             ++ms) {
+            w.clock.advance(1);
+            if (w.s.blocksread > 0 && !w.port.deviceOpen()) keptThroughout = false;
+        }
+        EXPECT_TRUE(keptThroughout);
+        EXPECT_EQ(w.port.deviceOpens(), opens + 1);
+        // Nothing kept: after a time-out the port itself is still open, as after any request.
+        EXPECT_EQ(w.port.deviceOpen(), w.port.isOpen());
+        w.expectRowsTrue(c.rows);
+
+        // Another program takes the port before the next poll, and lets it go again.
+        w.port.setPortBusy(3);
+        w.clock.advance(1500);
+        EXPECT_EQ(w.ui.comStatus.back(), "COM3被占用");
+        w.port.setPortBusy(3, false);
+        w.clock.advance(1500);
+        EXPECT_EQ(w.ui.comStatus.back(), "COM3已打开");
+        w.clock.advance(200);
+        EXPECT_FALSE(w.port.deviceOpen());
     }
 }
 

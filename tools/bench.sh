@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds with optimisation, runs every benchmark, prints a table and writes bench/results.md.
-#   a full 200-group download over the paced pseudo-terminal against the line's own time,
-#   reply complete to panel updated, start-up to the window shown, the cost of polling,
-#   and the history exports.
+#   a full 200-group download over the paced pseudo-terminal against the line's own time, on
+#   a quiet disk and while another process keeps the disk busy, reply complete to panel
+#   updated, start-up to the window shown, the cost of polling, and the history exports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
@@ -11,8 +11,12 @@ cmake --build build/release --target export_bench latency_bench download_bench c
     zandrel-sim >/dev/null
 bin=build/release
 export QT_QPA_PLATFORM=offscreen
+# The machine may be shared: what else ran is part of every figure.
+load_before=$(uptime | sed 's/.*load average/load average/')
+busiest=$(top -bn2 -d1 -o %CPU | awk '/^top -/ {n++} n == 2 && $1 ~ /^[0-9]+$/ && $9 > 5 {
+    printf "%s%s %s%%", sep, $12, $9; sep = ", "}')
 
-echo "== 200-group download and polling (about 90 s)"
+echo "== 200-group downloads, quiet and with the disk busy, then polling (about 2 min)"
 download=$("$bin/bench/download_bench" 3 60 2>/dev/null)
 echo "$download"
 
@@ -41,25 +45,51 @@ exports=$("$bin/bench/export_bench" --benchmark_repetitions=5 --benchmark_report
     | sed 's/_median//')
 echo "$exports"
 
+load_after=$(uptime | sed 's/.*load average/load average/')
+
+row() {  # what, goal, command: one table row per line of what
+    sed "s#^#| #; s#\$# | $2 | \`$3\` |#" <<<"$1"
+}
 {
     echo "# Benchmark results"
     echo
-    echo "Made by \`bash tools/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC')."
+    echo "Made by \`bash tools/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'), from \`build/release\`."
     echo
-    echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'),"
-    echo "$(free -g | awk '/Mem:/ {print $2}') GiB memory, $(uname -sr)."
+    echo "Machine (lscpu): $(lscpu | awk -F: '
+        /^(Model name|CPU\(s\)|Thread\(s\) per core|Core\(s\) per socket|Socket\(s\)|L3 cache)/ {
+            gsub(/^ +/, "", $2); printf "%s%s %s", sep, $1, $2; sep = ", "}');"
+    echo "$(free -g | awk '/Mem:/ {print $2}') GiB memory; $(uname -sr)."
     echo
-    echo "| what | figure | goal |"
-    echo "|---|---|---|"
-    echo "$download" | grep '^download' | sed 's/^/| /; s/$/ | within 5 % of the line |/'
-    echo "| $latency | p99 under 2 ms |"
-    echo "| $startup | under 300 ms |"
-    echo "$download" | grep '^polling' | sed 's/^/| /; s/$/ | under 1 % CPU, under 80 MB, flat |/'
-    echo "$exports" | sed 's/^/| /; s/$/ | each under 20 ms |/'
+    echo "Other work on the machine: $load_before before the run, $load_after after it;"
+    echo "processes above 5 % CPU at its start: ${busiest:-none}."
+    echo
+    echo "| what | figure | goal | command |"
+    echo "|---|---|---|---|"
+    row "$(grep '^download' <<<"$download" | grep -v 'disk is busy')" "at most 1.02x the line" \
+        "bench/download_bench 3 60"
+    row "$(grep 'disk is busy' <<<"$download")" "at most 1.05x the line" "bench/download_bench 3 60"
+    row "$(grep "^the program's own" <<<"$download")" "(what is left of the line's margin)" \
+        "bench/download_bench 3 60"
+    row "$latency" "p99 under 2 ms" "bench/latency_bench 2000"
+    row "$startup" "under 300 ms" "app/checkkorvelt-demo --exit-when-shown"
+    row "$(grep '^polling' <<<"$download")" "under 1 % CPU, under 80 MB, flat" \
+        "bench/download_bench 3 60"
+    row "$exports" "each under 20 ms" \
+        "bench/export_bench --benchmark_repetitions=5"
     echo
     echo "The download is timed from the read click to the idle set, against the time a 9600-baud"
     echo "line needs for every byte of every request and reply (10 bit times a byte) plus the"
-    echo "simulator's 10 ms turnaround before each reply. Start-up is the whole process, from"
+    echo "simulator's 10 ms turnaround before each reply; the click's 30 ms until the first"
+    echo "request is part of it. The busy disk is a second process writing 1 MiB to a file in"
+    echo "the build folder and syncing it, over and over. Start-up is the whole process, from"
     echo "launch to the first painted window and exit, on the offscreen platform."
+    echo
+    echo "How to read the download figures: the program's own time per reply is what the program spends"
+    echo "of each exchange, from the receive event to the next request written (the last reply's includes"
+    echo "giving the port up, a lock file removed). The rest of the margin over the line is outside the"
+    echo "program: the simulator keeps its timetable in whole milliseconds, rounded up (a 3-group exchange"
+    echo "takes it 103 ms from the millisecond it reads the request in, where the line needs 101.7 ms: some"
+    echo "57 ms over a download), and the pseudo-terminal's transfer and the scheduling of the simulator and the"
+    echo "program, which grow with what else the machine's cores are running."
 } > bench/results.md
 echo "wrote bench/results.md"

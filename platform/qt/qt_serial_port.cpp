@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 #include "platform/qt/com_resolver.h"
 
@@ -19,7 +20,7 @@
 
 namespace ck::platform {
 
-QtSerialPort::QtSerialPort() {
+QtSerialPort::QtSerialPort(SerialIoctl ioctl) : ioctl_(std::move(ioctl)) {
     port_.setBaudRate(QSerialPort::Baud9600);
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::NoParity);
@@ -44,9 +45,22 @@ int QtSerialPort::doOpen(int16_t port) {
     if (!path) return kErrNoSuchPort;
     port_.setPortName(QString::fromStdString(*path));
     if (!port_.open(QIODevice::ReadWrite)) return openFailure(*path);
+    path_ = *path;
+#ifdef Q_OS_LINUX
+    lowLatency_ = AskLowLatency(static_cast<int>(port_.handle()), ioctl_);
+#endif
     // Whatever the device sent before this opening belongs to an exchange that is over.
     port_.clear(QSerialPort::Input);
     return kPortOk;
+}
+
+bool QtSerialPort::doResume(int16_t port) {
+    // A device that failed (an adapter pulled out) or a number that now leads elsewhere is
+    // opened anew, so that it is reported as an opening would report it.
+    if (!port_.isOpen() || port_.error() != QSerialPort::NoError) return false;
+    if (resolveComOnThisMachine(port) != path_) return false;
+    // What the device sent while the port was closed belongs to an exchange that is over.
+    return port_.clear(QSerialPort::Input);
 }
 
 int QtSerialPort::openFailure([[maybe_unused]] const std::string& path) const {

@@ -6,14 +6,19 @@
 
 #include <string>
 
+#include "platform/qt/low_latency.h"
 #include "platform/serial_port.h"
 
 namespace ck::platform {
 
 class QtSerialPort final : public SerialPort {
 public:
-    QtSerialPort();
+    // ioctl: how the driver is asked for low-latency mode at each opening (Linux only).
+    explicit QtSerialPort(SerialIoctl ioctl = SystemSerialIoctl());
     ~QtSerialPort() override;
+
+    // What the driver said at the last opening.
+    LowLatency lowLatency() const { return lowLatency_; }
 
     // How long a purge waits at most for written bytes to leave.
     static constexpr int kDrainTimeoutMs = 1000;
@@ -21,6 +26,7 @@ public:
 protected:
     int doOpen(int16_t port) override;
     void doClose() override;
+    bool doResume(int16_t port) override;
     bool doWrite(std::span<const uint8_t> bytes) override;
     void doDrainOutput() override;
     void postReceiveEvent() override;
@@ -29,6 +35,9 @@ private:
     int openFailure(const std::string& path) const;
 
     QSerialPort port_;
+    std::string path_;  // the device opened for the port number
+    SerialIoctl ioctl_;
+    LowLatency lowLatency_ = LowLatency::NotOffered;
 };
 
 }  // namespace ck::platform
