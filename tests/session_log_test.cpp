@@ -69,6 +69,20 @@ struct TempDir {
     }
 };
 
+// A small file system of its own on a fresh folder, while the test runs (root only). Declared
+// before any file on it, so that everything on it is closed when it goes.
+struct SmallDisk {
+    TempDir dir;
+    bool mounted = false;
+    SmallDisk(unsigned long flags, const char* options)
+        : mounted(mount("tmpfs", dir.path.c_str(), "tmpfs", flags, options) == 0) {}
+    ~SmallDisk() {
+        if (mounted) {
+            EXPECT_EQ(umount(dir.path.c_str()), 0) << "still in use";
+        }
+    }
+};
+
 TEST(LocalTimeAt, CalendarAndOffset) {
     struct Case {
         int64_t unixMs;
@@ -389,11 +403,9 @@ TEST(AppendFile, AFileSizeLimitCutsNoLineInHalf) {
 }
 
 TEST(AppendFile, AFullDiskCutsNoLineInHalf) {
-    TempDir tmp;
-    if (mount("tmpfs", tmp.path.c_str(), "tmpfs", 0, "size=8k") != 0) {
-        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
-    }
-    const std::string path = (tmp.path / "log/a.csv").string();
+    SmallDisk disk(0, "size=8k");
+    if (!disk.mounted) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    const std::string path = (disk.dir.path / "log/a.csv").string();
     {
         auto o = platform::OpenAppendFile(path);
         ASSERT_TRUE(o.file) << o.error;
@@ -406,18 +418,14 @@ TEST(AppendFile, AFullDiskCutsNoLineInHalf) {
     ASSERT_TRUE(again.file);
     EXPECT_EQ(again.size, kept.size());
     EXPECT_EQ(again.tail, "\r\n");
-    umount(tmp.path.c_str());
 }
 
 TEST(AppendFile, AReadOnlyDiskIsAFailureWithAReason) {
-    TempDir tmp;
-    if (mount("tmpfs", tmp.path.c_str(), "tmpfs", MS_RDONLY, "size=8k") != 0) {
-        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
-    }
-    const auto o = platform::OpenAppendFile((tmp.path / "log/a.csv").string());
+    SmallDisk disk(MS_RDONLY, "size=8k");
+    if (!disk.mounted) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    const auto o = platform::OpenAppendFile((disk.dir.path / "log/a.csv").string());
     EXPECT_FALSE(o.file);
     EXPECT_NE(o.error.find("Read-only"), std::string::npos) << o.error;
-    umount(tmp.path.c_str());
 }
 
 }  // namespace

@@ -90,6 +90,22 @@ std::string slurp(const std::string& path) {
     return s.str();
 }
 
+// A small file system of its own on a fresh folder, while the test runs (root only). Declared
+// before the window, so that its files are closed when it goes.
+struct SmallDisk {
+    QTemporaryDir dir;
+    QByteArray where = dir.path().toLocal8Bit();
+    bool mounted = false;
+    SmallDisk(unsigned long flags, const char* options)
+        : mounted(mount("tmpfs", where.constData(), "tmpfs", flags, options) == 0) {}
+    ~SmallDisk() {
+        if (mounted) {
+            EXPECT_EQ(umount(where.constData()), 0) << "still in use";
+        }
+    }
+    std::string path(const char* sub = "") const { return dir.filePath(sub).toStdString(); }
+};
+
 std::string headerLine() {
     return std::string(output::kUtf8Bom) + std::string(output::kLogHeader) + "\r\n";
 }
@@ -243,17 +259,8 @@ TEST(SessionLog, RememberedBetweenRunsAndShownInTheStatusBar) {
 TEST(SessionLog, AnHourOfPollingAcrossMidnightEveryLineChecked) {
     // Each line waits for the disk; on a memory file system when one can be had, so that 2400
     // of those waits do not make the test slow.
-    QTemporaryDir disk;
-    const QByteArray where = disk.path().toLocal8Bit();
-    const bool mounted = mount("tmpfs", where.constData(), "tmpfs", 0, "size=1m") == 0;
-    struct Unmount {
-        bool on;
-        QByteArray at;
-        ~Unmount() {
-            if (on) umount(at.constData());
-        }
-    } unmount{mounted, where};
-    Rig r({}, disk.filePath("Trandel").toStdString());
+    const SmallDisk disk(0, "size=1m");
+    Rig r({}, disk.path("Trandel"));
     r.setLogging(true);
     r.clock.advance(3600 * 1000);
 
@@ -350,20 +357,15 @@ TEST(SessionLog, AFileSizeLimitStopsTheLogWithOneMessageAndLosesNothingEarlier) 
 }
 
 TEST(SessionLog, AFullDiskStopsTheLogWithOneMessageAndLosesNothingEarlier) {
-    QTemporaryDir disk;
-    if (mount("tmpfs", disk.path().toLocal8Bit().constData(), "tmpfs", 0, "size=16k") != 0) {
-        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
-    }
-    {
-        Rig r({}, disk.path().toStdString());
-        r.setLogging(true);
-        r.readings(400);  // more than 16 KiB of lines
-        const std::string file = r.logFile("20261207");
-        const std::string content = slurp(file);
-        expectStoppedCleanly(r, file, "No space");
-        expectWholeLinesOfTheFirstReadings(r, content, 50);
-    }
-    umount(disk.path().toLocal8Bit().constData());
+    const SmallDisk disk(0, "size=16k");
+    if (!disk.mounted) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    Rig r({}, disk.path());
+    r.setLogging(true);
+    r.readings(400);  // more than 16 KiB of lines
+    const std::string file = r.logFile("20261207");
+    const std::string content = slurp(file);
+    expectStoppedCleanly(r, file, "No space");
+    expectWholeLinesOfTheFirstReadings(r, content, 50);
 }
 
 TEST(SessionLog, AFolderItCannotWriteStopsTheLogWithOneMessage) {
@@ -401,18 +403,12 @@ TEST(SessionLog, AFolderItCannotWriteStopsTheLogWithOneMessage) {
 }
 
 TEST(SessionLog, AReadOnlyDiskStopsTheLogWithOneMessage) {
-    QTemporaryDir disk;
-    if (mount("tmpfs", disk.path().toLocal8Bit().constData(), "tmpfs", MS_RDONLY, "size=16k") !=
-        0) {
-        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
-    }
-    {
-        Rig r({}, disk.path().toStdString());
-        r.setLogging(true);
-        r.readings(3);
-        expectStoppedCleanly(r, r.logFile("20261207"), "Read-only");
-    }
-    umount(disk.path().toLocal8Bit().constData());
+    const SmallDisk disk(MS_RDONLY, "size=16k");
+    if (!disk.mounted) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    Rig r({}, disk.path());
+    r.setLogging(true);
+    r.readings(3);
+    expectStoppedCleanly(r, r.logFile("20261207"), "Read-only");
 }
 
 }  // namespace
