@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <QEvent>
 #include <QProgressBar>
 #include <QTabWidget>
@@ -12,11 +13,14 @@
 #include <cstdlib>
 
 #include "app/main_window.h"
+#include "platform/qt/qt_log_services.h"
 #include "platform/qt/qt_timer.h"
 #include "sim/instrument.h"
+#include "sim/live_sequences.h"
 #include "sim/sim_port.h"
 #include "views/fonts.h"
 #include "views/history_grid.h"
+#include "views/phasor_window.h"
 
 namespace {
 
@@ -36,7 +40,7 @@ bool wantsScreenshot(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
         if (a.startsWith("--screenshot") || a.startsWith("--history-screenshot") ||
-            a == "--exit-when-shown") {
+            a.startsWith("--phasor-screenshot") || a == "--exit-when-shown") {
             return true;
         }
     }
@@ -53,7 +57,26 @@ public:
     }
 };
 
+// Simulated readings never go into the log of real ones: the demo remembers its own choice and
+// logs under the data folder's demo/ subfolder.
+class DemoLogFiles final : public ck::platform::AppendFileSystem {
+public:
+    std::string dataDir() const override {
+        return QDir(QString::fromStdString(real_.dataDir()))
+            .filePath(QStringLiteral("demo"))
+            .toStdString();
+    }
+    ck::platform::OpenedAppendFile openForAppend(const std::string& path) override {
+        return real_.openForAppend(path);
+    }
+
+private:
+    ck::platform::QtAppendFileSystem real_;
+};
+
 bool save(QWidget& window, const QString& file) {
+    // Texts set by the reading just shown may still wait for their layout.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     const bool ok = !file.isEmpty() && window.grab().save(file, "PNG");
     std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "could not write",
                  qPrintable(file));
@@ -91,33 +114,55 @@ int main(int argc, char** argv) {
     const QCommandLineOption exitWhenShown(
         QStringLiteral("exit-when-shown"),
         QStringLiteral("Exit as soon as the window has been painted (to time start-up)."));
+    const QCommandLineOption phasorShot(
+        QStringLiteral("phasor-screenshot"),
+        QStringLiteral("Save the phasor window as a PNG once a reading is shown, then exit."),
+        QStringLiteral("file"));
+    const QCommandLineOption liveSequence(
+        QStringLiteral("live"),
+        QStringLiteral("Live readings: default, in-phase, crossed or missing."),
+        QStringLiteral("name"), QStringLiteral("default"));
     parser.addOption(liveShot);
     parser.addOption(historyShot);
+    parser.addOption(phasorShot);
+    parser.addOption(liveSequence);
     parser.addOption(exitWhenShown);
     parser.process(app);
+    const auto live = ck::sim::LiveSequenceNamed(parser.value(liveSequence).toStdString());
+    if (!live) {
+        std::fprintf(stderr, "checkkorvelt-demo: no live sequence named %s\n",
+                     qPrintable(parser.value(liveSequence)));
+        return 2;
+    }
 
     ck::platform::QtTimerService timers;
     ck::sim::Instrument instrument;
-    instrument.setLiveSequence(ck::sim::DefaultLiveSequence());
+    instrument.setLiveSequence(*live);
     instrument.setStoredGroups(ck::sim::MakeStoredHistory(kDemoHistory));
     instrument.setLinePacing(true);
     ck::sim::SimPort port(timers, instrument, kDemoPort);
     ck::app::MainWindow window(port, timers);
+    window.sessionRecorder().setSettings(std::make_unique<QSettings>(
+        QString::fromLatin1(ck::app::kSettingsOrganisation), QStringLiteral("checkkorvelt-demo")));
+    window.sessionRecorder().setFileSystem(std::make_unique<DemoLogFiles>());
     window.start();
     if (parser.isSet(exitWhenShown)) window.installEventFilter(new FirstPaintQuits(&window));
     window.show();
 
     const QString liveFile = parser.value(liveShot);
     const QString historyFile = parser.value(historyShot);
-    if (!liveFile.isEmpty() || !historyFile.isEmpty()) {
+    const QString phasorFile = parser.value(phasorShot);
+    if (!phasorFile.isEmpty()) window.menuphasor_Click();
+    if (!liveFile.isEmpty() || !historyFile.isEmpty() || !phasorFile.isEmpty()) {
         auto ok = std::make_shared<bool>(true);
         // After the first reading: the live picture, then the download for the history one.
         QObject::connect(&window, &ck::app::MainWindow::liveReadingShown, &app,
-                         [&window, liveFile, historyFile, ok] {
+                         [&window, liveFile, historyFile, phasorFile, ok] {
             static bool once = false;
             if (once) return;
             once = true;
             if (!liveFile.isEmpty()) *ok = save(window, liveFile) && *ok;
+            if (!phasorFile.isEmpty()) *ok = save(window.phasorWindow(), phasorFile) && *ok;
             if (historyFile.isEmpty()) {
                 QCoreApplication::exit(*ok ? 0 : 1);
                 return;

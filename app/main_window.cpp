@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QRegularExpression>
@@ -22,6 +23,7 @@
 #include "views/fonts.h"
 #include "views/history_grid.h"
 #include "views/live_panel.h"
+#include "views/phasor_window.h"
 #include "views/twips.h"
 
 namespace ck::app {
@@ -70,6 +72,11 @@ std::function<void(const QString&, const QString&, int)>& observer() {
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
+// The instrument's name in the middle panel of the status bar, and what it says while the
+// session log is on.
+constexpr const char* kStatusInstrument = "Zandrel";
+constexpr const char* kStatusLogging = "Zandrel  记录中";
+
 // The system's time format with hours, minutes and seconds, without the time zone.
 QString timeOfDayFormat(const QLocale& locale) {
     QString f = locale.timeFormat(QLocale::LongFormat);
@@ -97,7 +104,7 @@ void ShowMessageBox(QWidget* parent, const QString& title, const QString& text, 
 
 MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timers,
                        QWidget* parent)
-    : QMainWindow(parent) {
+    : QMainWindow(parent), timers_(timers) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Check Korvelt"));
     setWindowIcon(AppIcon());
@@ -106,6 +113,7 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
                    Qt::MSWindowsFixedSizeDialogHint);
 
     buildMenus();
+    buildViewMenu();
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
     client->setFixedSize(views::px(14340), views::px(9510));
@@ -129,9 +137,68 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
         [this](const QString& title, const QString& text, int style) {
             ShowMessageBox(this, title, text, style);
         });
+    phasor_ = std::make_unique<views::PhasorWindow>();
+    recorder_ = std::make_unique<SessionRecorder>();
 }
 
 MainWindow::~MainWindow() { link_->stop(); }
+
+// "视图" after the three menus of the commands and before help, which users expect last.
+void MainWindow::buildViewMenu() {
+    auto* view = new QMenu(QStringLiteral("视图"), this);
+    view->setObjectName(QStringLiteral("menuview"));
+    menuBar()->insertMenu(&menuAction(Control::menuhelp), view);
+    menuphasor_ = view->addAction(QStringLiteral("相量图"));
+    menuphasor_->setObjectName(QStringLiteral("menuphasor"));
+    connect(menuphasor_, &QAction::triggered, this, [this] { menuphasor_Click(); });
+    menulog_ = view->addAction(QStringLiteral("记录实时数据"));
+    menulog_->setObjectName(QStringLiteral("menulog"));
+    menulog_->setCheckable(true);
+    connect(menulog_, &QAction::triggered, this, [this](bool on) { menulog_Click(on); });
+}
+
+void MainWindow::menuphasor_Click() {
+    if (!phasorPlaced_) {
+        // The first time beside the main window, where the screen has room for it.
+        phasorPlaced_ = true;
+        const QScreen* screen = this->screen();
+        const QRect free = screen ? screen->availableGeometry() : QRect();
+        QPoint at = frameGeometry().topRight() + QPoint(8, 0);
+        if (free.isValid() && at.x() + phasor_->width() > free.right()) {
+            at.setX(std::max(free.left(), free.right() - phasor_->width()));
+        }
+        phasor_->move(at);
+    }
+    phasor_->setWindowState(phasor_->windowState() & ~Qt::WindowMinimized);
+    phasor_->show();
+    phasor_->raise();
+    phasor_->activateWindow();
+}
+
+void MainWindow::menulog_Click(bool on) {
+    recorder_->setOn(on);
+    showLogState();
+}
+
+void MainWindow::showLogState() {
+    menulog_->setChecked(recorder_->isOn());
+    panels_[1]->setText(
+        QString::fromUtf8(recorder_->isOn() ? kStatusLogging : kStatusInstrument));
+}
+
+void MainWindow::onLiveReading(const measure::MeasurementGroup& g) {
+    phasor_->showReading(g);
+    const std::optional<QString> failure = recorder_->record(g, link_->state().portno);
+    if (!failure) return;
+    showLogState();
+    // Told once the reading's handling is over: a box opened inside it would run the link's
+    // next events in the middle of this one.
+    timers_.post([self = QPointer<MainWindow>(this), text = *failure] {
+        if (self) {
+            ShowMessageBox(self, QString::fromUtf8(kLogFailureTitle), text, link::kMbExclamation);
+        }
+    });
+}
 
 void MainWindow::buildMenus() {
     auto entry = [this](QMenu* menu, const char* name, const char* caption,
@@ -245,6 +312,8 @@ void MainWindow::buildControls(QWidget* client) {
 
 void MainWindow::start() {
     link_->start();
+    recorder_->restore();
+    showLogState();
     onClockTick();
     date_->setEnabled(true);
     grid_->InitGrid();
@@ -343,6 +412,7 @@ void MainWindow::setProgressRange(int min, int max) { progress_->setRange(min, m
 void MainWindow::setProgressValue(int value) { progress_->setValue(value); }
 void MainWindow::ShowReal(const measure::MeasurementGroup& reading) {
     frame_->ShowReal(reading);
+    onLiveReading(reading);
     emit liveReadingShown();
 }
 void MainWindow::FillHist(int firstGroupNumber, std::span<const measure::MeasurementGroup> groups) {
@@ -357,6 +427,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // The window's own close box releases the port like the close command, and nothing of the
     // link goes on behind a window that is gone.
     link_->stop();
+    phasor_->close();
     event->accept();
 }
 

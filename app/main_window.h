@@ -9,7 +9,9 @@
 #include <functional>
 #include <memory>
 
+#include "app/session_recorder.h"
 #include "link/link.h"
+#include "measure/measurement.h"
 #include "output/commands.h"
 #include "platform/common_dialog.h"
 #include "platform/services.h"
@@ -25,6 +27,7 @@ class QToolButton;
 namespace ck::views {
 class HistoryGrid;
 class LivePanel;
+class PhasorWindow;
 }  // namespace ck::views
 
 namespace ck::app {
@@ -59,6 +62,9 @@ public:
     void menuclear_Click() { Button_clear_Click(); }
     void menuprint_Click() { Button_print_Click(); }
     void menuabout_Click() { Button_help_Click(); }
+    // The view menu: the phasor window, and the session log on or off.
+    void menuphasor_Click();
+    void menulog_Click(bool on);
 
     link::Link& link() { return *link_; }
     const link::Link& link() const { return *link_; }
@@ -74,6 +80,11 @@ public:
     QAction& menuAction(link::Control c) const;
     QAction& menuabout() const { return *menuabout_; }
     platform::Timer& Timer_date() { return *date_; }
+    QAction& menuphasor() const { return *menuphasor_; }
+    QAction& menulog() const { return *menulog_; }
+    views::PhasorWindow& phasorWindow() const { return *phasor_; }
+    // Tests put their own settings, files and clock into it before start-up.
+    SessionRecorder& sessionRecorder() { return *recorder_; }
 
     // Read back what the link set; the controls keep the state.
     bool controlEnabled(link::Control c) const;
@@ -119,6 +130,10 @@ protected:
 private:
     void buildMenus();
     void buildControls(QWidget* client);
+    void buildViewMenu();
+    // Everything beyond the live panel that follows each accepted live reading.
+    void onLiveReading(const measure::MeasurementGroup& g);
+    void showLogState();
 
     struct Slot {
         QWidget* widget = nullptr;
@@ -145,6 +160,13 @@ private:
     std::unique_ptr<platform::FileSystem> files_;
     std::unique_ptr<platform::ScreenCapture> capture_;
     std::unique_ptr<platform::UserMessages> messages_;
+
+    platform::TimerService& timers_;
+    QAction* menuphasor_ = nullptr;
+    QAction* menulog_ = nullptr;
+    std::unique_ptr<views::PhasorWindow> phasor_;
+    std::unique_ptr<SessionRecorder> recorder_;
+    bool phasorPlaced_ = false;
 };
 
 // Shows a modal message box (style 48 exclamation, 64 information) with one OK button and
