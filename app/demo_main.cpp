@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "platform/qt/qt_timer.h"
 #include "sim/instrument.h"
@@ -53,6 +54,29 @@ public:
     }
 };
 
+struct DemoOptions {
+    QCommandLineOption liveShot{
+        QStringLiteral("screenshot"),
+        QStringLiteral("Save the window as a PNG once the instrument is found and a reading "
+                       "shown, then exit."),
+        QStringLiteral("file")};
+    QCommandLineOption historyShot{
+        QStringLiteral("history-screenshot"),
+        QStringLiteral("Save the history view as a PNG after a download, then exit."),
+        QStringLiteral("file")};
+    QCommandLineOption exitWhenShown{
+        QStringLiteral("exit-when-shown"),
+        QStringLiteral("Exit as soon as the window has been painted (to time start-up).")};
+
+    void describe(QCommandLineParser& parser) const {
+        parser.setApplicationDescription(
+            QStringLiteral("Check Korvelt on a simulated instrument on COM3"));
+        parser.addOption(liveShot);
+        parser.addOption(historyShot);
+        parser.addOption(exitWhenShown);
+    }
+};
+
 bool save(QWidget& window, const QString& file) {
     const bool ok = !file.isEmpty() && window.grab().save(file, "PNG");
     std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "could not write",
@@ -63,6 +87,12 @@ bool save(QWidget& window, const QString& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const DemoOptions options;
+    if (const auto code = ck::app::AnswerInformation(
+            argc, argv, "checkkorvelt-demo",
+            [&options](QCommandLineParser& parser) { options.describe(parser); })) {
+        return *code;
+    }
     const bool shots = wantsScreenshot(argc, argv);
     if (shots && !hasDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
     if (!shots && !hasDisplay()) {
@@ -73,28 +103,15 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    ck::app::NameApplication("checkkorvelt-demo");
     QApplication app(argc, argv);
     ck::views::InstallFontSubstitutions();
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Check Korvelt on a simulated instrument on COM3"));
-    parser.addHelpOption();
-    const QCommandLineOption liveShot(
-        QStringLiteral("screenshot"),
-        QStringLiteral("Save the window as a PNG once the instrument is found and a reading "
-                       "shown, then exit."),
-        QStringLiteral("file"));
-    const QCommandLineOption historyShot(
-        QStringLiteral("history-screenshot"),
-        QStringLiteral("Save the history view as a PNG after a download, then exit."),
-        QStringLiteral("file"));
-    const QCommandLineOption exitWhenShown(
-        QStringLiteral("exit-when-shown"),
-        QStringLiteral("Exit as soon as the window has been painted (to time start-up)."));
-    parser.addOption(liveShot);
-    parser.addOption(historyShot);
-    parser.addOption(exitWhenShown);
+    options.describe(parser);
     parser.process(app);
+    const QCommandLineOption& liveShot = options.liveShot;
+    const QCommandLineOption& historyShot = options.historyShot;
+    const QCommandLineOption& exitWhenShown = options.exitWhenShown;
 
     ck::platform::QtTimerService timers;
     ck::sim::Instrument instrument;

@@ -11,12 +11,12 @@ fuzz_seconds=${CK_FUZZ_SECONDS:-60}
 fuzz_other_seconds=${CK_FUZZ_OTHER_SECONDS:-20}
 
 echo "== build and test"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCK_WERROR=ON >/dev/null
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
 echo "== fuzz: the receive path for ${fuzz_seconds} s, the other targets for ${fuzz_other_seconds} s each"
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCK_FUZZ=ON >/dev/null
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCK_FUZZ=ON -DCK_WERROR=ON >/dev/null
 cmake --build build/fuzz -j "$jobs"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -42,7 +42,7 @@ fuzz text "$fuzz_other_seconds" 4096
 fuzz xls "$fuzz_other_seconds" 4096
 
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCK_SANITIZE=ON >/dev/null
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCK_SANITIZE=ON -DCK_WERROR=ON >/dev/null
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/asan --output-on-failure -j "$jobs"
