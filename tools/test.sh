@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: the plain build, a bounded fuzzing
-# run, and the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds and runs every test: the build with Debian's flags and the
+# Debian package made from it, a bounded fuzzing run, and the whole suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
@@ -10,10 +11,15 @@ export CK_REQUIRE_XLRD=1 CK_REQUIRE_PDFTOTEXT=1
 fuzz_seconds=${CK_FUZZ_SECONDS:-60}
 fuzz_other_seconds=${CK_FUZZ_OTHER_SECONDS:-20}
 
-echo "== build and test"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCK_WERROR=ON >/dev/null
-cmake --build build/release -j "$jobs"
-ctest --test-dir build/release --output-on-failure -j "$jobs"
+echo "== build with Debian's flags and test"
+source tools/debian_flags.sh
+cmake -S . -B build/debian -G Ninja -DCMAKE_BUILD_TYPE=None -DCK_WERROR=ON "${debian_flags[@]}" \
+    >/dev/null
+cmake --build build/debian -j "$jobs"
+ctest --test-dir build/debian --output-on-failure -j "$jobs"
+
+echo "== the Debian package"
+bash tools/package.sh build/debian
 
 echo "== fuzz: the receive path for ${fuzz_seconds} s, the other targets for ${fuzz_other_seconds} s each"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCK_FUZZ=ON -DCK_WERROR=ON >/dev/null
