@@ -58,7 +58,7 @@ TEST_F(CommandLine, HelpAndVersionWithoutADisplay) {
         const char* program;
         QStringList args;
         int exitCode;
-        std::string exactOut;         // when not empty, the whole of stdout
+        std::string exactOut;          // when not empty, the whole of stdout
         std::vector<std::string> has;  // otherwise, texts stdout must hold
     };
     const Case cases[] = {
