@@ -43,6 +43,8 @@ std::optional<int> AnswerInformation(int argc, char** argv, const char* name,
     }
     if (parser.isSet(version)) {
         std::printf("%s %s\n", name, kVersion);
+    } else if (parser.isSet(QStringLiteral("help-all"))) {
+        parser.process(core);  // prints Qt's own options too, and exits with 0
     } else {
         std::fputs(qPrintable(parser.helpText()), stdout);
     }

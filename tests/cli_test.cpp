@@ -66,6 +66,7 @@ TEST_F(CommandLine, HelpAndVersionWithoutADisplay) {
         {CK_CHECKKORVELT, {"-v"}, 0, "checkkorvelt " + version + "\n", {}},
         {CK_CHECKKORVELT, {"--help"}, 0, "", {"Usage:", "--version", "COM1", "checkkorvelt(1)"}},
         {CK_CHECKKORVELT, {"-h"}, 0, "", {"Usage:", "--help"}},
+        {CK_CHECKKORVELT, {"--help-all"}, 0, "", {"Usage:", "--help-all", "--version"}},
         {CK_DEMO, {"--version"}, 0, "checkkorvelt-demo " + version + "\n", {}},
         {CK_DEMO, {"--help"}, 0, "", {"--screenshot <file>", "--history-screenshot", "--version"}},
         {CK_ZANDREL_SIM, {"--version"}, 0, "zandrel-sim " + version + "\n", {}},
