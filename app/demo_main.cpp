@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "platform/qt/qt_log_services.h"
 #include "platform/qt/qt_timer.h"
@@ -74,6 +75,39 @@ private:
     ck::platform::QtAppendFileSystem real_;
 };
 
+struct DemoOptions {
+    QCommandLineOption liveShot{
+        QStringLiteral("screenshot"),
+        QStringLiteral("Save the window as a PNG once the instrument is found and a reading "
+                       "shown, then exit."),
+        QStringLiteral("file")};
+    QCommandLineOption historyShot{
+        QStringLiteral("history-screenshot"),
+        QStringLiteral("Save the history view as a PNG after a download, then exit."),
+        QStringLiteral("file")};
+    QCommandLineOption phasorShot{
+        QStringLiteral("phasor-screenshot"),
+        QStringLiteral("Save the phasor window as a PNG once a reading is shown, then exit."),
+        QStringLiteral("file")};
+    QCommandLineOption liveSequence{
+        QStringLiteral("live"),
+        QStringLiteral("Live readings: default, in-phase, crossed or missing."),
+        QStringLiteral("name"), QStringLiteral("default")};
+    QCommandLineOption exitWhenShown{
+        QStringLiteral("exit-when-shown"),
+        QStringLiteral("Exit as soon as the window has been painted (to time start-up).")};
+
+    void describe(QCommandLineParser& parser) const {
+        parser.setApplicationDescription(
+            QStringLiteral("Check Korvelt on a simulated instrument on COM3"));
+        parser.addOption(liveShot);
+        parser.addOption(historyShot);
+        parser.addOption(phasorShot);
+        parser.addOption(liveSequence);
+        parser.addOption(exitWhenShown);
+    }
+};
+
 bool save(QWidget& window, const QString& file) {
     // Texts set by the reading just shown may still wait for their layout.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
@@ -86,6 +120,12 @@ bool save(QWidget& window, const QString& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const DemoOptions options;
+    if (const auto code = ck::app::AnswerInformation(
+            argc, argv, "checkkorvelt-demo",
+            [&options](QCommandLineParser& parser) { options.describe(parser); })) {
+        return *code;
+    }
     const bool shots = wantsScreenshot(argc, argv);
     if (shots && !hasDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
     if (!shots && !hasDisplay()) {
@@ -96,42 +136,20 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    ck::app::NameApplication("checkkorvelt-demo");
     QApplication app(argc, argv);
     ck::views::InstallFontSubstitutions();
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Check Korvelt on a simulated instrument on COM3"));
-    parser.addHelpOption();
-    const QCommandLineOption liveShot(
-        QStringLiteral("screenshot"),
-        QStringLiteral("Save the window as a PNG once the instrument is found and a reading "
-                       "shown, then exit."),
-        QStringLiteral("file"));
-    const QCommandLineOption historyShot(
-        QStringLiteral("history-screenshot"),
-        QStringLiteral("Save the history view as a PNG after a download, then exit."),
-        QStringLiteral("file"));
-    const QCommandLineOption exitWhenShown(
-        QStringLiteral("exit-when-shown"),
-        QStringLiteral("Exit as soon as the window has been painted (to time start-up)."));
-    const QCommandLineOption phasorShot(
-        QStringLiteral("phasor-screenshot"),
-        QStringLiteral("Save the phasor window as a PNG once a reading is shown, then exit."),
-        QStringLiteral("file"));
-    const QCommandLineOption liveSequence(
-        QStringLiteral("live"),
-        QStringLiteral("Live readings: default, in-phase, crossed or missing."),
-        QStringLiteral("name"), QStringLiteral("default"));
-    parser.addOption(liveShot);
-    parser.addOption(historyShot);
-    parser.addOption(phasorShot);
-    parser.addOption(liveSequence);
-    parser.addOption(exitWhenShown);
+    options.describe(parser);
     parser.process(app);
-    const auto live = ck::sim::LiveSequenceNamed(parser.value(liveSequence).toStdString());
+    const QCommandLineOption& liveShot = options.liveShot;
+    const QCommandLineOption& historyShot = options.historyShot;
+    const QCommandLineOption& phasorShot = options.phasorShot;
+    const QCommandLineOption& exitWhenShown = options.exitWhenShown;
+    const auto live = ck::sim::LiveSequenceNamed(parser.value(options.liveSequence).toStdString());
     if (!live) {
         std::fprintf(stderr, "checkkorvelt-demo: no live sequence named %s\n",
-                     qPrintable(parser.value(liveSequence)));
+                     qPrintable(parser.value(options.liveSequence)));
         return 2;
     }
 

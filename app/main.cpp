@@ -2,12 +2,23 @@
 
 #include <QApplication>
 
+#include "app/command_line.h"
 #include "app/main_window.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_timer.h"
 #include "views/fonts.h"
 
 int main(int argc, char** argv) {
+    if (const auto code = ck::app::AnswerInformation(
+            argc, argv, "checkkorvelt", [](QCommandLineParser& parser) {
+                parser.setApplicationDescription(QStringLiteral(
+                    "Check Korvelt: finds the Zandrel phase-comparison instrument on COM1 to "
+                    "COM16 by itself and shows its readings. It takes no other options; see "
+                    "checkkorvelt(1)."));
+            })) {
+        return *code;
+    }
+    ck::app::NameApplication("checkkorvelt");
     QApplication app(argc, argv);
     ck::views::InstallFontSubstitutions();
     ck::platform::QtTimerService timers;

@@ -18,6 +18,7 @@
 #include <QToolButton>
 
 #include "app/pictures.h"
+#include "generated/version.h"
 #include "platform/qt/qt_output.h"
 #include "platform/qt/qt_printer.h"
 #include "views/fonts.h"
@@ -383,7 +384,10 @@ void MainWindow::Button_print_Click() {
 void MainWindow::Button_clear_Click() { grid_->InitGrid(); }
 
 void MainWindow::Button_help_Click() {
-    ShowMessageBox(this, QString::fromUtf8(kHelpTitle), QString::fromUtf8(kHelpText),
+    // The box's own text, then one more line: the version.
+    ShowMessageBox(this, QString::fromUtf8(kHelpTitle),
+                   QString::fromUtf8(kHelpText) + QStringLiteral("版本 ") +
+                       QString::fromUtf8(kVersion) + QLatin1Char('\r'),
                    link::kMbInformation);
 }
 

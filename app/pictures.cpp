@@ -36,12 +36,7 @@ void drawWaves(QPainter& g, const QRectF& r, qreal width) {
 QPixmap drawIcon(int size) {
     QPixmap p = canvas(size);
     QPainter g(&p);
-    g.setRenderHint(QPainter::Antialiasing);
-    const qreal s = size / 32.0;
-    g.setPen(QPen(kNavy, 1.5 * s));
-    g.setBrush(QColor(235, 240, 250));
-    g.drawRoundedRect(QRectF(1.5 * s, 1.5 * s, 29 * s, 29 * s), 5 * s, 5 * s);
-    drawWaves(g, QRectF(4 * s, 6 * s, 24 * s, 20 * s), 2.2 * s);
+    PaintAppIcon(g, size);
     return p;
 }
 
@@ -133,6 +128,15 @@ void drawClose(QPainter& g) {
 }
 
 }  // namespace
+
+void PaintAppIcon(QPainter& g, qreal size) {
+    g.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size / 32.0;
+    g.setPen(QPen(kNavy, 1.5 * s));
+    g.setBrush(QColor(235, 240, 250));
+    g.drawRoundedRect(QRectF(1.5 * s, 1.5 * s, 29 * s, 29 * s), 5 * s, 5 * s);
+    drawWaves(g, QRectF(4 * s, 6 * s, 24 * s, 20 * s), 2.2 * s);
+}
 
 QIcon AppIcon() {
     QIcon icon;

@@ -61,7 +61,9 @@ std::string FormatAngle(int angle) {
     return digits.size() >= 3 ? digits : std::string(3 - digits.size(), '0') + digits;
 }
 
-std::string FormatGroupNumber(int n) { return " " + std::to_string(n); }
+// Appended rather than `" " + ...`: GCC 12 at -O3 warns falsely (-Wrestrict) inside the
+// standard library's operator+ for a literal and a temporary string.
+std::string FormatGroupNumber(int n) { return std::string(" ").append(std::to_string(n)); }
 
 std::string_view ClassifyPhase(float angle) {
     if (angle < 20.0f) return kInPhase;

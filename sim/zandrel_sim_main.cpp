@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "generated/version.h"
 #include "sim/instrument.h"
 #include "sim/live_sequences.h"
 #include "sim/pty_server.h"
@@ -60,6 +61,7 @@ Misbehaviour (each spoils every reply unless limited by the --fault-* options):
   --seed S              seed of the random faults (default 1)
 
   --help                this text
+  --version             the version
 )";
 
 struct Options {
@@ -132,6 +134,9 @@ Options Parse(int argc, char** argv) {
         };
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (a == "--version") {
+            std::printf("zandrel-sim %s\n", ck::kVersion);
             std::exit(0);
         } else if (a == "--as") {
             o.com = ComNumber(value());

@@ -299,8 +299,8 @@ std::vector<std::string> HistoryDiffs(App& app, const std::vector<MeasurementGro
         for (int c = 0; c < 19; ++c) {
             const QString got = app.w.DataGrid().TextMatrix(r, c);
             if (got != want[static_cast<std::size_t>(c)]) {
-                diffs.push_back("(" + std::to_string(r) + "," + std::to_string(c) + ") '" +
-                                got.toStdString() + "' != '" +
+                diffs.push_back(std::string("(").append(std::to_string(r)) + "," +
+                                std::to_string(c) + ") '" + got.toStdString() + "' != '" +
                                 want[static_cast<std::size_t>(c)].toStdString() + "'");
             }
         }

@@ -102,7 +102,7 @@ std::string cellText(int r, int c) {
     static const char* row[] = {"", "10 kV", "--kV", "005", "同相", "35 kV", "11 kV", "120",
                                 "异相", "--kV", "36 kV", "------", "------", "235", "逆相序",
                                 "100", "顺相序", "------", "------"};
-    if (c == 0) return " " + std::to_string(r);
+    if (c == 0) return std::string(" ").append(std::to_string(r));
     return row[c];
 }
 
@@ -152,7 +152,7 @@ TEST(Reports, HistoryReport) {
         " C1C2相位 C1C2定性 A1B2相位 A1B2相序 B1C2相位 B1C2相序 C1A2相位 C1A2相序          ";
     auto cells = [](int r, int c) -> std::optional<std::string> {
         if (r > 200) return std::nullopt;
-        return c == 0 ? " " + std::to_string(r) : std::string();
+        return c == 0 ? std::string(" ").append(std::to_string(r)) : std::string();
     };
     EXPECT_EQ(HistoryReport(cells, 0), "  \r\n" + heading + "  \r\n");
     const std::string two = HistoryReport(cells, 2);

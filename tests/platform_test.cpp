@@ -13,8 +13,11 @@ namespace {
 TEST(VirtualClock, FiresInTimeOrderAndKeepsCadence) {
     VirtualClock clock;
     std::vector<std::string> log;
-    auto a = makeTimer(clock, 600, [&] { log.push_back("a" + std::to_string(clock.nowMs())); });
-    auto b = makeTimer(clock, 1500, [&] { log.push_back("b" + std::to_string(clock.nowMs())); });
+    const auto stamp = [&](const char* name) {
+        log.push_back(std::string(name).append(std::to_string(clock.nowMs())));
+    };
+    auto a = makeTimer(clock, 600, [&] { stamp("a"); });
+    auto b = makeTimer(clock, 1500, [&] { stamp("b"); });
     a->setEnabled(true);
     b->setEnabled(true);
     clock.advance(1800);

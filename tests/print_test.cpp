@@ -473,9 +473,9 @@ INSTANTIATE_TEST_SUITE_P(Print, HistoryReport,
                          ::testing::Values(HistoryCase{"NothingDownloaded", 0, 0, 0, false},
                                            HistoryCase{"FiveGroups", 5, 5, 5, false},
                                            HistoryCase{"CountBeyondTheTable", 200, 250, 200, true},
-                                           // Cleared rows print as blank lines, which carry no text
-                                           // and add no blank sheets after the heading's page.
-                                           HistoryCase{"ClearedTable", 0, 200, 0, false}),
+                                           // Cleared rows print as blank lines: no text, but as
+                                           // many lines as the count, onto further sheets.
+                                           HistoryCase{"ClearedTable", 0, 200, 0, true}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 // ---------------------------------------------------------------------------------------------
@@ -567,6 +567,31 @@ TEST_F(Printer, WideReportShrinksToFitANarrowPage) {
     const Grid grid = expectSameLinesOnGrid(pdf, report);
     EXPECT_LT(grid.cell, platform::kMaxReportPoints / 2 - 0.5);
     for (const Word& w : pdf.words) EXPECT_LE(w.right, pdf.pageSizes[0].first - grid.left + 0.5);
+}
+
+TEST_F(Printer, BlankLinesTakeTheirPlaceUpToTheLast) {
+    // A document of numbered lines, and the same number of lines with only the first one
+    // visible: the blank ones, however they are blank, fill the same sheets.
+    constexpr int kLines = 150;
+    std::string numbered;
+    for (int i = 1; i <= kLines; ++i) numbered += std::to_string(i) + "\r\n";
+    const Pdf full = print(numbered, platform::Orientation::Landscape, 0, "full.pdf");
+    ASSERT_GT(full.pageSizes.size(), 1u) << "too few lines to need a second sheet";
+    struct Case {
+        const char* name;
+        std::string blankLine;
+    };
+    const Case cases[] = {{"empty", "\r\n"}, {"spaces", "  \r\n"}, {"lone LF", "\n"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text = "1\r\n";
+        for (int i = 2; i <= kLines; ++i) text += c.blankLine;
+        const Pdf blank = print(text, platform::Orientation::Landscape, 0,
+                                QString::fromUtf8(c.name) + ".pdf");
+        EXPECT_EQ(blank.pageSizes.size(), full.pageSizes.size());
+        ASSERT_EQ(blank.words.size(), 1u);
+        EXPECT_EQ(blank.words[0].text, "1");
+    }
 }
 
 TEST_F(Printer, RecoversAfterAFailedStart) {

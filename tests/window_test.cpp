@@ -13,6 +13,7 @@
 #include <QToolButton>
 
 #include "app/main_window.h"
+#include "generated/version.h"
 #include "link/frames.h"
 #include "output/column_writer.h"
 #include "output/reports.h"
@@ -152,7 +153,10 @@ TEST(Window, MenusMirrorTheButtons) {
     r.w.menuabout().trigger();
     ASSERT_EQ(r.messages.shown.size(), 1u);
     EXPECT_EQ(std::get<0>(r.messages.shown[0]), "欢迎使用我们公司产品");
-    EXPECT_EQ(std::get<1>(r.messages.shown[0]), "Zandrel数据上传软件(CN)\r   如需帮助请联系我们!\r");
+    // Its own text unchanged, then the version on a line of its own.
+    EXPECT_EQ(std::get<1>(r.messages.shown[0]),
+              QString::fromUtf8("Zandrel数据上传软件(CN)\r   如需帮助请联系我们!\r版本 ") +
+                  QString::fromUtf8(ck::kVersion) + QStringLiteral("\r"));
     EXPECT_EQ(std::get<2>(r.messages.shown[0]), 64);
     // menuread is ignored in the live view even when enabled.
     r.clock.advance(2400);

@@ -4,11 +4,12 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+    qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-svg-dev libgl-dev
     libgtest-dev libbenchmark-dev
     python3-xlrd poppler-utils
     clang libclang-rt-14-dev
     fonts-noto-cjk fonts-liberation2
+    dpkg-dev file man-db desktop-file-utils appstream lintian
 )
 
 missing=()

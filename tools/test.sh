@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: the plain build, a bounded fuzzing
-# run, and the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds and runs every test: the build with Debian's flags and the
+# Debian package made from it, a bounded fuzzing run, and the whole suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 #   --quick: the loop while working: brings the plain build up to date for the unit suites
 #            and runs them; no fuzzing, no sanitizer build, no end-to-end runs. CI runs it all.
 set -euo pipefail
@@ -20,13 +21,18 @@ fi
 fuzz_seconds=${CK_FUZZ_SECONDS:-60}
 fuzz_other_seconds=${CK_FUZZ_OTHER_SECONDS:-20}
 
-echo "== build and test"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/release -j "$jobs"
-ctest --test-dir build/release --output-on-failure -j "$jobs"
+echo "== build with Debian's flags and test"
+source tools/debian_flags.sh
+cmake -S . -B build/debian -G Ninja -DCMAKE_BUILD_TYPE=None -DCK_WERROR=ON "${debian_flags[@]}" \
+    >/dev/null
+cmake --build build/debian -j "$jobs"
+ctest --test-dir build/debian --output-on-failure -j "$jobs"
+
+echo "== the Debian package"
+bash tools/package.sh build/debian
 
 echo "== fuzz: the receive path for ${fuzz_seconds} s, the other targets for ${fuzz_other_seconds} s each"
-CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCK_FUZZ=ON >/dev/null
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCK_FUZZ=ON -DCK_WERROR=ON >/dev/null
 cmake --build build/fuzz -j "$jobs"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -52,7 +58,7 @@ fuzz text "$fuzz_other_seconds" 4096
 fuzz xls "$fuzz_other_seconds" 16384  # a full history table is some 10 KB of input
 
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCK_SANITIZE=ON >/dev/null
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCK_SANITIZE=ON -DCK_WERROR=ON >/dev/null
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/asan --output-on-failure -j "$jobs"

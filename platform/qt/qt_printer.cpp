@@ -76,11 +76,9 @@ QtPrinterService::QtPrinterService(const QFont& font) : font_(font) {}
 
 std::string QtPrinterService::printText(const std::string& utf8, Orientation orientation,
                                         int startTwips) {
+    // Every line takes its place, blank ones too: a cleared history prints as many empty rows
+    // as the instrument reported, on as many sheets.
     const std::vector<Line> lines = layOut(utf8);
-    // Blank lines after the last visible one would only push blank sheets out.
-    const auto lastVisible =
-        std::find_if(lines.rbegin(), lines.rend(), [](const Line& l) { return l.width > 0; });
-    const auto printed = static_cast<std::size_t>(lines.rend() - lastVisible);
     int widest = 0;
     for (const Line& l : lines) widest = std::max(widest, l.width);
 
@@ -109,7 +107,7 @@ std::string QtPrinterService::printText(const std::string& utf8, Orientation ori
     double y = std::clamp(startTwips / kTwipsPerInch * printer_.resolution(), 0.0,
                           std::max(0.0, pageHeight - lineHeight));
     bool pageUsed = false;
-    for (std::size_t i = 0; i < printed; ++i) {
+    for (const Line& line : lines) {
         if (pageUsed && y + lineHeight > pageHeight) {
             if (!printer_.newPage()) {
                 painter.end();
@@ -118,7 +116,7 @@ std::string QtPrinterService::printText(const std::string& utf8, Orientation ori
             y = 0.0;
         }
         const double baseline = y + metrics.ascent();
-        for (const Glyph& g : lines[i].glyphs) {
+        for (const Glyph& g : line.glyphs) {
             painter.drawText(QPointF((g.column - 1) * cell, baseline), g.text);
         }
         y += lineHeight;
