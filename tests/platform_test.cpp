@@ -7,6 +7,7 @@
 #include "platform/code_page.h"
 #include "platform/serial_port.h"
 #include "platform/virtual_clock.h"
+#include "platform/windows_com.h"
 
 namespace ck::platform {
 namespace {
@@ -46,6 +47,27 @@ TEST(CodePage936, EncodesWhatGbkHoldsAndRefusesTheRest) {
     for (const Case& c : cases) {
         EXPECT_EQ(Utf8ToCp936(c.utf8), c.gbk) << c.what;
     }
+}
+
+TEST(WindowsCom, DeviceNamesAndOpenFailures) {
+    EXPECT_EQ(WindowsComPath(1), "\\\\.\\COM1");
+    EXPECT_EQ(WindowsComPath(16), "\\\\.\\COM16");
+    struct Case {
+        uint32_t code;
+        int error;
+    };
+    const Case cases[] = {
+        {5, kErrPortInUse},     // access denied: Windows opens a serial port exclusively
+        {32, kErrPortInUse},    // sharing violation: the holder's share mode says no
+        {2, kErrNoSuchPort},    // file not found
+        {3, kErrNoSuchPort},    // path not found
+        {123, kErrNoSuchPort},  // invalid name
+        {1167, kErrNoSuchPort}, // device not connected
+        {1, kErrNoSuchPort},    // invalid function: the name takes no serial-port request
+        {31, kErrOpenFailed},   // a device that is there but does not work
+        {87, kErrOpenFailed},   // invalid parameter
+    };
+    for (const Case& c : cases) EXPECT_EQ(OpenErrorFromWindows(c.code), c.error) << c.code;
 }
 
 TEST(VirtualClock, FiresInTimeOrderAndKeepsCadence) {
