@@ -3,6 +3,7 @@
 // program carries no image files of unknown origin.
 
 #include <QIcon>
+#include <QImage>
 #include <QPixmap>
 
 namespace ck::app {
@@ -11,6 +12,8 @@ enum class Picture { Read, Save, Clear, Print, Help, Close };
 
 // The window icon, at 16 and 32 pixels.
 QIcon AppIcon();
+// The same picture drawn at `pixels` x `pixels` (the Windows icon file takes 16 to 256).
+QImage AppIconImage(int pixels);
 // A button's picture: 32 x 32, the help picture 24 x 24.
 QPixmap ButtonPicture(Picture which);
 
