@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "app/main_window.h"
+#include "app/test_operator.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_timer.h"
 #include "views/fonts.h"
@@ -13,6 +14,9 @@ int main(int argc, char** argv) {
     ck::platform::QtTimerService timers;
     ck::platform::QtSerialPort port;
     ck::app::MainWindow window(port, timers);
+    // Only for end-to-end test runs; without its option this is nothing.
+    const auto testOperator =
+        ck::app::TestOperator::fromArguments(window, QCoreApplication::arguments());
     window.Form_Load();
     window.show();
     return QApplication::exec();
