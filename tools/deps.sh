@@ -9,6 +9,9 @@ packages=(
     python3-xlrd poppler-utils
     clang libclang-rt-14-dev
     fonts-noto-cjk fonts-liberation2
+    # The Windows build: the cross compiler, GoogleTest's sources, the installer, and Wine
+    # with a display server to test it on.
+    g++-mingw-w64-x86-64-posix googletest nsis wine wine64 xvfb xauth
 )
 
 missing=()

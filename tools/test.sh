@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: the plain build, a bounded fuzzing
-# run, and the whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds and runs every test: the plain build, the Windows build
+# under Wine, a bounded fuzzing run, and the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
@@ -14,6 +15,13 @@ echo "== build and test"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
+
+if command -v wine >/dev/null; then
+    echo "== Windows: cross-build, zip and installer, then the tests under Wine"
+    CK_WERROR=ON bash tools/windows.sh
+    # The Linux build above is what the Windows files and the simulator come from.
+    CK_REQUIRE_LINUX_BUILD=1 ctest --test-dir build/windows --output-on-failure -j "$jobs"
+fi
 
 echo "== fuzz: the receive path for ${fuzz_seconds} s, the other targets for ${fuzz_other_seconds} s each"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCK_FUZZ=ON >/dev/null
