@@ -129,4 +129,11 @@ for f in live.txt history.txt history.xls; do
 done
 [ "$(head -c 3 "$data/live.jpg" | od -An -tx1 | tr -d ' ')" = ffd8ff ] || fail "live.jpg is no JPEG"
 echo "live.jpg: a JPEG of $(stat -c %s "$data/live.jpg") bytes"
+echo "== the demo from the same folder: its window picture once a reading shows"
+demo=$(dirname "$exe")/checkkorvelt-demo.exe
+timeout 120 xvfb-run -a -s "-screen 0 1280x1024x24" \
+    wine "$demo" --screenshot "Z:${work//\//\\}\\demo.png" >"$work/demo.log" 2>&1 ||
+    fail "the demo ended with $? ($(tail -3 "$work/demo.log"))"
+[ "$(head -c 4 "$work/demo.png" | od -An -tx1 | tr -d ' ')" = 89504e47 ] || fail "no demo.png"
+echo "demo.png: $(stat -c %s "$work/demo.png") bytes"
 echo "PASS"
