@@ -27,7 +27,10 @@ HANDLE newEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
 }  // namespace
 
 WinSerialPort::WinSerialPort()
-    : waitEvent_(newEvent()), readEvent_(newEvent()), writeEvent_(newEvent()) {
+    : waitEvent_(newEvent()),
+      readEvent_(newEvent()),
+      writeEvent_(newEvent()),
+      reading_(kReadChunk) {
     notifier_.setHandle(waitEvent_);
     QObject::connect(&notifier_, &QWinEventNotifier::activated, &events_,
                      [this] { onWaitSignalled(); });
@@ -119,7 +122,7 @@ void WinSerialPort::onWaitSignalled() {
     DWORD unused = 0;
     if (!GetOverlappedResult(handle_, &waitOp_, &unused, FALSE) &&
         GetLastError() == ERROR_IO_INCOMPLETE) {
-        return;  // not this opening's wait
+        return;  // a signal left over from a wait that has since been begun again
     }
     waitPending_ = false;
     // Whatever the event mask says (Wine reports 0), look at what is waiting.
@@ -135,26 +138,25 @@ std::size_t WinSerialPort::waitingBytes() const {
 }
 
 void WinSerialPort::readWaiting() {
-    std::vector<uint8_t> chunk;
     for (std::size_t waiting = waitingBytes(); waiting > 0 && handle_ != INVALID_HANDLE_VALUE;
          waiting = waitingBytes()) {
-        chunk.resize(std::min(waiting, kReadChunk));
-        OVERLAPPED op{};
-        op.hEvent = readEvent_;
+        const DWORD size = static_cast<DWORD>(std::min(waiting, reading_.size()));
+        readOp_ = OVERLAPPED{};
+        readOp_.hEvent = readEvent_;
         ResetEvent(readEvent_);
         DWORD got = 0;
-        if (!ReadFile(handle_, chunk.data(), static_cast<DWORD>(chunk.size()), &got, &op)) {
+        if (!ReadFile(handle_, reading_.data(), size, &got, &readOp_)) {
             if (GetLastError() != ERROR_IO_PENDING) return;
             bool pending = true;
             if (WaitForSingleObject(readEvent_, kReadWaitMs) != WAIT_OBJECT_0) {
-                got = abandon(op, readEvent_, pending);  // what it read before it was stopped
-                if (got > 0) deliver({chunk.data(), got});
+                got = abandon(readOp_, readEvent_, pending);  // what it read before it stopped
+                if (got > 0) deliver({reading_.data(), got});
                 return;
             }
-            if (!GetOverlappedResult(handle_, &op, &got, FALSE)) return;
+            if (!GetOverlappedResult(handle_, &readOp_, &got, FALSE)) return;
         }
         if (got == 0) return;
-        deliver({chunk.data(), got});
+        deliver({reading_.data(), got});
     }
 }
 
@@ -193,8 +195,8 @@ void WinSerialPort::doDrainOutput() {
         return static_cast<DWORD>(now >= deadline ? 0 : deadline - now);
     };
     finishWrite(left());
-    // A driver may finish a write once it holds the bytes (USB adapters do): wait, boundedly,
-    // until its transmit queue is empty too, as the Linux path does with TIOCOUTQ.
+    // A driver may finish a write before its last byte is on the line: wait, boundedly, until
+    // its transmit queue is empty too, as the Linux path does with TIOCOUTQ.
     DWORD errors = 0;
     COMSTAT status{};
     while (left() > 0 && ClearCommError(handle_, &errors, &status) && status.cbOutQue > 0) {

@@ -61,8 +61,11 @@ private:
     HANDLE waitEvent_ = nullptr;
     HANDLE readEvent_ = nullptr;
     HANDLE writeEvent_ = nullptr;
+    // The system writes into these until their operation ends, so they live with the port.
     OVERLAPPED waitOp_{};
+    OVERLAPPED readOp_{};
     OVERLAPPED writeOp_{};
+    std::vector<uint8_t> reading_;
     DWORD eventMask_ = 0;
     bool waitPending_ = false;
     bool writePending_ = false;
