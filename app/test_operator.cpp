@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QTabWidget>
 
+#include <algorithm>
 #include <deque>
 #include <utility>
 
