@@ -10,6 +10,9 @@ packages=(
     clang libclang-rt-14-dev
     fonts-noto-cjk fonts-liberation2
     dpkg-dev file man-db desktop-file-utils appstream lintian
+    # The Windows build: the cross compiler, GoogleTest's sources, the installer, and Wine
+    # with a display server to test it on.
+    g++-mingw-w64-x86-64-posix googletest nsis wine wine64 xvfb xauth
 )
 
 missing=()

@@ -2,6 +2,16 @@
 // The serial port on QSerialPort: COMn resolved as com_resolver.h describes, opened at
 // 9600 baud, 8 data bits, no parity, 1 stop bit, no flow control.
 
+#include <QtGlobal>
+
+#ifdef Q_OS_WIN
+// Windows has a backend of its own (see win_serial_port.h); the program knows it by this name.
+#include "platform/qt/win_serial_port.h"
+namespace ck::platform {
+using QtSerialPort = WinSerialPort;
+}  // namespace ck::platform
+#else
+
 #include <QSerialPort>
 
 #include <string>
@@ -41,3 +51,5 @@ private:
 };
 
 }  // namespace ck::platform
+
+#endif  // Q_OS_WIN
