@@ -63,6 +63,7 @@ void Link::setView(View view) {
 
 void Link::requestDownload() {
     if (s_.realmode || !s_.linkok) return;
+    downloading_ = true;
     ApplySet(kBusySet, s_.realmode, s_.linkok, controls_);
     real_->setEnabled(false);
     read_->setEnabled(true);
@@ -70,6 +71,7 @@ void Link::requestDownload() {
 
 void Link::stop() {
     stopped_ = true;
+    downloading_ = false;
     if (port_.isOpen()) port_.close();
     for (platform::Timer* t : {findcom_.get(), real_.get(), read_.get(), timeout_.get()}) {
         t->setEnabled(false);
@@ -160,6 +162,7 @@ void Link::onReplyTimeout() {
     // the tab strip stay off until it ends: a poll sent in the middle of it would take the
     // place of its block request and stop it silently, its progress bar left showing.
     if (read_->enabled()) return;
+    downloading_ = false;
     ApplySet(kTimeoutSet, s_.realmode, s_.linkok, controls_);
     real_->setEnabled(true);
     controls_.setVisible(Control::Progress_read, false);
@@ -267,6 +270,7 @@ void Link::onHistoryCount(std::size_t n) {
         return;
     }
     port_.setHold(false);  // the download has ended
+    downloading_ = false;
     ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);
     controls_.setVisible(Control::Progress_read, false);
     controls_.showMessage(kTextNoHistory, kMbExclamation);
@@ -303,6 +307,7 @@ void Link::requestBlock() {
 
 void Link::endDownload() {
     port_.setHold(false);  // the download has ended
+    downloading_ = false;
     controls_.setProgressValue(std::min<int>(s_.histcount, kMaxHistRows));
     controls_.setVisible(Control::Progress_read, false);
     ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);

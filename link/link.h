@@ -59,6 +59,8 @@ public:
     // The close command: the port is closed and every timer of the link stops, so no request
     // is sent and no reply awaited from now on.
     void stop();
+    // From an accepted read command until the download ends, however it ends.
+    bool downloading() const { return downloading_; }
 
     const LinkState& state() const { return s_; }
     const platform::Timer& Timer_findcom() const { return *findcom_; }
@@ -92,6 +94,7 @@ private:
     LinkState s_;
     // The reply of this exchange has begun to arrive but is not whole yet.
     bool awaitingRest_ = false;
+    bool downloading_ = false;
     bool stopped_ = false;
     bool permissionTold_ = false;
     // Work posted to the event loop runs only while the link that posted it still exists.

@@ -680,6 +680,54 @@ TEST(Download, ZeroGroupsShowsTheMessageThenPollingResumes) {
     EXPECT_TRUE(r.ui.isEnabled(Control::Button_read));
 }
 
+// downloading() covers the whole download, from the read command to its end, whichever way
+// it ends, and no longer.
+TEST(Download, DownloadingLastsFromTheReadCommandToEveryKindOfEnd) {
+    enum class End { Complete, NoGroups, Silence, EmptyBlock, Stop };
+    struct Case {
+        const char* what;
+        int stored;
+        End end;
+    };
+    const Case cases[] = {
+        {"all groups read", 7, End::Complete},
+        {"no groups stored", 0, End::NoGroups},
+        {"the instrument falls silent", 7, End::Silence},
+        {"a block without a group", 7, End::EmptyBlock},
+        {"the close command", 7, End::Stop},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        r.linkUp(c.stored);
+        EXPECT_FALSE(r.link.downloading());
+        auto full = r.port.responder;
+        r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
+            if (BlockOf(req) == std::pair{3, 3}) {
+                if (c.end == End::Silence) return {};
+                if (c.end == End::EmptyBlock) return {pad(reply(1, Bytes(23, 0)), 78)};
+            }
+            return full(req);
+        };
+        r.link.requestDownload();  // live view: refused
+        EXPECT_FALSE(r.link.downloading());
+        r.toHistoryView();
+        r.link.requestDownload();
+        EXPECT_TRUE(r.link.downloading());
+        EXPECT_FALSE(r.ui.isEnabled(Control::menuports));  // the pins stay as they are
+        r.clock.advance(31);  // the count has been asked for
+        if (c.end == End::Stop) {
+            EXPECT_TRUE(r.link.downloading());
+            r.link.stop();
+        }
+        r.clock.advance(5000);
+        EXPECT_FALSE(r.link.downloading());
+        if (c.end != End::Stop) {
+            EXPECT_TRUE(r.ui.isEnabled(Control::menuports));
+        }
+    }
+}
+
 TEST(Download, CountReplyOfAnotherLengthStartsNothing) {
     Rig r;
     r.linkUp(5);
