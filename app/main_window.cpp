@@ -140,6 +140,7 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
         });
     phasor_ = std::make_unique<views::PhasorWindow>();
     recorder_ = std::make_unique<SessionRecorder>();
+    portSources_ = MachinePortSettings({});
 }
 
 MainWindow::~MainWindow() { link_->stop(); }
@@ -174,6 +175,27 @@ void MainWindow::menuphasor_Click() {
     phasor_->show();
     phasor_->raise();
     phasor_->activateWindow();
+}
+
+void MainWindow::menuports_Click() {
+    if (link_->downloading()) {
+        // The entry is disabled then; a click that slipped through changes nothing either.
+        ShowMessageBox(this, QStringLiteral("串口设置"),
+                       QStringLiteral("正在读取历史记录，读取结束后才能更改串口设置。"),
+                       link::kMbExclamation);
+        return;
+    }
+    if (portDialog_) {
+        portDialog_->raise();
+        portDialog_->activateWindow();
+        return;
+    }
+    PortSettingsSources sources = portSources_;
+    sources.busy = [this] { return link_->downloading(); };
+    portDialog_ = new PortSettingsDialog(std::move(sources), this);
+    portDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    // Window-modal without a nested event loop: discovery and polling go on meanwhile.
+    portDialog_->open();
 }
 
 void MainWindow::menulog_Click(bool on) {
@@ -217,6 +239,9 @@ void MainWindow::buildMenus() {
     file->setObjectName(QStringLiteral("menufile"));
     add(file, Control::menuread, "menuread", "读取", &MainWindow::menuread_Click);
     add(file, Control::menusave, "menusave", "保存", &MainWindow::menusave_Click);
+    // Before close, which users expect last.
+    add(file, Control::menuports, "menuports", "串口设置...", &MainWindow::menuports_Click);
+    file->addSeparator();
     add(file, Control::menuclose, "menuclose", "关闭", &MainWindow::menuclose_Click);
     QMenu* oprate = menuBar()->addMenu(QStringLiteral("操作"));
     oprate->setObjectName(QStringLiteral("menuoprate"));

@@ -4,11 +4,13 @@
 
 #include <QDateTime>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <array>
 #include <functional>
 #include <memory>
 
+#include "app/port_settings_dialog.h"
 #include "app/session_recorder.h"
 #include "link/link.h"
 #include "measure/measurement.h"
@@ -62,6 +64,8 @@ public:
     void menuclear_Click() { Button_clear_Click(); }
     void menuprint_Click() { Button_print_Click(); }
     void menuabout_Click() { Button_help_Click(); }
+    // 串口设置...: the serial ports and their COM numbers; nothing changes during a download.
+    void menuports_Click();
     // The view menu: the phasor window, and the session log on or off.
     void menuphasor_Click();
     void menulog_Click(bool on);
@@ -81,6 +85,11 @@ public:
     QAction& menuabout() const { return *menuabout_; }
     platform::Timer& Timer_date() { return *date_; }
     QAction& menuphasor() const { return *menuphasor_; }
+    // Where the settings dialog finds the ports (the machine's unless set; the demo lists
+    // only); the window itself says when a download runs.
+    void setPortSettings(PortSettingsSources s) { portSources_ = std::move(s); }
+    // The settings dialog while it is open.
+    PortSettingsDialog* portSettingsDialog() const { return portDialog_; }
     QAction& menulog() const { return *menulog_; }
     views::PhasorWindow& phasorWindow() const { return *phasor_; }
     // Tests put their own settings, files and clock into it before start-up.
@@ -167,6 +176,8 @@ private:
     std::unique_ptr<views::PhasorWindow> phasor_;
     std::unique_ptr<SessionRecorder> recorder_;
     bool phasorPlaced_ = false;
+    PortSettingsSources portSources_;
+    QPointer<PortSettingsDialog> portDialog_;
 };
 
 // Shows a modal message box (style 48 exclamation, 64 information) with one OK button and
