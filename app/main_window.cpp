@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
@@ -253,6 +254,19 @@ void MainWindow::buildMenus() {
     menuabout_ = entry(help, "menuabout", "关于软件", &MainWindow::menuabout_Click);
     // Disabling the help menu's own action greys its title and keeps it from opening.
     controls_[static_cast<std::size_t>(Control::menuhelp)].action = help->menuAction();
+
+    // The usual keys, on the entries themselves: they work exactly when the entry does, and
+    // the captions stay as they are (the key shows beside them).
+    const std::pair<QAction*, QKeySequence> keys[] = {
+        {&menuAction(Control::menusave), QKeySequence(Qt::CTRL | Qt::Key_S)},
+        {&menuAction(Control::menuprint), QKeySequence(Qt::CTRL | Qt::Key_P)},
+        {menuabout_, QKeySequence(Qt::Key_F1)},
+        {&menuAction(Control::menuclose), QKeySequence(Qt::CTRL | Qt::Key_Q)},
+    };
+    for (const auto& [action, key] : keys) action->setShortcut(key);
+    // An entry in a disabled menu is out of reach with the mouse; its key must be too.
+    connect(help->menuAction(), &QAction::changed, this,
+            [this, help] { menuabout_->setEnabled(help->menuAction()->isEnabled()); });
 }
 
 void MainWindow::buildControls(QWidget* client) {
@@ -318,6 +332,22 @@ void MainWindow::buildControls(QWidget* client) {
     };
     LabComsta_ = statusLabel("LabComsta", "串口状态", 7560);
     Lab_rtsta_ = statusLabel("Lab_rtsta", "连接失败", 8160);
+
+    // The design's tab order: the grid, the buttons from read to close, then the tabs. At
+    // start the grid is hidden and read disabled, so focus starts on save.
+    QWidget* const order[] = {grid_,
+                              &button(Control::Button_read),
+                              &button(Control::Button_save),
+                              &button(Control::Button_clear),
+                              &button(Control::Button_print),
+                              &button(Control::Button_help),
+                              &button(Control::Button_close),
+                              tabs_->tabBar()};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+    // The tabs take focus through their bar alone, which now comes last: the tab widget,
+    // still first in the chain, would hand the focus on to it at start.
+    tabs_->setFocusProxy(nullptr);
+    tabs_->setFocusPolicy(Qt::NoFocus);
 
     status_ = new QStatusBar(client);
     status_->setObjectName(QStringLiteral("StatusBar1"));
