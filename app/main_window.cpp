@@ -297,7 +297,16 @@ void MainWindow::buildControls(QWidget* client) {
     progress_->setObjectName(QStringLiteral("Progress_read"));
     progress_->setGeometry(twipsRect(4200, 4080, 3855, 225));
     progress_->setRange(0, 100);
-    progress_->setTextVisible(false);
+    // What it counts, in the groups the instrument reported: "45 / 200".
+    progress_->setFormat(QStringLiteral("%v / %m"));
+    progress_->setAlignment(Qt::AlignCenter);
+    QFont small = progress_->font();
+    small.setPixelSize(std::max(8, views::px(225) - 4));
+    progress_->setFont(small);
+    progress_->setAccessibleName(QStringLiteral("读取进度"));
+    const auto describeProgress = [this] { progress_->setAccessibleDescription(progress_->text()); };
+    connect(progress_, &QProgressBar::valueChanged, this, describeProgress);
+    describeProgress();
     progress_->hide();
     controls_[static_cast<std::size_t>(Control::Progress_read)].widget = progress_;
 
@@ -467,7 +476,10 @@ void MainWindow::setVisible(Control c, bool on) {
 
 void MainWindow::setComStatus(const std::string& text) { LabComsta_->setText(q(text)); }
 void MainWindow::setLinkStatus(const std::string& text) { Lab_rtsta_->setText(q(text)); }
-void MainWindow::setProgressRange(int min, int max) { progress_->setRange(min, max); }
+void MainWindow::setProgressRange(int min, int max) {
+    progress_->setRange(min, max);
+    progress_->setAccessibleDescription(progress_->text());
+}
 void MainWindow::setProgressValue(int value) { progress_->setValue(value); }
 void MainWindow::ShowReal(const measure::MeasurementGroup& reading) {
     frame_->ShowReal(reading);

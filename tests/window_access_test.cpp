@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The window for someone who does not use the mouse: keys and focus order. Offscreen, on
-// virtual time.
+// The window for someone who does not use the mouse or does not see it: keys, focus order
+// and what a screen reader is told. Offscreen, on virtual time.
 
 #include <gtest/gtest.h>
 
@@ -169,6 +169,111 @@ TEST(WindowKeys, FocusStartsOnSaveAndTabFollowsTheDesignOrder) {
             << "got " << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "none")
             << ", expected " << next->objectName().toStdString();
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// What a screen reader is told
+
+QString accessible(QObject* o, QAccessible::Text t) {
+    QAccessibleInterface* i = QAccessible::queryAccessibleInterface(o);
+    return i ? i->text(t) : QStringLiteral("(no interface)");
+}
+
+TEST(WindowAccessibility, ValueLabelsAreNamedByRowAndColumnAndSayTheirReading) {
+    Rig r;
+    struct Named {
+        int label;
+        const char* name;
+    };
+    const Named named[] = {
+        {11, "A1 电压"},      {12, "A2 电压"},      {13, "B1 电压"},      {14, "B2 电压"},
+        {15, "C1 电压"},      {16, "C2 电压"},      {21, "A1A2 相位"},    {22, "A1A2 定性相位"},
+        {23, "B1B2 相位"},    {24, "B1B2 定性相位"}, {25, "C1C2 相位"},    {26, "C1C2 定性相位"},
+        {31, "A1B2 相位"},    {32, "A1B2 定性相序"}, {33, "B1C2 相位"},    {34, "B1C2 定性相序"},
+        {35, "C1A2 相位"},    {36, "C1A2 定性相序"},
+    };
+    views::LivePanel& panel = r.w.Frame_realtime();
+    measure::MeasurementGroup reading;
+    reading.pairAngles = {5, 180, 360, 120, 240, 17};
+    reading.voltages = {10, 0, 35, 11, 0, 36};
+    for (bool read : {false, true}) {
+        SCOPED_TRACE(read ? "after a reading" : "at start");
+        if (read) r.w.ShowReal(reading);
+        for (const Named& n : named) {
+            QLabel* l = panel.label(n.label);
+            EXPECT_EQ(accessible(l, QAccessible::Name), QString::fromUtf8(n.name));
+            // The label still shows the reading, and the reader hears it too.
+            EXPECT_EQ(accessible(l, QAccessible::Description), l->text()) << n.name;
+        }
+    }
+    EXPECT_EQ(panel.caption(11), "10 kV");
+    EXPECT_EQ(accessible(panel.label(11), QAccessible::Description), "10 kV");
+    EXPECT_EQ(accessible(panel.label(22), QAccessible::Description), "同相");
+    EXPECT_EQ(accessible(panel.label(34), QAccessible::Description), "逆相序");
+    // The heads and the input names keep their own texts as names.
+    EXPECT_EQ(accessible(panel.label(37), QAccessible::Name), "电压");
+    EXPECT_EQ(accessible(panel.label(1), QAccessible::Name), "A1");
+}
+
+TEST(WindowAccessibility, LampsSayWhetherTheyAreLitAndStayInViewWhenDark) {
+    Rig r;
+    views::LivePanel& panel = r.w.Frame_realtime();
+    const char* names[] = {"A1 指示灯", "A2 指示灯", "B1 指示灯", "B2 指示灯", "C1 指示灯", "C2 指示灯"};
+    // Indicator bytes by input (A1, B1, C1, A2, B2, C2), lamps by Shape number (A1, A2, B1, ...).
+    struct Case {
+        const char* what;
+        std::array<uint8_t, 6> indicators;
+        std::array<bool, 6> lit;
+    };
+    const Case cases[] = {
+        {"start", {0, 0, 0, 0, 0, 0}, {false, false, false, false, false, false}},
+        {"A1 only", {1, 0, 0, 0, 0, 0}, {true, false, false, false, false, false}},
+        {"A2 and B1", {0, 1, 0, 1, 0, 0}, {false, true, true, false, false, false}},
+        {"dark again", {0, 0, 0, 0, 0, 0}, {false, false, false, false, false, false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (std::string(c.what) != "start") {
+            measure::MeasurementGroup g;
+            for (std::size_t i = 0; i < 6; ++i) g.indicators[i] = c.indicators[i];
+            r.w.ShowReal(g);
+        }
+        for (int n = 1; n <= 6; ++n) {
+            QWidget* lamp = panel.shape(n);
+            const bool lit = c.lit[static_cast<std::size_t>(n - 1)];
+            EXPECT_EQ(!lamp->isHidden(), lit) << n;  // the design's Visible is untouched
+            QAccessibleInterface* i = QAccessible::queryAccessibleInterface(lamp);
+            ASSERT_NE(i, nullptr);
+            EXPECT_EQ(i->text(QAccessible::Name), QString::fromUtf8(names[n - 1]));
+            EXPECT_EQ(i->text(QAccessible::Description), lit ? "亮" : "灭") << n;
+            EXPECT_FALSE(i->state().invisible) << n;
+            // Where it is drawn when lit, also when dark.
+            EXPECT_EQ(i->rect().size(), lamp->size()) << n;
+            EXPECT_EQ(i->rect().topLeft(), panel.mapToGlobal(lamp->geometry().topLeft())) << n;
+        }
+    }
+}
+
+TEST(WindowAccessibility, ProgressBarCountsGroupsAndSaysSo) {
+    Rig r;
+    QProgressBar& bar = r.w.Progress_read();
+    EXPECT_EQ(accessible(&bar, QAccessible::Name), "读取进度");
+    r.linkUpInHistoryView();
+    r.w.Button_read_Click();
+    // 45 groups: the count, then blocks of three, each some 80 ms on the line.
+    r.clock.advance(400);
+    ASSERT_TRUE(bar.isVisible());
+    EXPECT_EQ(bar.maximum(), 45);
+    EXPECT_GT(bar.value(), 0);
+    EXPECT_LT(bar.value(), 45);
+    const QString midway = QStringLiteral("%1 / 45").arg(bar.value());
+    EXPECT_EQ(bar.text(), midway);
+    EXPECT_TRUE(bar.isTextVisible());
+    EXPECT_EQ(accessible(&bar, QAccessible::Description), midway);
+    r.clock.advance(5000);
+    ASSERT_FALSE(r.w.link().downloading());
+    EXPECT_EQ(bar.text(), "45 / 45");
+    EXPECT_EQ(accessible(&bar, QAccessible::Description), "45 / 45");
 }
 
 }  // namespace

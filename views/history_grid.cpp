@@ -47,6 +47,7 @@ HistoryGrid::HistoryGrid(QWidget* parent) : QTableWidget(parent) {
     // Tab leaves the table for the next control, as it leaves every other; the arrow keys
     // move between cells.
     setTabKeyNavigation(false);
+    setAccessibleName(QStringLiteral("历史记录"));
     setItemPrototype(new Cell(QString()));
     verticalHeader()->hide();  // no fixed column
     for (QHeaderView* h : {horizontalHeader(), verticalHeader()}) {
