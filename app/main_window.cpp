@@ -93,11 +93,18 @@ void SetMessageBoxObserver(std::function<void(const QString&, const QString&, in
     observer() = std::move(o);
 }
 
+QString MessageBoxText(const QString& text) {
+    QString shown = text;
+    // CR LF is one break, as a lone CR is: the texts come from both kinds of source.
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
 void ShowMessageBox(QWidget* parent, const QString& title, const QString& text, int style) {
     if (observer()) observer()(title, text, style);
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
-    QString shown = text;
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QString shown = MessageBoxText(text);
     QMessageBox box(style == link::kMbInformation ? QMessageBox::Information
                                                   : QMessageBox::Warning,
                     title, shown, QMessageBox::Ok, parent);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The window for someone who does not use the mouse or does not see it: keys, focus order
-// and what a screen reader is told. Offscreen, on virtual time.
+// The window for someone who does not use the mouse or does not see it: keys, focus order,
+// what a screen reader is told, and the message boxes' line breaks. Offscreen, on virtual
+// time.
 
 #include <gtest/gtest.h>
 
@@ -274,6 +275,28 @@ TEST(WindowAccessibility, ProgressBarCountsGroupsAndSaysSo) {
     ASSERT_FALSE(r.w.link().downloading());
     EXPECT_EQ(bar.text(), "45 / 45");
     EXPECT_EQ(accessible(&bar, QAccessible::Description), "45 / 45");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Message boxes
+
+TEST(MessageBoxText, EachKindOfLineEndIsOneBreak) {
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"Printing Error!\r\nno printer", "Printing Error!\nno printer"},
+        {"a\rb\r", "a\nb\n"},
+        {"a\nb", "a\nb"},
+        {"a\r\n\r\nb", "a\n\nb"},  // a blank line written as one stays one
+        {"a\r\rb", "a\n\nb"},
+        {"a\n\rb", "a\n\nb"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MessageBoxText(QString::fromUtf8(c.in)), QString::fromUtf8(c.out)) << c.in;
+    }
 }
 
 }  // namespace
