@@ -14,6 +14,7 @@
 
 #include "app/command_line.h"
 #include "app/main_window.h"
+#include "app/qt_translations.h"
 #include "platform/qt/qt_log_services.h"
 #include "platform/qt/qt_timer.h"
 #include "sim/instrument.h"
@@ -138,6 +139,7 @@ int main(int argc, char** argv) {
 
     ck::app::NameApplication("checkkorvelt-demo");
     QApplication app(argc, argv);
+    ck::app::InstallQtTranslations(app);
     ck::views::InstallFontSubstitutions();
     QCommandLineParser parser;
     options.describe(parser);

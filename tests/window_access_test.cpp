@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The window for someone who does not use the mouse or does not see it: keys, focus order,
-// what a screen reader is told, and the message boxes' line breaks. Offscreen, on virtual
-// time.
+// The window for someone who does not use the mouse or does not see it, in Chinese
+// throughout: keys, focus order, what a screen reader is told, the message boxes' line breaks
+// and Qt's own dialog texts. Offscreen, on virtual time.
 
 #include <gtest/gtest.h>
 
@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/qt_translations.h"
 #include "measure/measurement.h"
 #include "platform/virtual_clock.h"
 #include "sim/instrument.h"
@@ -297,6 +298,50 @@ TEST(MessageBoxText, EachKindOfLineEndIsOneBreak) {
     for (const Case& c : cases) {
         EXPECT_EQ(MessageBoxText(QString::fromUtf8(c.in)), QString::fromUtf8(c.out)) << c.in;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Qt's own texts
+
+TEST(QtTranslations, StandardDialogsSpeakChinese) {
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!QFile::exists(folder + QStringLiteral("/") + QString::fromLatin1(kQtCatalogue) +
+                       QStringLiteral(".qm"))) {
+        const char* require = std::getenv("CK_REQUIRE_QT_TRANSLATIONS");
+        if (require != nullptr && std::string(require) == "1") {
+            FAIL() << kQtCatalogue << ".qm not in " << folder.toStdString()
+                   << " (qt6-translations-l10n), and CK_REQUIRE_QT_TRANSLATIONS=1";
+        }
+        GTEST_SKIP() << kQtCatalogue << ".qm not in " << folder.toStdString()
+                     << ": install qt6-translations-l10n";
+    }
+    EXPECT_FALSE(InstallQtTranslations(*QCoreApplication::instance(), QStringLiteral("/nonexistent")));
+    ASSERT_TRUE(InstallQtTranslations(*QCoreApplication::instance()));
+    struct Text {
+        const char* context;
+        const char* source;
+        const char* chinese;  // what the translation must contain
+    };
+    const Text texts[] = {
+        {"QPlatformTheme", "OK", "确定"},     {"QPlatformTheme", "Cancel", "取消"},
+        {"QPlatformTheme", "Save", "保存"},   {"QFileDialog", "Save As", "另存为"},
+        {"QFileDialog", "Look in:", "查找范围"},  {"QPrintDialog", "Print", "打印"},
+    };
+    for (const Text& t : texts) {
+        const QString shown = QCoreApplication::translate(t.context, t.source);
+        EXPECT_TRUE(shown.contains(QString::fromUtf8(t.chinese)))
+            << t.context << " " << t.source << " -> " << shown.toStdString();
+    }
+    // The save dialog as the save command shows it.
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    const auto* box = dialog.findChild<QDialogButtonBox*>();
+    ASSERT_NE(box, nullptr);
+    QStringList buttons;
+    for (QAbstractButton* b : box->buttons()) buttons << b->text();
+    EXPECT_TRUE(buttons.join(' ').contains(QStringLiteral("保存"))) << buttons.join(' ').toStdString();
+    EXPECT_TRUE(buttons.join(' ').contains(QStringLiteral("取消"))) << buttons.join(' ').toStdString();
 }
 
 }  // namespace

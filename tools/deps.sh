@@ -10,6 +10,7 @@ packages=(
     clang libclang-rt-14-dev
     fonts-noto-cjk fonts-liberation2
     dpkg-dev file man-db desktop-file-utils appstream lintian
+    qt6-translations-l10n
     xvfb dbus-daemon dbus-bin at-spi2-core python3-pyatspi
 )
 
