@@ -13,6 +13,10 @@
 #include <QProxyStyle>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QTimer>
+#include <QWindow>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -128,7 +132,9 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
     client->setFixedSize(views::px(14340), views::px(9510));
     setCentralWidget(client);
     buildControls(client);
-    setFixedSize(sizeHint());
+    client_ = client;
+    designSize_ = sizeHint();
+    setFixedSize(designSize_);
 
     date_ = platform::makeTimer(timers, kDateMs, [this] { onClockTick(); });
     link_ = std::make_unique<link::Link>(port, timers, *this);
@@ -394,6 +400,65 @@ void MainWindow::start() {
     for (int n = 1; n <= 6; ++n) frame_->shape(n)->hide();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
+    }
+    // Nobody sees an offscreen window, and its screen is a stand-in: it keeps its design size.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) fitOwnScreen();
+}
+
+void MainWindow::fitScreen(const QRect& available, const QMargins& frame) {
+    const QSize room(available.width() - frame.left() - frame.right(),
+                     available.height() - frame.top() - frame.bottom());
+    const bool fits = designSize_.width() <= room.width() && designSize_.height() <= room.height();
+    if (fits) {
+        if (scroll_ != nullptr) {
+            scroll_->takeWidget();
+            setCentralWidget(client_);  // the scroll area goes with it
+            client_->show();
+            scroll_ = nullptr;
+        }
+        setFixedSize(designSize_);
+        return;
+    }
+    if (scroll_ == nullptr) {
+        takeCentralWidget();
+        scroll_ = new QScrollArea(this);
+        scroll_->setObjectName(QStringLiteral("clientScroll"));
+        scroll_->setFrameShape(QFrame::NoFrame);
+        scroll_->setWidget(client_);  // not resizable: the controls keep their design places
+        setCentralWidget(scroll_);
+        client_->show();
+    }
+    setFixedSize(designSize_.boundedTo(room));
+    // The frame's top left corner inside the area, the window centred where there is room.
+    const QSize outer = size().grownBy(frame);
+    move(available.left() + std::max(0, (available.width() - outer.width()) / 2),
+         available.top() + std::max(0, (available.height() - outer.height()) / 2));
+}
+
+void MainWindow::fitOwnScreen() {
+    const QScreen* screen = this->screen();
+    if (screen == nullptr) return;
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                   outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    if (frame.isNull()) {
+        // Not shown yet: a title bar as window managers draw them at this scale, thin borders.
+        constexpr int kBorder = 4;
+        constexpr int kTitleBar = 36;
+        frame = QMargins(kBorder, kTitleBar, kBorder, kBorder);
+    }
+    fitScreen(screen->availableGeometry(), frame);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
+    // Once shown, the real frame is known, and a move to another screen fits anew.
+    QTimer::singleShot(0, this, [this] { fitOwnScreen(); });
+    if (!screenWatched_ && windowHandle() != nullptr) {
+        screenWatched_ = true;
+        connect(windowHandle(), &QWindow::screenChanged, this, [this] { fitOwnScreen(); });
     }
 }
 

@@ -22,6 +22,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QProgressBar;
+class QScrollArea;
 class QStatusBar;
 class QTabWidget;
 class QToolButton;
@@ -95,6 +96,14 @@ public:
     // Tests put their own settings, files and clock into it before start-up.
     SessionRecorder& sessionRecorder() { return *recorder_; }
 
+    // Keeps the whole window inside the screen area `available`, given the margins of the
+    // window's frame: at sizes that fit nothing changes; otherwise the client area scrolls in
+    // a window that fits, so every control stays reachable (200 % scaling on a 1920 x 1080
+    // screen leaves 960 x 540 for a window of 956 x 657).
+    void fitScreen(const QRect& available, const QMargins& frame);
+    // The scroll area around the client area while it has one.
+    QScrollArea* clientScroll() const { return scroll_; }
+
     // Read back what the link set; the controls keep the state.
     bool controlEnabled(link::Control c) const;
     bool controlVisible(link::Control c) const;
@@ -135,6 +144,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void buildMenus();
@@ -143,6 +153,9 @@ private:
     // Everything beyond the live panel that follows each accepted live reading.
     void onLiveReading(const measure::MeasurementGroup& g);
     void showLogState();
+    // fitScreen() on the window's screen, with the frame the window system reports once it
+    // has shown the window and an allowance for one until then.
+    void fitOwnScreen();
 
     struct Slot {
         QWidget* widget = nullptr;
@@ -176,6 +189,10 @@ private:
     std::unique_ptr<views::PhasorWindow> phasor_;
     std::unique_ptr<SessionRecorder> recorder_;
     bool phasorPlaced_ = false;
+    QWidget* client_ = nullptr;
+    QSize designSize_;
+    QScrollArea* scroll_ = nullptr;
+    bool screenWatched_ = false;
     PortSettingsSources portSources_;
     QPointer<PortSettingsDialog> portDialog_;
 };

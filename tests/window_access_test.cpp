@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The window for someone who does not use the mouse or does not see it, in Chinese
-// throughout: keys, focus order, what a screen reader is told, the message boxes' line breaks
-// and Qt's own dialog texts. Offscreen, on virtual time.
+// The window for someone who does not use the mouse or does not see it, on a small screen, in
+// Chinese throughout: keys, focus order, what a screen reader is told, a window that fits
+// the screen, the message boxes' line breaks and Qt's own dialog texts. Offscreen, on
+// virtual time.
 
 #include <gtest/gtest.h>
 
@@ -297,6 +298,78 @@ TEST(MessageBoxText, EachKindOfLineEndIsOneBreak) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(MessageBoxText(QString::fromUtf8(c.in)), QString::fromUtf8(c.out)) << c.in;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// A screen too small for the window
+
+TEST(WindowOnSmallScreens, FitsTheScreenWithEveryControlReachable) {
+    struct Case {
+        const char* what;
+        QRect available;
+        QMargins frame;
+        bool scrolls;
+    };
+    const QMargins frame(4, 36, 4, 4);
+    const Case cases[] = {
+        {"1920 x 1080 at 100 %", QRect(0, 0, 1920, 1040), frame, false},
+        {"1366 x 768 at 100 %", QRect(0, 0, 1366, 728), frame, false},
+        {"exactly enough", QRect(0, 0, 956 + 8, 0), frame, false},  // height filled in below
+        {"1920 x 1080 at 200 %", QRect(0, 27, 960, 513), frame, true},
+        {"1920 x 1080 at 200 %, taskbar on the left", QRect(48, 0, 912, 540), frame, true},
+        {"1280 x 720 at 150 %, no frame reported", QRect(0, 0, 853, 480), QMargins(), true},
+        {"back on a large screen", QRect(0, 0, 1920, 1040), frame, false},
+    };
+    Rig r;
+    const QSize design = r.w.size();
+    ASSERT_EQ(r.w.centralWidget()->size(), QSize(956, 634));
+    QWidget* const client = r.w.centralWidget();
+    for (Case c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.available.height() == 0) c.available.setHeight(design.height() + 40);
+        r.w.fitScreen(c.available, c.frame);
+        EXPECT_EQ(r.w.clientScroll() != nullptr, c.scrolls);
+        if (!c.scrolls) {
+            // Nothing changes where the window fits.
+            EXPECT_EQ(r.w.size(), design);
+            EXPECT_EQ(r.w.centralWidget(), client);
+            continue;
+        }
+        // The window and its frame inside the area.
+        const QRect outer(r.w.pos(), r.w.size().grownBy(c.frame));
+        EXPECT_TRUE(c.available.contains(outer)) << outer.x() << "," << outer.y() << " "
+                                                 << outer.width() << "x" << outer.height();
+        EXPECT_EQ(r.w.minimumSize(), r.w.maximumSize());  // still a fixed window
+        QScrollArea* scroll = r.w.clientScroll();
+        ASSERT_EQ(scroll->widget(), client);
+        EXPECT_EQ(client->size(), QSize(956, 634));  // the controls keep their places
+        QCoreApplication::processEvents();
+        // Every control can be brought into view, and Tab brings the one it reaches.
+        views::LivePanel& panel = r.w.Frame_realtime();
+        std::vector<QWidget*> controls = {r.w.TabStrip1().tabBar(), &r.w.LabComsta(),
+                                          &r.w.Lab_rtsta(), &r.w.statusPanel(1),
+                                          &r.w.statusPanel(2), &r.w.statusPanel(3),
+                                          panel.label(37), panel.label(16), panel.label(36),
+                                          panel.shape(6)};
+        for (Control b : {Control::Button_read, Control::Button_save, Control::Button_clear,
+                          Control::Button_print, Control::Button_help, Control::Button_close}) {
+            controls.push_back(&r.w.button(b));
+        }
+        const QRect view = scroll->viewport()->rect();
+        for (QWidget* w : controls) {
+            scroll->ensureWidgetVisible(w, 0, 0);
+            const QRect at(w->mapTo(scroll->viewport(), QPoint(0, 0)), w->size());
+            EXPECT_TRUE(view.contains(at)) << w->objectName().toStdString();
+        }
+        scroll->verticalScrollBar()->setValue(0);
+        scroll->horizontalScrollBar()->setValue(0);
+        r.w.button(Control::Button_help).setFocus();
+        QTest::keyClick(&r.w.button(Control::Button_help), Qt::Key_Tab);
+        QWidget* close = &r.w.button(Control::Button_close);
+        ASSERT_EQ(QApplication::focusWidget(), close);
+        EXPECT_TRUE(view.contains(QRect(close->mapTo(scroll->viewport(), QPoint(0, 0)),
+                                        close->size())));
     }
 }
 
