@@ -317,7 +317,9 @@ void MainWindow::buildControls(QWidget* client) {
     small.setPixelSize(std::max(8, views::px(225) - 4));
     progress_->setFont(small);
     progress_->setAccessibleName(QStringLiteral("读取进度"));
-    const auto describeProgress = [this] { progress_->setAccessibleDescription(progress_->text()); };
+    const auto describeProgress = [this] {
+        progress_->setAccessibleDescription(progress_->text());
+    };
     connect(progress_, &QProgressBar::valueChanged, this, describeProgress);
     describeProgress();
     progress_->hide();

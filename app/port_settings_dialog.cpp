@@ -49,7 +49,8 @@ PortSettingsSources MachinePortSettings(std::function<bool()> busy) {
     };
 #ifdef Q_OS_WIN
     s.canPin = false;
-    s.listOnlyReason = QStringLiteral("Windows 的串口号由系统分配（在设备管理器中更改），这里只列出本机的串口。");
+    s.listOnlyReason =
+        QStringLiteral("Windows 的串口号由系统分配（在设备管理器中更改），这里只列出本机的串口。");
 #endif
     s.busy = std::move(busy);
     return s;
@@ -70,9 +71,9 @@ PortSettingsDialog::PortSettingsDialog(PortSettingsSources sources, QWidget* par
     table_ = new QTableWidget(0, kColumns, this);
     table_->setObjectName(QStringLiteral("ports"));
     table_->setAccessibleName(QStringLiteral("本机串口"));
-    table_->setHorizontalHeaderLabels(
-        {QStringLiteral("设备"), QStringLiteral("描述"), QStringLiteral("制造商"),
-         QStringLiteral("序列号"), QStringLiteral("串口号")});
+    table_->setHorizontalHeaderLabels({QStringLiteral("设备"), QStringLiteral("描述"),
+                                       QStringLiteral("制造商"), QStringLiteral("序列号"),
+                                       QStringLiteral("串口号")});
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -148,11 +149,10 @@ void PortSettingsDialog::refresh() {
         const platform::PinReading pin = platform::readComPin(home, n);
         if (pin.kind == platform::PinReading::Kind::Pinned) {
             std::error_code ec;
-            const std::string target =
-                std::filesystem::read_symlink(pinFile, ec).string();
-            item += QStringLiteral("（已固定：%1%2）")
-                        .arg(q(target), pin.target.empty() ? QStringLiteral("，未连接")
-                                                           : QString());
+            const std::string target = std::filesystem::read_symlink(pinFile, ec).string();
+            item +=
+                QStringLiteral("（已固定：%1%2）")
+                    .arg(q(target), pin.target.empty() ? QStringLiteral("，未连接") : QString());
         }
         com_->setItemText(n - platform::kFirstPinnedCom, item);
     }
@@ -167,14 +167,15 @@ void PortSettingsDialog::refresh() {
         int firstNumber = 0;
         const auto [first, last] = numbersOf.equal_range(realName(p.device.toStdString()));
         for (auto it = first; it != last; ++it) {
-            const bool pinned = platform::readComPin(home, it->second).kind ==
-                                platform::PinReading::Kind::Pinned;
-            numbers << QStringLiteral("COM%1%2").arg(it->second).arg(
-                           pinned ? QStringLiteral("（固定）") : QString());
+            const bool pinned =
+                platform::readComPin(home, it->second).kind == platform::PinReading::Kind::Pinned;
+            numbers << QStringLiteral("COM%1%2")
+                           .arg(it->second)
+                           .arg(pinned ? QStringLiteral("（固定）") : QString());
             if (firstNumber == 0) firstNumber = it->second;
         }
-        const QString cells[kColumns] = {p.device, p.description, p.manufacturer,
-                                          p.serialNumber, numbers.join(QStringLiteral("、"))};
+        const QString cells[kColumns] = {p.device, p.description, p.manufacturer, p.serialNumber,
+                                         numbers.join(QStringLiteral("、"))};
         for (int c = 0; c < kColumns; ++c) table_->setItem(row, c, new QTableWidgetItem(cells[c]));
         table_->item(row, kComNumbers)->setData(Qt::UserRole, firstNumber);
         if (p.device == selected) reselect = row;
@@ -218,8 +219,8 @@ void PortSettingsDialog::pinSelected() {
     if (!sources_.canPin || refuseWhileBusy()) return;
     const int row = table_->currentRow();
     if (row < 0 || row >= static_cast<int>(ports_.size())) {
-        ShowMessageBox(this, QString::fromUtf8(kTitle), QStringLiteral("请先在列表中选择一个串口。"),
-                       link::kMbExclamation);
+        ShowMessageBox(this, QString::fromUtf8(kTitle),
+                       QStringLiteral("请先在列表中选择一个串口。"), link::kMbExclamation);
         return;
     }
     const int n = com_->currentData().toInt();
@@ -227,9 +228,10 @@ void PortSettingsDialog::pinSelected() {
     const std::string why = platform::pinCom(platform::comPinDirectoryFromEnvironment(), n,
                                              device.toStdString(), sources_.byIdFolder);
     if (!why.empty()) {
-        ShowMessageBox(this, QString::fromUtf8(kTitle),
-                       QStringLiteral("无法把 %1 固定为 COM%2：\r\n%3").arg(device).arg(n).arg(q(why)),
-                       link::kMbExclamation);
+        ShowMessageBox(
+            this, QString::fromUtf8(kTitle),
+            QStringLiteral("无法把 %1 固定为 COM%2：\r\n%3").arg(device).arg(n).arg(q(why)),
+            link::kMbExclamation);
     }
     refresh();
 }

@@ -18,7 +18,8 @@ bool InstallQtTranslations(QCoreApplication& app, const QString& folder) {
         return true;
     }
     delete translator;
-    std::fprintf(stderr, "%s: Qt's Chinese texts (%s.qm) not found in %s; the standard dialogs "
+    std::fprintf(stderr,
+                 "%s: Qt's Chinese texts (%s.qm) not found in %s; the standard dialogs "
                  "stay in English\n",
                  qPrintable(QCoreApplication::applicationName()), kQtCatalogue, qPrintable(from));
     return false;

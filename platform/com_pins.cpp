@@ -86,8 +86,10 @@ PinReading readComPin(const std::string& configHome, int n) {
         return {PinReading::Kind::FolderUnreadable, {}, describe(folder, ec)};
     }
     if (!fs::is_directory(st)) {
-        return {PinReading::Kind::FolderUnreadable, {},
-                folder.string() + ": " + std::make_error_code(std::errc::not_a_directory).message()};
+        return {
+            PinReading::Kind::FolderUnreadable,
+            {},
+            folder.string() + ": " + std::make_error_code(std::errc::not_a_directory).message()};
     }
     // Listing it proves it readable; a folder that only lets names through would hide pins
     // from the settings dialog and from anyone checking by hand.
@@ -127,7 +129,8 @@ std::string pinCom(const std::string& configHome, int n, const std::string& devi
     if (!validNumber(n)) return "COM" + std::to_string(n) + ": not a number from 1 to 16";
     if (configHome.empty()) return "neither XDG_CONFIG_HOME nor HOME is an absolute path";
     const std::string real = realPath(device);
-    if (real.empty()) return device + ": " + std::make_error_code(std::errc::no_such_device).message();
+    if (real.empty())
+        return device + ": " + std::make_error_code(std::errc::no_such_device).message();
     const PinReading reading = readComPin(configHome, n);
     if (reading.kind == PinReading::Kind::FolderUnreadable) return reading.reason;
 

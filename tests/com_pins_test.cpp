@@ -87,13 +87,12 @@ void checkReadings(const std::vector<ReadCase>& cases) {
 TEST(ReadComPin, PinsNoPinsAndFoldersThatCannotBeRead) {
     checkReadings({
         {"no folder at all", [](Sandbox&) {}, Kind::None, nullptr},
-        {"the configuration home is a file",
-         [](Sandbox& b) { std::ofstream(b.home()).put('x'); }, Kind::None, nullptr},
-        {"folder without COM3", [](Sandbox& b) { fs::create_directories(b.ports()); },
+        {"the configuration home is a file", [](Sandbox& b) { std::ofstream(b.home()).put('x'); },
          Kind::None, nullptr},
-        {"COM3 leads to a device",
-         [](Sandbox& b) { b.link(b.pin(3), b.device("ttyUSB0")); }, Kind::Pinned,
-         [](Sandbox& b) { return b.device("ttyUSB0").string(); }},
+        {"folder without COM3", [](Sandbox& b) { fs::create_directories(b.ports()); }, Kind::None,
+         nullptr},
+        {"COM3 leads to a device", [](Sandbox& b) { b.link(b.pin(3), b.device("ttyUSB0")); },
+         Kind::Pinned, [](Sandbox& b) { return b.device("ttyUSB0").string(); }},
         {"COM3 leads to a device by a relative link to a link",
          [](Sandbox& b) {
              b.link(b.byId() / "usb-FTDI-A1", b.device("ttyUSB1"));
@@ -132,10 +131,10 @@ TEST(ReadComPin, FolderWithoutPermissionIsUnreadableNeverNoPins) {
     };
     checkReadings({
         {"no permission at all", restrict(fs::perms::none), Kind::FolderUnreadable, nullptr},
-        {"names pass but cannot be listed", restrict(fs::perms::owner_exec),
-         Kind::FolderUnreadable, nullptr},
-        {"listed but names do not pass", restrict(fs::perms::owner_read),
-         Kind::FolderUnreadable, nullptr},
+        {"names pass but cannot be listed", restrict(fs::perms::owner_exec), Kind::FolderUnreadable,
+         nullptr},
+        {"listed but names do not pass", restrict(fs::perms::owner_read), Kind::FolderUnreadable,
+         nullptr},
         {"readable again", restrict(fs::perms::owner_read | fs::perms::owner_exec), Kind::Pinned,
          [](Sandbox& b) { return b.device("ttyUSB0").string(); }},
     });
@@ -197,13 +196,19 @@ TEST(PinCom, WritesOneLinkPerDeviceAndLeavesWhatIsNotOurs) {
     const std::vector<Case> cases = {
         {"the folder is made; the adapter's own name is used",
          [](Sandbox& b) { b.link(b.byId() / "usb-FTDI-A1", b.device("ttyUSB0")); }, 3, "ttyUSB0",
-         true, [&](Sandbox& b) { return std::map<int, std::string>{{3, byIdOf0(b)}}; }},
-        {"without an adapter name, the device",
-         [](Sandbox&) {}, 16, "ttyS0", true,
-         [&](Sandbox& b) { return std::map<int, std::string>{{16, dev(b, "ttyS0")}}; }},
-        {"a pin of the number is replaced",
-         [](Sandbox& b) { b.link(b.pin(3), b.device("ttyS1")); }, 3, "ttyS0", true,
-         [&](Sandbox& b) { return std::map<int, std::string>{{3, dev(b, "ttyS0")}}; }},
+         true,
+         [&](Sandbox& b) {
+             return std::map<int, std::string>{{3, byIdOf0(b)}};
+         }},
+        {"without an adapter name, the device", [](Sandbox&) {}, 16, "ttyS0", true,
+         [&](Sandbox& b) {
+             return std::map<int, std::string>{{16, dev(b, "ttyS0")}};
+         }},
+        {"a pin of the number is replaced", [](Sandbox& b) { b.link(b.pin(3), b.device("ttyS1")); },
+         3, "ttyS0", true,
+         [&](Sandbox& b) {
+             return std::map<int, std::string>{{3, dev(b, "ttyS0")}};
+         }},
         {"the device's pin of another number moves; other pins stay",
          [](Sandbox& b) {
              b.link(b.pin(5), b.device("ttyS0"));
@@ -212,16 +217,18 @@ TEST(PinCom, WritesOneLinkPerDeviceAndLeavesWhatIsNotOurs) {
          },
          3, "ttyS0", true,
          [&](Sandbox& b) {
-             return std::map<int, std::string>{{3, dev(b, "ttyS0")},
-                                               {6, dev(b, "ttyS1")},
-                                               {7, (b.dev() / "gone").string()}};
+             return std::map<int, std::string>{
+                 {3, dev(b, "ttyS0")}, {6, dev(b, "ttyS1")}, {7, (b.dev() / "gone").string()}};
          }},
         {"a plain file at the number is not ours",
          [](Sandbox& b) {
              fs::create_directories(b.ports());
              std::ofstream(b.pin(3)).put('x');
          },
-         3, "ttyS0", false, [](Sandbox&) { return std::map<int, std::string>{{3, "file"}}; }},
+         3, "ttyS0", false,
+         [](Sandbox&) {
+             return std::map<int, std::string>{{3, "file"}};
+         }},
         {"no such device", [](Sandbox&) {}, 3, "", false,
          [](Sandbox&) { return std::map<int, std::string>{}; }},
         {"number 0", [](Sandbox&) {}, 0, "ttyS0", false,
@@ -277,7 +284,9 @@ TEST(UnpinCom, RemovesOnlyTheNumbersOwnLink) {
              b.link(b.pin(3), "/dev/ttyS0");
              b.link(b.pin(4), "/dev/ttyS0");
          },
-         3, true, {{4, "/dev/ttyS0"}}},
+         3,
+         true,
+         {{4, "/dev/ttyS0"}}},
         {"no pin", [](Sandbox& b) { fs::create_directories(b.ports()); }, 3, true, {}},
         {"no folder", [](Sandbox&) {}, 3, true, {}},
         {"a plain file stays",
@@ -285,8 +294,13 @@ TEST(UnpinCom, RemovesOnlyTheNumbersOwnLink) {
              fs::create_directories(b.ports());
              std::ofstream(b.pin(3)).put('x');
          },
-         3, false, {{3, "file"}}},
-        {"number 17", [](Sandbox& b) { b.link(b.pin(17), "/dev/ttyS0"); }, 17, false,
+         3,
+         false,
+         {{3, "file"}}},
+        {"number 17",
+         [](Sandbox& b) { b.link(b.pin(17), "/dev/ttyS0"); },
+         17,
+         false,
          {{17, "/dev/ttyS0"}}},
     };
     for (const Case& c : cases) {

@@ -87,8 +87,9 @@ public:
 
 // A port on the virtual clock. Ports listed in `present` open; `busy` ones report 8005,
 // `refused` ones a refused permission (device /dev/ttyUSB<n>, account "alice", group
-// "dialout"), `failing` ones another failure; others 8002. Every write is logged; `responder` may answer it with chunks that arrive
-// `replyDelayMs` later, while the same opening lasts.
+// "dialout"), `failing` ones another failure; others 8002. Every write is logged;
+// `responder` may answer it with chunks that arrive `replyDelayMs` later, while the same
+// opening lasts.
 class ScriptedPort final : public platform::SerialPort {
 public:
     explicit ScriptedPort(platform::VirtualClock& clock) : clock_(clock) {}

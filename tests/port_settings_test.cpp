@@ -52,9 +52,8 @@ class QtEnvironment : public ::testing::Environment {
 struct Messages {
     std::vector<QString> texts;
     Messages() {
-        SetMessageBoxObserver([this](const QString&, const QString& text, int) {
-            texts.push_back(text);
-        });
+        SetMessageBoxObserver(
+            [this](const QString&, const QString& text, int) { texts.push_back(text); });
     }
     ~Messages() { SetMessageBoxObserver({}); }
 };
@@ -89,11 +88,15 @@ public:
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
 
-    QString device(const char* name) const { return QString::fromStdString((root_ / name).string()); }
+    QString device(const char* name) const {
+        return QString::fromStdString((root_ / name).string());
+    }
     fs::path ports() const { return root_ / "config" / "checkkorvelt" / "ports"; }
     fs::path pin(int n) const { return ports() / ("COM" + std::to_string(n)); }
     std::string byId() const { return (root_ / "by-id").string(); }
-    std::string stableName() const { return (root_ / "by-id" / "usb-FTDI_FT232R_A1B2-if00").string(); }
+    std::string stableName() const {
+        return (root_ / "by-id" / "usb-FTDI_FT232R_A1B2-if00").string();
+    }
 
     // COM number -> what its link names; "file" for anything else there.
     std::map<int, std::string> pins() const {
@@ -149,7 +152,8 @@ TEST(PortSettingsDialog, ListsEachPortWithTheComNumberItHasToday) {
     ASSERT_EQ(d.table().columnCount(), 5);
     const std::vector<std::vector<QString>> expected = {
         {m.device("ttyUSB0"), "FT232R USB UART", "FTDI", "A1B2", ""},
-        {m.device("ttyUSB1"), "CP2102 USB to UART", "Silicon Labs", "0001", "COM4（固定）、COM9（固定）"},
+        {m.device("ttyUSB1"), "CP2102 USB to UART", "Silicon Labs", "0001",
+         "COM4（固定）、COM9（固定）"},
         {m.device("ttyACM0"), "", "", "", ""},
     };
     for (int row = 0; row < 3; ++row) {
@@ -242,7 +246,12 @@ TEST(PortSettingsDialog, ChangesNothingWhenItMayNot) {
              fs::create_directories(m.ports().parent_path());
              std::ofstream(m.ports()).put('x');
          },
-         false, true, false, {}, "无法读取串口固定设置", 2},
+         false,
+         true,
+         false,
+         {},
+         "无法读取串口固定设置",
+         2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

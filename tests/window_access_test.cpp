@@ -162,14 +162,17 @@ TEST(WindowKeys, FocusStartsOnSaveAndTabFollowsTheDesignOrder) {
     r.linkUpInHistoryView();
     r.w.DataGrid().setFocus();
     const std::vector<QWidget*> expected = {
-        &r.w.button(Control::Button_read), &r.w.button(Control::Button_save),
+        &r.w.button(Control::Button_read),  &r.w.button(Control::Button_save),
         &r.w.button(Control::Button_clear), &r.w.button(Control::Button_print),
-        &r.w.button(Control::Button_help), &r.w.button(Control::Button_close),
-        r.w.TabStrip1().tabBar(), &r.w.DataGrid()};
+        &r.w.button(Control::Button_help),  &r.w.button(Control::Button_close),
+        r.w.TabStrip1().tabBar(),           &r.w.DataGrid()};
     for (QWidget* next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next)
-            << "got " << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "none")
+            << "got "
+            << (QApplication::focusWidget()
+                    ? QApplication::focusWidget()->objectName().toStdString()
+                    : "none")
             << ", expected " << next->objectName().toStdString();
     }
 }
@@ -189,11 +192,11 @@ TEST(WindowAccessibility, ValueLabelsAreNamedByRowAndColumnAndSayTheirReading) {
         const char* name;
     };
     const Named named[] = {
-        {11, "A1 电压"},      {12, "A2 电压"},      {13, "B1 电压"},      {14, "B2 电压"},
-        {15, "C1 电压"},      {16, "C2 电压"},      {21, "A1A2 相位"},    {22, "A1A2 定性相位"},
-        {23, "B1B2 相位"},    {24, "B1B2 定性相位"}, {25, "C1C2 相位"},    {26, "C1C2 定性相位"},
-        {31, "A1B2 相位"},    {32, "A1B2 定性相序"}, {33, "B1C2 相位"},    {34, "B1C2 定性相序"},
-        {35, "C1A2 相位"},    {36, "C1A2 定性相序"},
+        {11, "A1 电压"},   {12, "A2 电压"},       {13, "B1 电压"},   {14, "B2 电压"},
+        {15, "C1 电压"},   {16, "C2 电压"},       {21, "A1A2 相位"}, {22, "A1A2 定性相位"},
+        {23, "B1B2 相位"}, {24, "B1B2 定性相位"}, {25, "C1C2 相位"}, {26, "C1C2 定性相位"},
+        {31, "A1B2 相位"}, {32, "A1B2 定性相序"}, {33, "B1C2 相位"}, {34, "B1C2 定性相序"},
+        {35, "C1A2 相位"}, {36, "C1A2 定性相序"},
     };
     views::LivePanel& panel = r.w.Frame_realtime();
     measure::MeasurementGroup reading;
@@ -221,7 +224,8 @@ TEST(WindowAccessibility, ValueLabelsAreNamedByRowAndColumnAndSayTheirReading) {
 TEST(WindowAccessibility, LampsSayWhetherTheyAreLitAndStayInViewWhenDark) {
     Rig r;
     views::LivePanel& panel = r.w.Frame_realtime();
-    const char* names[] = {"A1 指示灯", "A2 指示灯", "B1 指示灯", "B2 指示灯", "C1 指示灯", "C2 指示灯"};
+    const char* names[] = {"A1 指示灯", "A2 指示灯", "B1 指示灯",
+                           "B2 指示灯", "C1 指示灯", "C2 指示灯"};
     // Indicator bytes by input (A1, B1, C1, A2, B2, C2), lamps by Shape number (A1, A2, B1, ...).
     struct Case {
         const char* what;
@@ -338,8 +342,8 @@ TEST(WindowOnSmallScreens, FitsTheScreenWithEveryControlReachable) {
         }
         // The window and its frame inside the area.
         const QRect outer(r.w.pos(), r.w.size().grownBy(c.frame));
-        EXPECT_TRUE(c.available.contains(outer)) << outer.x() << "," << outer.y() << " "
-                                                 << outer.width() << "x" << outer.height();
+        EXPECT_TRUE(c.available.contains(outer))
+            << outer.x() << "," << outer.y() << " " << outer.width() << "x" << outer.height();
         EXPECT_EQ(r.w.minimumSize(), r.w.maximumSize());  // still a fixed window
         QScrollArea* scroll = r.w.clientScroll();
         ASSERT_EQ(scroll->widget(), client);
@@ -347,11 +351,10 @@ TEST(WindowOnSmallScreens, FitsTheScreenWithEveryControlReachable) {
         QCoreApplication::processEvents();
         // Every control can be brought into view, and Tab brings the one it reaches.
         views::LivePanel& panel = r.w.Frame_realtime();
-        std::vector<QWidget*> controls = {r.w.TabStrip1().tabBar(), &r.w.LabComsta(),
-                                          &r.w.Lab_rtsta(), &r.w.statusPanel(1),
-                                          &r.w.statusPanel(2), &r.w.statusPanel(3),
-                                          panel.label(37), panel.label(16), panel.label(36),
-                                          panel.shape(6)};
+        std::vector<QWidget*> controls = {
+            r.w.TabStrip1().tabBar(), &r.w.LabComsta(),    &r.w.Lab_rtsta(), &r.w.statusPanel(1),
+            &r.w.statusPanel(2),      &r.w.statusPanel(3), panel.label(37),  panel.label(16),
+            panel.label(36),          panel.shape(6)};
         for (Control b : {Control::Button_read, Control::Button_save, Control::Button_clear,
                           Control::Button_print, Control::Button_help, Control::Button_close}) {
             controls.push_back(&r.w.button(b));
@@ -368,8 +371,8 @@ TEST(WindowOnSmallScreens, FitsTheScreenWithEveryControlReachable) {
         QTest::keyClick(&r.w.button(Control::Button_help), Qt::Key_Tab);
         QWidget* close = &r.w.button(Control::Button_close);
         ASSERT_EQ(QApplication::focusWidget(), close);
-        EXPECT_TRUE(view.contains(QRect(close->mapTo(scroll->viewport(), QPoint(0, 0)),
-                                        close->size())));
+        EXPECT_TRUE(
+            view.contains(QRect(close->mapTo(scroll->viewport(), QPoint(0, 0)), close->size())));
     }
 }
 
@@ -388,7 +391,8 @@ TEST(QtTranslations, StandardDialogsSpeakChinese) {
         GTEST_SKIP() << kQtCatalogue << ".qm not in " << folder.toStdString()
                      << ": install qt6-translations-l10n";
     }
-    EXPECT_FALSE(InstallQtTranslations(*QCoreApplication::instance(), QStringLiteral("/nonexistent")));
+    EXPECT_FALSE(
+        InstallQtTranslations(*QCoreApplication::instance(), QStringLiteral("/nonexistent")));
     ASSERT_TRUE(InstallQtTranslations(*QCoreApplication::instance()));
     struct Text {
         const char* context;
@@ -396,9 +400,9 @@ TEST(QtTranslations, StandardDialogsSpeakChinese) {
         const char* chinese;  // what the translation must contain
     };
     const Text texts[] = {
-        {"QPlatformTheme", "OK", "确定"},     {"QPlatformTheme", "Cancel", "取消"},
-        {"QPlatformTheme", "Save", "保存"},   {"QFileDialog", "Save As", "另存为"},
-        {"QFileDialog", "Look in:", "查找范围"},  {"QPrintDialog", "Print", "打印"},
+        {"QPlatformTheme", "OK", "确定"},        {"QPlatformTheme", "Cancel", "取消"},
+        {"QPlatformTheme", "Save", "保存"},      {"QFileDialog", "Save As", "另存为"},
+        {"QFileDialog", "Look in:", "查找范围"}, {"QPrintDialog", "Print", "打印"},
     };
     for (const Text& t : texts) {
         const QString shown = QCoreApplication::translate(t.context, t.source);
@@ -413,8 +417,10 @@ TEST(QtTranslations, StandardDialogsSpeakChinese) {
     ASSERT_NE(box, nullptr);
     QStringList buttons;
     for (QAbstractButton* b : box->buttons()) buttons << b->text();
-    EXPECT_TRUE(buttons.join(' ').contains(QStringLiteral("保存"))) << buttons.join(' ').toStdString();
-    EXPECT_TRUE(buttons.join(' ').contains(QStringLiteral("取消"))) << buttons.join(' ').toStdString();
+    EXPECT_TRUE(buttons.join(' ').contains(QStringLiteral("保存")))
+        << buttons.join(' ').toStdString();
+    EXPECT_TRUE(buttons.join(' ').contains(QStringLiteral("取消")))
+        << buttons.join(' ').toStdString();
 }
 
 }  // namespace
