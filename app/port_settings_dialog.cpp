@@ -42,8 +42,14 @@ PortSettingsSources MachinePortSettings(std::function<bool()> busy) {
     s.ports = [] {
         std::vector<SerialPortEntry> out;
         for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-            out.push_back({info.systemLocation(), info.description(), info.manufacturer(),
-                           info.serialNumber()});
+#ifdef Q_OS_WIN
+            // "COM3", as the resolver names it, rather than the location "\\.\COM3".
+            const QString device = info.portName();
+#else
+            const QString device = info.systemLocation();
+#endif
+            out.push_back(
+                {device, info.description(), info.manufacturer(), info.serialNumber()});
         }
         return out;
     };
