@@ -4,6 +4,7 @@
 
 #include "app/command_line.h"
 #include "app/main_window.h"
+#include "app/qt_translations.h"
 #include "app/test_operator.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_timer.h"
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     }
     ck::app::NameApplication("checkkorvelt");
     QApplication app(argc, argv);
+    ck::app::InstallQtTranslations(app);
     ck::views::InstallFontSubstitutions();
     ck::platform::QtTimerService timers;
     ck::platform::QtSerialPort port;

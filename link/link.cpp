@@ -20,8 +20,20 @@ constexpr std::size_t kReplyHeaderLen = kLengthAt + 1;
 
 }  // namespace
 
+std::string PermissionAdvice(int16_t comport, const platform::OpenFailure& failure) {
+    const std::string com = "COM" + std::to_string(comport);
+    const std::string device =
+        failure.device.empty() ? com + " " : failure.device + "（" + com + "）";
+    const std::string group = failure.group.empty() ? "dialout" : failure.group;
+    // The shell fills in $USER where the account is not known.
+    const std::string account = failure.account.empty() ? "$USER" : failure.account;
+    return "没有打开串口 " + device + "的权限。\r\n" + "请在终端中执行：\r\n" +
+           "sudo usermod -aG " + group + " " + account + "\r\n" +
+           "然后注销并重新登录，新的组才生效。";
+}
+
 Link::Link(platform::SerialPort& port, platform::TimerService& timers, LinkControls& controls)
-    : port_(port), controls_(controls) {
+    : port_(port), timers_(timers), controls_(controls) {
     findcom_ = platform::makeTimer(timers, kFindcomMs, [this] { onDiscoveryTick(); });
     real_ = platform::makeTimer(timers, kRealMs, [this] { onPollTick(); });
     read_ = platform::makeTimer(timers, kReadMs, [this] { onDownloadTick(); });
@@ -51,12 +63,15 @@ void Link::setView(View view) {
 
 void Link::requestDownload() {
     if (s_.realmode || !s_.linkok) return;
+    downloading_ = true;
     ApplySet(kBusySet, s_.realmode, s_.linkok, controls_);
     real_->setEnabled(false);
     read_->setEnabled(true);
 }
 
 void Link::stop() {
+    stopped_ = true;
+    downloading_ = false;
     if (port_.isOpen()) port_.close();
     for (platform::Timer* t : {findcom_.get(), real_.get(), read_.get(), timeout_.get()}) {
         t->setEnabled(false);
@@ -68,13 +83,28 @@ void Link::ComOpen(int16_t comport) {
     port_.setCommPort(comport);
     const int err = port_.open();
     const std::string com = "COM" + std::to_string(comport);
-    if (err == platform::kErrPortInUse) {
-        controls_.setComStatus(com + "被占用");
-    } else if (err == platform::kErrNoSuchPort) {
-        controls_.setComStatus(com + "无效");
-    } else {
-        controls_.setComStatus(com + "已打开");
+    switch (err) {
+        case platform::kPortOk: controls_.setComStatus(com + kTextPortOpened); break;
+        case platform::kErrPortInUse: controls_.setComStatus(com + kTextPortInUse); break;
+        case platform::kErrNoSuchPort: controls_.setComStatus(com + kTextNoSuchPort); break;
+        case platform::kErrPermissionDenied:
+            controls_.setComStatus(com + kTextNoPermission);
+            tellPermissionRefused(comport);
+            break;
+        // A failure is never shown as an opened port.
+        default: controls_.setComStatus(com + kTextOpenFailed); break;
     }
+}
+
+void Link::tellPermissionRefused(int16_t comport) {
+    if (permissionTold_) return;
+    permissionTold_ = true;
+    // A modal box inside ComOpen would run the next ticks in the middle of this one.
+    timers_.post([this, alive = std::weak_ptr<const bool>(alive_),
+                  text = PermissionAdvice(comport, port_.openFailure())] {
+        if (alive.expired() || stopped_) return;
+        controls_.showMessage(text, kMbExclamation);
+    });
 }
 
 void Link::ComSend(uint8_t address, uint8_t code, int16_t start, int16_t count, uint8_t extra) {
@@ -132,6 +162,7 @@ void Link::onReplyTimeout() {
     // the tab strip stay off until it ends: a poll sent in the middle of it would take the
     // place of its block request and stop it silently, its progress bar left showing.
     if (read_->enabled()) return;
+    downloading_ = false;
     ApplySet(kTimeoutSet, s_.realmode, s_.linkok, controls_);
     real_->setEnabled(true);
     controls_.setVisible(Control::Progress_read, false);
@@ -239,6 +270,7 @@ void Link::onHistoryCount(std::size_t n) {
         return;
     }
     port_.setHold(false);  // the download has ended
+    downloading_ = false;
     ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);
     controls_.setVisible(Control::Progress_read, false);
     controls_.showMessage(kTextNoHistory, kMbExclamation);
@@ -275,6 +307,7 @@ void Link::requestBlock() {
 
 void Link::endDownload() {
     port_.setHold(false);  // the download has ended
+    downloading_ = false;
     controls_.setProgressValue(std::min<int>(s_.histcount, kMaxHistRows));
     controls_.setVisible(Control::Progress_read, false);
     ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);

@@ -8,6 +8,7 @@ int SerialPort::open() {
     if (open_) close();
     rx_.clear();
     eventPending_ = false;
+    failure_ = {};
     if (kept_ && *kept_ == commPort_ && doResume(commPort_)) {
         kept_.reset();
     } else {

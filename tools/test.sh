@@ -8,8 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
 jobs=$(nproc)
-# The independent readers of the spreadsheet and the printed PDF are installed: never skip them.
-export CK_REQUIRE_XLRD=1 CK_REQUIRE_PDFTOTEXT=1
+# The independent readers of the spreadsheet and the printed PDF, the screen-reader stack and
+# Qt's translations are installed: never skip them.
+export CK_REQUIRE_XLRD=1 CK_REQUIRE_PDFTOTEXT=1 CK_REQUIRE_ATSPI=1 CK_REQUIRE_QT_TRANSLATIONS=1
 
 if [ "${1:-}" = --quick ]; then
     [ -f build/release/build.ninja ] ||

@@ -42,12 +42,13 @@ protected:
     void postReceiveEvent() override;
 
 private:
-    int openFailure(const std::string& path) const;
+    int classifyOpenFailure(const std::string& path);
 
     QSerialPort port_;
     std::string path_;  // the device opened for the port number
     SerialIoctl ioctl_;
     LowLatency lowLatency_ = LowLatency::NotOffered;
+    bool pinsReported_ = false;  // unreadable pins are told on stderr once
 };
 
 }  // namespace ck::platform
