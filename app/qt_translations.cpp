@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
+#include <QStringList>
 #include <QTranslator>
 
 #include <cstdio>
@@ -10,18 +11,25 @@
 namespace ck::app {
 
 bool InstallQtTranslations(QCoreApplication& app, const QString& folder) {
-    const QString from =
-        folder.isEmpty() ? QLibraryInfo::path(QLibraryInfo::TranslationsPath) : folder;
+    // A program folder laid out as windeployqt does keeps them beside the program; an
+    // installed Qt keeps them where it says.
+    QStringList from{folder};
+    if (folder.isEmpty()) {
+        from = {QCoreApplication::applicationDirPath() + QStringLiteral("/translations"),
+                QLibraryInfo::path(QLibraryInfo::TranslationsPath)};
+    }
     auto* translator = new QTranslator(&app);
-    if (translator->load(QString::fromLatin1(kQtCatalogue), from) &&
-        QCoreApplication::installTranslator(translator)) {
-        return true;
+    for (const QString& dir : from) {
+        if (translator->load(QString::fromLatin1(kQtCatalogue), dir) &&
+            QCoreApplication::installTranslator(translator)) {
+            return true;
+        }
     }
     delete translator;
     std::fprintf(stderr,
                  "%s: Qt's Chinese texts (%s.qm) not found in %s; the standard dialogs "
                  "stay in English\n",
-                 qPrintable(QCoreApplication::applicationName()), kQtCatalogue, qPrintable(from));
+                 qPrintable(QCoreApplication::applicationName()), kQtCatalogue, qPrintable(from.join(QStringLiteral(" or "))));
     return false;
 }
 

@@ -14,7 +14,8 @@ namespace ck::app {
 // qt6-translations-l10n.
 inline constexpr const char* kQtCatalogue = "qtbase_zh_CN";
 
-// Loads the catalogue from `folder` (Qt's translations folder when empty) into the
+// Loads the catalogue from `folder` (when empty: translations/ beside the program, then Qt's
+// translations folder) into the
 // application. False, with the dialogs left in English and a line on stderr, when it is not
 // there.
 bool InstallQtTranslations(QCoreApplication& app, const QString& folder = QString());

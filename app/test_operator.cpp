@@ -137,6 +137,9 @@ void TestOperator::saveLive() {
     note(QStringLiteral("font value ") + face(window_.Frame_realtime().label(11)));
     note(QStringLiteral("font status ") + face(&window_.LabComsta()));
     note(QStringLiteral("font grid ") + face(&window_.DataGrid()));
+    // The standard dialogs' buttons speak the window's language only if Qt's texts were found.
+    note(QStringLiteral("qt text Cancel ") +
+         QCoreApplication::translate("QPlatformTheme", "Cancel"));
 }
 
 void TestOperator::startDownload() {

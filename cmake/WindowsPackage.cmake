@@ -36,6 +36,9 @@ list(REMOVE_DUPLICATES CK_MINGW_DLL_DIRS)
 
 # What the programs load by name at run time, which no import table shows.
 set(CK_QT_PLUGINS platforms/qwindows.dll imageformats/qjpeg.dll styles/qwindowsvistastyle.dll)
+# Qt's Chinese texts for its dialogs: the same Qt release as the host's, whose files they are.
+set(CK_QT_TRANSLATIONS "${QT_HOST_PATH}/share/qt6/translations/qtbase_zh_CN.qm" CACHE FILEPATH
+    "Qt's catalogue for its own dialogs, shipped in translations/")
 
 add_custom_target(windows-deploy
     COMMAND ${CMAKE_COMMAND}
@@ -44,6 +47,7 @@ add_custom_target(windows-deploy
         "-DQT_DIR=${CK_QT_DIR}"
         "-DPLUGINS=${CK_QT_PLUGINS}"
         "-DDLL_DIRS=${CK_MINGW_DLL_DIRS}"
+        "-DTRANSLATIONS=${CK_QT_TRANSLATIONS}"
         "-DOBJDUMP=${CMAKE_OBJDUMP}"
         "-DSTRIP=${CMAKE_STRIP}"
         "-DNSIS_INCLUDE=${CK_NSIS_FILES}"

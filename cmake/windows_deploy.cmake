@@ -2,13 +2,13 @@
 cmake_policy(VERSION 3.25)
 # Lays out the Windows program folder as windeployqt would: the programs, the DLLs they load
 # (Qt's and MinGW's run time, found by following each file's imports) and the Qt plugins in
-# their subfolders. Fails when a file needs a DLL that is neither deployed nor part of Windows,
+# their subfolders, and Qt's own texts in translations/. Fails when a file needs a DLL that is neither deployed nor part of Windows,
 # so a folder that is made is complete.
 #
 # cmake -DDEPLOY_DIR=... -DPROGRAMS=a.exe;b.exe -DQT_DIR=... -DPLUGINS=platforms/qwindows.dll;...
-#       -DDLL_DIRS=dir;dir -DOBJDUMP=... -DSTRIP=... -P windows_deploy.cmake
+#       -DDLL_DIRS=dir;dir -DTRANSLATIONS=a.qm;b.qm -DOBJDUMP=... -DSTRIP=... -P windows_deploy.cmake
 
-foreach(var DEPLOY_DIR PROGRAMS QT_DIR PLUGINS DLL_DIRS OBJDUMP STRIP)
+foreach(var DEPLOY_DIR PROGRAMS QT_DIR PLUGINS DLL_DIRS TRANSLATIONS OBJDUMP STRIP)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "windows_deploy: ${var} is not set")
     endif()
@@ -40,6 +40,12 @@ foreach(plugin IN LISTS PLUGINS)
     get_filename_component(sub "${plugin}" DIRECTORY)
     file(COPY "${QT_DIR}/plugins/${plugin}" DESTINATION "${DEPLOY_DIR}/${sub}")
     list(APPEND queue "${DEPLOY_DIR}/${plugin}")
+endforeach()
+foreach(qm IN LISTS TRANSLATIONS)
+    if(NOT EXISTS "${qm}")
+        message(FATAL_ERROR "windows_deploy: no ${qm} (Debian package qt6-translations-l10n)")
+    endif()
+    file(COPY "${qm}" DESTINATION "${DEPLOY_DIR}/translations")
 endforeach()
 
 # Follow the imports until every DLL is either deployed or Windows' own.

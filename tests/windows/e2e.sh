@@ -114,6 +114,8 @@ has "font status SimSun"
 has "font grid SimSun"
 has "font head SimHei"
 has "font value Liberation Sans"
+# Qt's own dialogs in Chinese, from the catalogue shipped beside the program.
+has "qt text Cancel 取消"
 # The window's picture, left on the clipboard by the picture save.
 window=$(sed -n 's/^window //p' "$report")
 clipboard=$(sed -n 's/^clipboard //p' "$report")
