@@ -2,7 +2,9 @@
 // The serial port as the link sees it: a port number, open/close with the control's error
 // numbers, a receive threshold, write, read-all and purges. Backends (a real port, the
 // simulated instrument) derive from SerialPort and only feed received bytes in; the counting
-// and the receive event live here, once.
+// and the receive event live here, once. Every received byte carries the time it was taken
+// from the device, so that the link can tell a reply from bytes that were on their way before
+// its request could have been heard.
 
 #include <cstddef>
 #include <cstdint>
@@ -60,6 +62,18 @@ public:
     bool output(std::span<const uint8_t> bytes);
     // Input: every waiting byte, removed from the buffer.
     std::vector<uint8_t> input();
+    // The same, with the time each byte was taken from the device.
+    struct Received {
+        std::vector<uint8_t> bytes;
+        std::vector<int64_t> arrivedUs;  // one for each byte, on nowUs()'s clock
+    };
+    Received inputWithArrivals();
+    // Asks the backend for bytes the device already holds, so that a decision made now sees
+    // them even if their own event has not been handled yet.
+    void pollInput();
+    // Microseconds on a monotonic clock: the clock arrival times are stamped with. A byte is
+    // only ever stamped late (a busy event loop, a driver that batches), never early.
+    virtual int64_t nowUs() const = 0;
     // InBufferCount.
     std::size_t inBufferCount() const { return rx_.size(); }
     // InBufferCount := 0.
@@ -91,8 +105,11 @@ protected:
     // Ask the backend to call raiseReceiveEvent() from its event loop, not from this stack.
     virtual void postReceiveEvent() = 0;
 
-    // Called by the backend with bytes that arrived on the open port.
-    void deliver(std::span<const uint8_t> bytes);
+    // Called by the backend with bytes that arrived on the open port: now, or at atUs.
+    void deliver(std::span<const uint8_t> bytes) { deliver(bytes, nowUs()); }
+    void deliver(std::span<const uint8_t> bytes, int64_t atUs);
+    // Reads what the device holds right now and delivers it; nothing by default.
+    virtual void doPollInput() {}
     // Called by the backend from its event loop in answer to postReceiveEvent().
     void raiseReceiveEvent();
     // Number of times the port has been opened; lets a backend drop deliveries that were
@@ -101,6 +118,7 @@ protected:
 
 private:
     void maybePost();
+    void clearInput();
     void releaseKept();
 
     int16_t commPort_ = 1;
@@ -114,6 +132,7 @@ private:
     bool eventPending_ = false;
     uint64_t generation_ = 0;
     std::vector<uint8_t> rx_;
+    std::vector<int64_t> rxArrivedUs_;  // beside rx_, byte for byte
     std::function<void()> onComm_;
 };
 

@@ -50,6 +50,9 @@ public:
     int deviceOpens() const { return deviceOpens_; }
     bool deviceOpen() const { return deviceOpen_; }
 
+    // The virtual clock, in microseconds.
+    int64_t nowUs() const override { return timers_.nowMs() * 1000; }
+
 protected:
     int doOpen(int16_t port) override;
     void doClose() override { deviceOpen_ = false; }

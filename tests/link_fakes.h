@@ -92,6 +92,8 @@ class ScriptedPort final : public platform::SerialPort {
 public:
     explicit ScriptedPort(platform::VirtualClock& clock) : clock_(clock) {}
 
+    int64_t nowUs() const override { return clock_.nowMs() * 1000; }
+
     struct Write {
         int64_t timeMs;
         int16_t port;

@@ -4,6 +4,7 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <utility>
 
@@ -118,6 +119,24 @@ void QtSerialPort::doDrainOutput() {
         ::poll(nullptr, 0, 1);
     }
 #endif
+}
+
+int64_t QtSerialPort::nowUs() const {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void QtSerialPort::doPollInput() {
+    if (!port_.isOpen()) return;
+#ifndef Q_OS_WIN
+    // Only when something is there: waiting in vain would leave a time-out error on the port,
+    // and a port in error is opened anew rather than taken up again under hold.
+    pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0) return;
+#endif
+    // Reads what is waiting and hands it over through readyRead, at once.
+    port_.waitForReadyRead(0);
+    if (port_.error() == QSerialPort::TimeoutError) port_.clearError();
 }
 
 void QtSerialPort::postReceiveEvent() {
