@@ -39,9 +39,11 @@ public:
     const std::vector<WrittenFrame>& written() const { return written_; }
     void clearWritten() { written_.clear(); }
 
-    // Puts bytes on the line towards the application `delayMs` from now, as the instrument's
-    // replies are (dropped if the port is closed or reopened before then).
-    void scheduleDelivery(int64_t delayMs, std::vector<uint8_t> bytes);
+    // Puts bytes on the line towards the application `delayUs` from now, as the instrument's
+    // replies are (dropped if the port is closed or reopened before then). The timers count
+    // whole milliseconds: the bytes come at the first millisecond at or after their time,
+    // never sooner.
+    void scheduleDelivery(int64_t delayUs, std::vector<uint8_t> bytes);
     // Deliveries scheduled and not yet due.
     std::size_t pendingDeliveries() const;
 

@@ -107,7 +107,7 @@ TEST(Discovery, FindsTheInstrumentAndPollsItsPort) {
         const auto live = w.requests(6);
         ASSERT_EQ(live.size(), 4u) << com;
         for (std::size_t i = 1; i < live.size(); ++i) {
-            EXPECT_EQ(live[i].timeMs - live[i - 1].timeMs, 1500);
+            EXPECT_EQ(live[i].timeUs - live[i - 1].timeUs, 1'500'000);
         }
         for (const auto& f : w.port.written()) {
             if (f.timeMs > found + 600) {
@@ -186,9 +186,9 @@ TEST(Download, StartsAfterTheTimeOutOfTheRequestItWaitsFor) {
     EXPECT_FALSE(w.link.Timer_real().enabled());
     w.clock.advance(6000);
     // No poll cut into the download.
-    const int64_t from = w.requests(2).front().timeMs;
-    const int64_t to = w.requests(1).back().timeMs;
-    for (const auto& r : w.requests(5)) EXPECT_FALSE(r.timeMs > from && r.timeMs < to);
+    const int64_t from = w.requests(2).front().timeUs;
+    const int64_t to = w.requests(1).back().timeUs;
+    for (const auto& r : w.requests(5)) EXPECT_FALSE(r.timeUs > from && r.timeUs < to);
     w.expectRowsTrue(60);
     EXPECT_EQ(w.ui.progress.back(), 60);
     EXPECT_FALSE(w.ui.isVisible(Control::Progress_read));
