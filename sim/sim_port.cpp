@@ -44,7 +44,6 @@ bool SimPort::doWrite(std::span<const uint8_t> bytes) {
 void SimPort::scheduleDelivery(int64_t delayUs, std::vector<uint8_t> bytes) {
     reap();
     auto p = std::make_unique<Pending>();
-    p->generation = generation();
     p->bytes = std::move(bytes);
     p->timer = timers_.createTimer();
     Pending* raw = p.get();
@@ -60,8 +59,9 @@ void SimPort::arrive(Pending& p) {
     if (p.done) return;
     p.done = true;
     p.timer->setEnabled(false);  // one shot; freed later, not inside its own tick
-    // Bytes meant for an earlier opening fall on a closed port and are lost.
-    if (isOpen() && generation() == p.generation) deliver(p.bytes);
+    // Bytes on the line arrive whenever the instrument's port is open, also after a reopening
+    // (they were on their way); on a closed port, or another one, they are lost.
+    if (isOpen() && openPort_ == instrumentPort_) deliver(p.bytes);
 }
 
 std::size_t SimPort::pendingDeliveries() const {

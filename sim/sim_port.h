@@ -40,7 +40,7 @@ public:
     void clearWritten() { written_.clear(); }
 
     // Puts bytes on the line towards the application `delayUs` from now, as the instrument's
-    // replies are (dropped if the port is closed or reopened before then). The timers count
+    // replies are (lost if the instrument's port is not open then). The timers count
     // whole milliseconds: the bytes come at the first millisecond at or after their time,
     // never sooner.
     void scheduleDelivery(int64_t delayUs, std::vector<uint8_t> bytes);
@@ -66,7 +66,6 @@ protected:
 private:
     struct Pending {
         std::unique_ptr<platform::Timer> timer;
-        uint64_t generation = 0;
         std::vector<uint8_t> bytes;
         bool done = false;
     };

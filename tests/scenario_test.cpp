@@ -351,6 +351,57 @@ TEST(Download, TimeOutMidDownloadKeepsRowsAndPollingResumes) {
     EXPECT_EQ(w.ui.linkStatus.back(), "通讯成功");
 }
 
+// An instrument, or a link in between, that sends each reply a second time: back to back, or
+// some time after it, the copy taking the line like any reply. Whatever it repeats, every row
+// is the instrument's own; on virtual time, where nothing else is late, the download completes.
+TEST(Download, RepeatedRepliesNeverShiftARow) {
+    struct Case {
+        const char* what;
+        int64_t afterMs;
+        std::optional<uint8_t> onlyCode;
+        int skip = 0;
+        int times = -1;
+        int64_t turnaroundMs = 10;
+    };
+    const Case cases[] = {
+        {"back to back", 0, {}},
+        {"50 ms after", 50, {}},
+        {"150 ms after", 150, {}},
+        {"300 ms after", 300, {}},
+        {"1000 ms after", 1000, {}},
+        {"the count's reply only", 50, protocol::kCodeCount},
+        {"three blocks from the sixth", 300, protocol::kCodeHistory, 5, 3},
+        {"a slow instrument, 50 ms after", 50, {}, 0, -1, 60},
+        {"a slow instrument, back to back", 0, {}, 0, -1, 60},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        World w(3, 200);
+        w.instrument.setTurnaroundMs(c.turnaroundMs);
+        w.findAndShowHistory();
+        FaultRule copy;
+        copy.kind = Fault::Duplicate;
+        copy.duplicateAfterMs = c.afterMs;
+        copy.onlyCode = c.onlyCode;
+        copy.skip = c.skip;
+        copy.times = c.times;
+        w.instrument.addFault(copy);
+        w.link.requestDownload();
+        for (int ms = 0; ms < 60'000 && !w.link.Timer_real().enabled(); ms += 10) {
+            w.clock.advance(10);
+        }
+        ASSERT_TRUE(w.link.Timer_real().enabled()) << "the download never ended";
+        EXPECT_GT(w.instrument.faultsApplied(Fault::Duplicate), 0u);
+        w.expectRowsTrue(200);
+        EXPECT_EQ(w.ui.progress.back(), 200);
+        EXPECT_TRUE(w.ui.isEnabled(Control::TabStrip1));
+        // Nothing lands afterwards either, when the last copies come.
+        const auto rows = w.ui.rows;
+        w.clock.advance(5000);
+        EXPECT_EQ(w.ui.rows, rows);
+    }
+}
+
 TEST(Polling, TimeOutKeepsTheLastReadingAndTheLink) {
     World w(3);
     w.clock.advance(2400 + 1600);
