@@ -68,6 +68,7 @@ void Link::setView(View view) {
 
 void Link::requestDownload() {
     if (s_.realmode || !s_.linkok) return;
+    downloading_ = true;
     ApplySet(kBusySet, s_.realmode, s_.linkok, controls_);
     real_->setEnabled(false);
     read_->setEnabled(true);
@@ -80,6 +81,7 @@ void Link::stop() {
         t->setEnabled(false);
     }
     awaited_ = false;
+    downloading_ = false;
     dropExchangeBytes();
 }
 
@@ -134,9 +136,12 @@ void Link::onDiscoveryTick() {
         s_.portno = s_.portno >= kPortCount ? int16_t{1} : static_cast<int16_t>(s_.portno + 1);
         return;
     }
+    // portno went back to the port that answered with the answer itself (ComParse).
     findcom_->setEnabled(false);
     controls_.setLinkStatus(kTextLinkOk);
-    s_.portno = s_.portno == 1 ? kPortCount : static_cast<int16_t>(s_.portno - 1);
+    // A download asked for since the answer runs on; its end starts polling and applies the
+    // idle set, which the link-found set would only spoil while it is busy.
+    if (downloading_) return;
     real_->setEnabled(true);
     ApplySet(kLinkFoundSet, s_.realmode, s_.linkok, controls_);
 }
@@ -170,6 +175,7 @@ void Link::onReplyTimeout() {
     // the tab strip stay off until it ends: a poll sent in the middle of it would take the
     // place of its block request and stop it silently, its progress bar left showing.
     if (read_->enabled()) return;
+    downloading_ = false;
     ApplySet(kTimeoutSet, s_.realmode, s_.linkok, controls_);
     real_->setEnabled(true);
     controls_.setVisible(Control::Progress_read, false);
@@ -445,6 +451,11 @@ void Link::ComParse(std::size_t n, bool awaited) {
             timeout_->setEnabled(false);
             if (s_.rxframe[kPayloadAt] == kLinkPattern[0] &&
                 s_.rxframe[kPayloadAt + 1] == kLinkPattern[1]) {
+                if (!s_.linkok) {
+                    // From this answer on every request goes to the port that gave it; the
+                    // scan had already moved on to the next one.
+                    s_.portno = exchangePort_;
+                }
                 s_.linkok = true;
                 controls_.setLinkStatus(kTextLinkOk);
             }
@@ -483,6 +494,7 @@ void Link::onHistoryCount(std::size_t n) {
         return;
     }
     port_.setHold(false);  // the download has ended
+    downloading_ = false;
     ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);
     controls_.setVisible(Control::Progress_read, false);
     controls_.showMessage(kTextNoHistory, kMbExclamation);
@@ -519,6 +531,7 @@ void Link::requestBlock() {
 
 void Link::endDownload() {
     port_.setHold(false);  // the download has ended
+    downloading_ = false;
     controls_.setProgressValue(std::min<int>(s_.histcount, kMaxHistRows));
     controls_.setVisible(Control::Progress_read, false);
     ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);

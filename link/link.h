@@ -152,6 +152,8 @@ private:
     // How long after their requests were heard the last replies began, as near as their
     // arrival times tell.
     std::deque<int64_t> delaysUs_;
+    // A download is under way: from the read command to its last reply or its failure.
+    bool downloading_ = false;
 
     std::unique_ptr<platform::Timer> findcom_, real_, read_, timeout_, hold_;
 };
