@@ -14,6 +14,7 @@
 
 #include "app/command_line.h"
 #include "app/main_window.h"
+#include "app/qt_translations.h"
 #include "platform/qt/qt_log_services.h"
 #include "platform/qt/qt_timer.h"
 #include "sim/instrument.h"
@@ -30,11 +31,15 @@ constexpr std::size_t kDemoHistory = 36;
 constexpr int kGiveUpMs = 30000;
 
 bool hasDisplay() {
+#ifdef Q_OS_WIN
+    return true;  // a Windows program always has the desktop to show its window on
+#else
     for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         const char* s = std::getenv(v);
         if (s && *s) return true;
     }
     return false;
+#endif
 }
 
 bool wantsScreenshot(int argc, char** argv) {
@@ -138,6 +143,7 @@ int main(int argc, char** argv) {
 
     ck::app::NameApplication("checkkorvelt-demo");
     QApplication app(argc, argv);
+    ck::app::InstallQtTranslations(app);
     ck::views::InstallFontSubstitutions();
     QCommandLineParser parser;
     options.describe(parser);
@@ -163,6 +169,13 @@ int main(int argc, char** argv) {
     window.sessionRecorder().setSettings(std::make_unique<QSettings>(
         QString::fromLatin1(ck::app::kSettingsOrganisation), QStringLiteral("checkkorvelt-demo")));
     window.sessionRecorder().setFileSystem(std::make_unique<DemoLogFiles>());
+    // The demo's instrument is simulated: the settings list the machine's ports, and the
+    // pins, which the real program follows, stay as they are.
+    ck::app::PortSettingsSources ports = ck::app::MachinePortSettings({});
+    ports.canPin = false;
+    ports.listOnlyReason = QStringLiteral(
+        "演示程序的仪器是模拟的（在 COM3 上），这里只列出本机的串口，不更改串口号的固定。");
+    window.setPortSettings(std::move(ports));
     window.start();
     if (parser.isSet(exitWhenShown)) window.installEventFilter(new FirstPaintQuits(&window));
     window.show();

@@ -4,6 +4,8 @@
 
 #include "app/command_line.h"
 #include "app/main_window.h"
+#include "app/qt_translations.h"
+#include "app/test_operator.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_timer.h"
 #include "views/fonts.h"
@@ -20,10 +22,14 @@ int main(int argc, char** argv) {
     }
     ck::app::NameApplication("checkkorvelt");
     QApplication app(argc, argv);
+    ck::app::InstallQtTranslations(app);
     ck::views::InstallFontSubstitutions();
     ck::platform::QtTimerService timers;
     ck::platform::QtSerialPort port;
     ck::app::MainWindow window(port, timers);
+    // Only for end-to-end test runs; without its option this is nothing.
+    const auto testOperator =
+        ck::app::TestOperator::fromArguments(window, QCoreApplication::arguments());
     window.start();
     window.show();
     return QApplication::exec();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
@@ -12,6 +13,10 @@
 #include <QProxyStyle>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QTimer>
+#include <QWindow>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
@@ -92,11 +97,18 @@ void SetMessageBoxObserver(std::function<void(const QString&, const QString&, in
     observer() = std::move(o);
 }
 
+QString MessageBoxText(const QString& text) {
+    QString shown = text;
+    // CR LF is one break, as a lone CR is: the texts come from both kinds of source.
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
 void ShowMessageBox(QWidget* parent, const QString& title, const QString& text, int style) {
     if (observer()) observer()(title, text, style);
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
-    QString shown = text;
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    const QString shown = MessageBoxText(text);
     QMessageBox box(style == link::kMbInformation ? QMessageBox::Information
                                                   : QMessageBox::Warning,
                     title, shown, QMessageBox::Ok, parent);
@@ -120,7 +132,9 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
     client->setFixedSize(views::px(14340), views::px(9510));
     setCentralWidget(client);
     buildControls(client);
-    setFixedSize(sizeHint());
+    client_ = client;
+    designSize_ = sizeHint();
+    setFixedSize(designSize_);
 
     date_ = platform::makeTimer(timers, kDateMs, [this] { onClockTick(); });
     link_ = std::make_unique<link::Link>(port, timers, *this);
@@ -140,6 +154,7 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
         });
     phasor_ = std::make_unique<views::PhasorWindow>();
     recorder_ = std::make_unique<SessionRecorder>();
+    portSources_ = MachinePortSettings({});
 }
 
 MainWindow::~MainWindow() { link_->stop(); }
@@ -174,6 +189,27 @@ void MainWindow::menuphasor_Click() {
     phasor_->show();
     phasor_->raise();
     phasor_->activateWindow();
+}
+
+void MainWindow::menuports_Click() {
+    if (link_->downloading()) {
+        // The entry is disabled then; a click that slipped through changes nothing either.
+        ShowMessageBox(this, QStringLiteral("串口设置"),
+                       QStringLiteral("正在读取历史记录，读取结束后才能更改串口设置。"),
+                       link::kMbExclamation);
+        return;
+    }
+    if (portDialog_) {
+        portDialog_->raise();
+        portDialog_->activateWindow();
+        return;
+    }
+    PortSettingsSources sources = portSources_;
+    sources.busy = [this] { return link_->downloading(); };
+    portDialog_ = new PortSettingsDialog(std::move(sources), this);
+    portDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    // Window-modal without a nested event loop: discovery and polling go on meanwhile.
+    portDialog_->open();
 }
 
 void MainWindow::menulog_Click(bool on) {
@@ -217,6 +253,9 @@ void MainWindow::buildMenus() {
     file->setObjectName(QStringLiteral("menufile"));
     add(file, Control::menuread, "menuread", "读取", &MainWindow::menuread_Click);
     add(file, Control::menusave, "menusave", "保存", &MainWindow::menusave_Click);
+    // Before close, which users expect last.
+    add(file, Control::menuports, "menuports", "串口设置...", &MainWindow::menuports_Click);
+    file->addSeparator();
     add(file, Control::menuclose, "menuclose", "关闭", &MainWindow::menuclose_Click);
     QMenu* oprate = menuBar()->addMenu(QStringLiteral("操作"));
     oprate->setObjectName(QStringLiteral("menuoprate"));
@@ -228,6 +267,19 @@ void MainWindow::buildMenus() {
     menuabout_ = entry(help, "menuabout", "关于软件", &MainWindow::menuabout_Click);
     // Disabling the help menu's own action greys its title and keeps it from opening.
     controls_[static_cast<std::size_t>(Control::menuhelp)].action = help->menuAction();
+
+    // The usual keys, on the entries themselves: they work exactly when the entry does, and
+    // the captions stay as they are (the key shows beside them).
+    const std::pair<QAction*, QKeySequence> keys[] = {
+        {&menuAction(Control::menusave), QKeySequence(Qt::CTRL | Qt::Key_S)},
+        {&menuAction(Control::menuprint), QKeySequence(Qt::CTRL | Qt::Key_P)},
+        {menuabout_, QKeySequence(Qt::Key_F1)},
+        {&menuAction(Control::menuclose), QKeySequence(Qt::CTRL | Qt::Key_Q)},
+    };
+    for (const auto& [action, key] : keys) action->setShortcut(key);
+    // An entry in a disabled menu is out of reach with the mouse; its key must be too.
+    connect(help->menuAction(), &QAction::changed, this,
+            [this, help] { menuabout_->setEnabled(help->menuAction()->isEnabled()); });
 }
 
 void MainWindow::buildControls(QWidget* client) {
@@ -258,7 +310,18 @@ void MainWindow::buildControls(QWidget* client) {
     progress_->setObjectName(QStringLiteral("Progress_read"));
     progress_->setGeometry(twipsRect(4200, 4080, 3855, 225));
     progress_->setRange(0, 100);
-    progress_->setTextVisible(false);
+    // What it counts, in the groups the instrument reported: "45 / 200".
+    progress_->setFormat(QStringLiteral("%v / %m"));
+    progress_->setAlignment(Qt::AlignCenter);
+    QFont small = progress_->font();
+    small.setPixelSize(std::max(8, views::px(225) - 4));
+    progress_->setFont(small);
+    progress_->setAccessibleName(QStringLiteral("读取进度"));
+    const auto describeProgress = [this] {
+        progress_->setAccessibleDescription(progress_->text());
+    };
+    connect(progress_, &QProgressBar::valueChanged, this, describeProgress);
+    describeProgress();
     progress_->hide();
     controls_[static_cast<std::size_t>(Control::Progress_read)].widget = progress_;
 
@@ -294,6 +357,22 @@ void MainWindow::buildControls(QWidget* client) {
     LabComsta_ = statusLabel("LabComsta", "串口状态", 7560);
     Lab_rtsta_ = statusLabel("Lab_rtsta", "连接失败", 8160);
 
+    // The design's tab order: the grid, the buttons from read to close, then the tabs. At
+    // start the grid is hidden and read disabled, so focus starts on save.
+    QWidget* const order[] = {grid_,
+                              &button(Control::Button_read),
+                              &button(Control::Button_save),
+                              &button(Control::Button_clear),
+                              &button(Control::Button_print),
+                              &button(Control::Button_help),
+                              &button(Control::Button_close),
+                              tabs_->tabBar()};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+    // The tabs take focus through their bar alone, which now comes last: the tab widget,
+    // still first in the chain, would hand the focus on to it at start.
+    tabs_->setFocusProxy(nullptr);
+    tabs_->setFocusPolicy(Qt::NoFocus);
+
     status_ = new QStatusBar(client);
     status_->setObjectName(QStringLiteral("StatusBar1"));
     status_->setSizeGripEnabled(false);
@@ -323,6 +402,65 @@ void MainWindow::start() {
     for (int n = 1; n <= 6; ++n) frame_->shape(n)->hide();
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
+    }
+    // Nobody sees an offscreen window, and its screen is a stand-in: it keeps its design size.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) fitOwnScreen();
+}
+
+void MainWindow::fitScreen(const QRect& available, const QMargins& frame) {
+    const QSize room(available.width() - frame.left() - frame.right(),
+                     available.height() - frame.top() - frame.bottom());
+    const bool fits = designSize_.width() <= room.width() && designSize_.height() <= room.height();
+    if (fits) {
+        if (scroll_ != nullptr) {
+            scroll_->takeWidget();
+            setCentralWidget(client_);  // the scroll area goes with it
+            client_->show();
+            scroll_ = nullptr;
+        }
+        setFixedSize(designSize_);
+        return;
+    }
+    if (scroll_ == nullptr) {
+        takeCentralWidget();
+        scroll_ = new QScrollArea(this);
+        scroll_->setObjectName(QStringLiteral("clientScroll"));
+        scroll_->setFrameShape(QFrame::NoFrame);
+        scroll_->setWidget(client_);  // not resizable: the controls keep their design places
+        setCentralWidget(scroll_);
+        client_->show();
+    }
+    setFixedSize(designSize_.boundedTo(room));
+    // The frame's top left corner inside the area, the window centred where there is room.
+    const QSize outer = size().grownBy(frame);
+    move(available.left() + std::max(0, (available.width() - outer.width()) / 2),
+         available.top() + std::max(0, (available.height() - outer.height()) / 2));
+}
+
+void MainWindow::fitOwnScreen() {
+    const QScreen* screen = this->screen();
+    if (screen == nullptr) return;
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                   outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    if (frame.isNull()) {
+        // Not shown yet: a title bar as window managers draw them at this scale, thin borders.
+        constexpr int kBorder = 4;
+        constexpr int kTitleBar = 36;
+        frame = QMargins(kBorder, kTitleBar, kBorder, kBorder);
+    }
+    fitScreen(screen->availableGeometry(), frame);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
+    // Once shown, the real frame is known, and a move to another screen fits anew.
+    QTimer::singleShot(0, this, [this] { fitOwnScreen(); });
+    if (!screenWatched_ && windowHandle() != nullptr) {
+        screenWatched_ = true;
+        connect(windowHandle(), &QWindow::screenChanged, this, [this] { fitOwnScreen(); });
     }
 }
 
@@ -412,7 +550,10 @@ void MainWindow::setVisible(Control c, bool on) {
 
 void MainWindow::setComStatus(const std::string& text) { LabComsta_->setText(q(text)); }
 void MainWindow::setLinkStatus(const std::string& text) { Lab_rtsta_->setText(q(text)); }
-void MainWindow::setProgressRange(int min, int max) { progress_->setRange(min, max); }
+void MainWindow::setProgressRange(int min, int max) {
+    progress_->setRange(min, max);
+    progress_->setAccessibleDescription(progress_->text());
+}
 void MainWindow::setProgressValue(int value) { progress_->setValue(value); }
 void MainWindow::ShowReal(const measure::MeasurementGroup& reading) {
     frame_->ShowReal(reading);

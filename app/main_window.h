@@ -4,11 +4,13 @@
 
 #include <QDateTime>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <array>
 #include <functional>
 #include <memory>
 
+#include "app/port_settings_dialog.h"
 #include "app/session_recorder.h"
 #include "link/link.h"
 #include "measure/measurement.h"
@@ -20,6 +22,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QProgressBar;
+class QScrollArea;
 class QStatusBar;
 class QTabWidget;
 class QToolButton;
@@ -62,6 +65,8 @@ public:
     void menuclear_Click() { Button_clear_Click(); }
     void menuprint_Click() { Button_print_Click(); }
     void menuabout_Click() { Button_help_Click(); }
+    // 串口设置...: the serial ports and their COM numbers; nothing changes during a download.
+    void menuports_Click();
     // The view menu: the phasor window, and the session log on or off.
     void menuphasor_Click();
     void menulog_Click(bool on);
@@ -81,10 +86,23 @@ public:
     QAction& menuabout() const { return *menuabout_; }
     platform::Timer& Timer_date() { return *date_; }
     QAction& menuphasor() const { return *menuphasor_; }
+    // Where the settings dialog finds the ports (the machine's unless set; the demo lists
+    // only); the window itself says when a download runs.
+    void setPortSettings(PortSettingsSources s) { portSources_ = std::move(s); }
+    // The settings dialog while it is open.
+    PortSettingsDialog* portSettingsDialog() const { return portDialog_; }
     QAction& menulog() const { return *menulog_; }
     views::PhasorWindow& phasorWindow() const { return *phasor_; }
     // Tests put their own settings, files and clock into it before start-up.
     SessionRecorder& sessionRecorder() { return *recorder_; }
+
+    // Keeps the whole window inside the screen area `available`, given the margins of the
+    // window's frame: at sizes that fit nothing changes; otherwise the client area scrolls in
+    // a window that fits, so every control stays reachable (200 % scaling on a 1920 x 1080
+    // screen leaves 960 x 540 for a window of 956 x 657).
+    void fitScreen(const QRect& available, const QMargins& frame);
+    // The scroll area around the client area while it has one.
+    QScrollArea* clientScroll() const { return scroll_; }
 
     // Read back what the link set; the controls keep the state.
     bool controlEnabled(link::Control c) const;
@@ -126,6 +144,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void buildMenus();
@@ -134,6 +153,9 @@ private:
     // Everything beyond the live panel that follows each accepted live reading.
     void onLiveReading(const measure::MeasurementGroup& g);
     void showLogState();
+    // fitScreen() on the window's screen, with the frame the window system reports once it
+    // has shown the window and an allowance for one until then.
+    void fitOwnScreen();
 
     struct Slot {
         QWidget* widget = nullptr;
@@ -167,12 +189,20 @@ private:
     std::unique_ptr<views::PhasorWindow> phasor_;
     std::unique_ptr<SessionRecorder> recorder_;
     bool phasorPlaced_ = false;
+    QWidget* client_ = nullptr;
+    QSize designSize_;
+    QScrollArea* scroll_ = nullptr;
+    bool screenWatched_ = false;
+    PortSettingsSources portSources_;
+    QPointer<PortSettingsDialog> portDialog_;
 };
 
 // Shows a modal message box (style 48 exclamation, 64 information) with one OK button and
 // returns when it is closed; returns at once where no one can see it (offscreen). Carriage
 // returns in the text break lines.
 void ShowMessageBox(QWidget* parent, const QString& title, const QString& text, int style);
+// The text as the box shows it: a CR, an LF and a CR LF are each one line break.
+QString MessageBoxText(const QString& text);
 // Every message box shown goes past this observer first (tests record them).
 void SetMessageBoxObserver(std::function<void(const QString& title, const QString& text, int style)> observer);
 

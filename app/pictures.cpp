@@ -145,6 +145,10 @@ QIcon AppIcon() {
     return icon;
 }
 
+QImage AppIconImage(int pixels) {
+    return drawIcon(pixels).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
 QPixmap ButtonPicture(Picture which) {
     QPixmap p = canvas(which == Picture::Help ? 24 : 32);
     QPainter g(&p);

@@ -3,6 +3,7 @@
 // program carries no image files of unknown origin.
 
 #include <QIcon>
+#include <QImage>
 #include <QPainter>
 #include <QPixmap>
 
@@ -14,6 +15,8 @@ enum class Picture { Read, Save, Clear, Print, Help, Close };
 QIcon AppIcon();
 // The same picture on any painter, in a square of `size` (the installed icons are made so).
 void PaintAppIcon(QPainter& painter, qreal size);
+// The same picture drawn at `pixels` x `pixels` (the Windows icon file takes 16 to 256).
+QImage AppIconImage(int pixels);
 // A button's picture: 32 x 32, the help picture 24 x 24.
 QPixmap ButtonPicture(Picture which);
 

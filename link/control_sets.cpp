@@ -24,6 +24,8 @@ constexpr ControlRow kBusy[] = {
     {menuclear, E, Rule::Off},    {Button_save, E, Rule::Off}, {menusave, E, Rule::Off},
     {Button_print, E, Rule::Off}, {menuprint, E, Rule::Off},  {Button_help, E, Rule::Off},
     {menuhelp, E, Rule::Off},     {TabStrip1, E, Rule::Off},
+    // A pin changed in the middle of a download would send its next request elsewhere.
+    {menuports, E, Rule::Off},
 };
 
 constexpr ControlRow kIdle[] = {
@@ -33,6 +35,7 @@ constexpr ControlRow kIdle[] = {
     {Button_print, E, Rule::On},          {menuprint, E, Rule::On},
     {Button_help, E, Rule::On},           {menuhelp, E, Rule::On},
     {TabStrip1, E, Rule::On},             {Progress_read, V, Rule::Off},
+    {menuports, E, Rule::On},
 };
 
 constexpr ControlRow kTimeout[] = {
@@ -42,6 +45,7 @@ constexpr ControlRow kTimeout[] = {
     {Button_print, E, Rule::On},               {menuprint, E, Rule::On},
     {Button_help, E, Rule::On},                {menuhelp, E, Rule::On},
     {TabStrip1, E, Rule::On},                  {Progress_read, V, Rule::Off},
+    {menuports, E, Rule::On},
 };
 
 // The tab switch applies its set in full every time, whatever view was showing; read needs

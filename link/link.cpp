@@ -36,8 +36,20 @@ uint32_t QuestionOf(uint8_t code, int16_t start, uint32_t poll) {
 
 }  // namespace
 
+std::string PermissionAdvice(int16_t comport, const platform::OpenFailure& failure) {
+    const std::string com = "COM" + std::to_string(comport);
+    const std::string device =
+        failure.device.empty() ? com + " " : failure.device + "（" + com + "）";
+    const std::string group = failure.group.empty() ? "dialout" : failure.group;
+    // The shell fills in $USER where the account is not known.
+    const std::string account = failure.account.empty() ? "$USER" : failure.account;
+    return "没有打开串口 " + device + "的权限。\r\n" + "请在终端中执行：\r\n" +
+           "sudo usermod -aG " + group + " " + account + "\r\n" +
+           "然后注销并重新登录，新的组才生效。";
+}
+
 Link::Link(platform::SerialPort& port, platform::TimerService& timers, LinkControls& controls)
-    : port_(port), controls_(controls) {
+    : port_(port), timers_(timers), controls_(controls) {
     findcom_ = platform::makeTimer(timers, kFindcomMs, [this] { onDiscoveryTick(); });
     real_ = platform::makeTimer(timers, kRealMs, [this] { onPollTick(); });
     read_ = platform::makeTimer(timers, kReadMs, [this] { onDownloadTick(); });
@@ -75,13 +87,14 @@ void Link::requestDownload() {
 }
 
 void Link::stop() {
+    stopped_ = true;
+    downloading_ = false;
     if (port_.isOpen()) port_.close();
     for (platform::Timer* t :
          {findcom_.get(), real_.get(), read_.get(), timeout_.get(), hold_.get()}) {
         t->setEnabled(false);
     }
     awaited_ = false;
-    downloading_ = false;
     dropExchangeBytes();
 }
 
@@ -92,13 +105,28 @@ void Link::ComOpen(int16_t comport) {
     port_.setCommPort(comport);
     const int err = port_.open();
     const std::string com = "COM" + std::to_string(comport);
-    if (err == platform::kErrPortInUse) {
-        controls_.setComStatus(com + "被占用");
-    } else if (err == platform::kErrNoSuchPort) {
-        controls_.setComStatus(com + "无效");
-    } else {
-        controls_.setComStatus(com + "已打开");
+    switch (err) {
+        case platform::kPortOk: controls_.setComStatus(com + kTextPortOpened); break;
+        case platform::kErrPortInUse: controls_.setComStatus(com + kTextPortInUse); break;
+        case platform::kErrNoSuchPort: controls_.setComStatus(com + kTextNoSuchPort); break;
+        case platform::kErrPermissionDenied:
+            controls_.setComStatus(com + kTextNoPermission);
+            tellPermissionRefused(comport);
+            break;
+        // A failure is never shown as an opened port.
+        default: controls_.setComStatus(com + kTextOpenFailed); break;
     }
+}
+
+void Link::tellPermissionRefused(int16_t comport) {
+    if (permissionTold_) return;
+    permissionTold_ = true;
+    // A modal box inside ComOpen would run the next ticks in the middle of this one.
+    timers_.post([this, alive = std::weak_ptr<const bool>(alive_),
+                  text = PermissionAdvice(comport, port_.openFailure())] {
+        if (alive.expired() || stopped_) return;
+        controls_.showMessage(text, kMbExclamation);
+    });
 }
 
 void Link::ComSend(uint8_t address, uint8_t code, int16_t start, int16_t count, uint8_t extra) {

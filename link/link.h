@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <vector>
+#include <string>
 
 #include "link/link_controls.h"
 #include "link/link_state.h"
@@ -41,6 +42,17 @@ inline constexpr int64_t kRepeatLateUs = 30'000;
 inline constexpr const char* kTextLinkOk = "通讯成功";
 inline constexpr const char* kTextLinkFailed = "通讯失败";
 inline constexpr const char* kTextNoHistory = "设备的测量历史记录组数为0！";
+// Port status texts: LabComsta after each opening of COMn, the number before them.
+inline constexpr const char* kTextPortInUse = "被占用";
+inline constexpr const char* kTextNoSuchPort = "无效";
+inline constexpr const char* kTextNoPermission = "无权限";
+inline constexpr const char* kTextOpenFailed = "打开失败";
+inline constexpr const char* kTextPortOpened = "已打开";
+
+// The message that tells the user how to get the right to open a port the system refused:
+// the device, the command that adds the account to the port's group, and that it counts
+// only from the next login. Lines end in CR LF.
+std::string PermissionAdvice(int16_t comport, const platform::OpenFailure& failure);
 
 // Which of the window's two views is showing.
 enum class View : uint8_t { Live, History };
@@ -66,6 +78,8 @@ public:
     // The close command: the port is closed and every timer of the link stops, so no request
     // is sent and no reply awaited from now on.
     void stop();
+    // From an accepted read command until the download ends, however it ends.
+    bool downloading() const { return downloading_; }
 
     const LinkState& state() const { return s_; }
     const platform::Timer& Timer_findcom() const { return *findcom_; }
@@ -119,8 +133,12 @@ private:
     void onHistoryCount(std::size_t n);
     void requestBlock();
     void endDownload();
+    // The first refusal of permission in a run is explained in a message box, once the
+    // handler that met it has returned.
+    void tellPermissionRefused(int16_t comport);
 
     platform::SerialPort& port_;
+    platform::TimerService& timers_;
     LinkControls& controls_;
     LinkState s_;
 
@@ -154,6 +172,10 @@ private:
     std::deque<int64_t> delaysUs_;
     // A download is under way: from the read command to its last reply or its failure.
     bool downloading_ = false;
+    bool stopped_ = false;
+    bool permissionTold_ = false;
+    // Work posted to the event loop runs only while the link that posted it still exists.
+    std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 
     std::unique_ptr<platform::Timer> findcom_, real_, read_, timeout_, hold_;
 };

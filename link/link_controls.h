@@ -22,8 +22,9 @@ enum class Control : uint8_t {
     Progress_read,
     Frame_realtime,
     DataGrid,
+    menuports,  // the serial-port settings: which device is which COM number
 };
-inline constexpr int kControlCount = static_cast<int>(Control::DataGrid) + 1;
+inline constexpr int kControlCount = static_cast<int>(Control::menuports) + 1;
 
 // Message-box styles.
 inline constexpr int kMbExclamation = 48;

@@ -1,13 +1,20 @@
 #include "platform/serial_port.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace ck::platform {
+
+int64_t MonotonicNowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 int SerialPort::open() {
     if (open_) close();
     clearInput();
     eventPending_ = false;
+    failure_ = {};
     if (kept_ && *kept_ == commPort_ && doResume(commPort_)) {
         kept_.reset();
     } else {

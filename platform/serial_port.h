@@ -11,16 +11,33 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace ck::platform {
+
+// Microseconds on the system's steady clock.
+int64_t MonotonicNowUs();
 
 // Error numbers reported by open(); the link shows them as port status texts.
 inline constexpr int kPortOk = 0;
 inline constexpr int kErrNoSuchPort = 8002;
 inline constexpr int kErrPortInUse = 8005;
-// Any failure that is neither of the above (permissions, bad settings, ...).
+// The system refused this user access to the device ("Permission denied", as the BASIC
+// run-time numbers it).
+inline constexpr int kErrPermissionDenied = 70;
+// Any other failure (the pins cannot be read, the device will not take the settings, ...).
 inline constexpr int kErrOpenFailed = 8015;
+
+// What the backend knew about the last open() that failed, for telling the user how to fix
+// it. Empty fields where it knows nothing.
+struct OpenFailure {
+    std::string device;   // the device COMn led to
+    std::string account;  // kErrPermissionDenied: the user that was refused
+    std::string group;    // kErrPermissionDenied: the group whose members may open the device
+    std::string reason;   // as the system put it
+};
 
 // Value of commEvent() when bytes were received.
 inline constexpr int kEvReceive = 2;
@@ -44,6 +61,8 @@ public:
     void close();
     // Read PortOpen.
     bool isOpen() const { return open_; }
+    // Why the last open() failed; all empty after one that succeeded.
+    const OpenFailure& openFailure() const { return failure_; }
 
     // Hold: while on, close() keeps the device itself (and with it the exclusive hold another
     // program would find), and the next open() of the same port takes it up again instead of
@@ -72,7 +91,8 @@ public:
     // them even if their own event has not been handled yet.
     void pollInput();
     // Microseconds on a monotonic clock: the clock arrival times are stamped with. A byte is
-    // only ever stamped late (a busy event loop, a driver that batches), never early.
+    // only ever stamped late (a busy event loop, a driver that batches), never early. Real
+    // ports take MonotonicNowUs(); the simulated ones their virtual clock.
     virtual int64_t nowUs() const = 0;
     // InBufferCount.
     std::size_t inBufferCount() const { return rx_.size(); }
@@ -105,6 +125,8 @@ protected:
     // Ask the backend to call raiseReceiveEvent() from its event loop, not from this stack.
     virtual void postReceiveEvent() = 0;
 
+    // Called by doOpen() before it returns an error, with what it knows of the failure.
+    void noteOpenFailure(OpenFailure f) { failure_ = std::move(f); }
     // Called by the backend with bytes that arrived on the open port: now, or at atUs.
     void deliver(std::span<const uint8_t> bytes) { deliver(bytes, nowUs()); }
     void deliver(std::span<const uint8_t> bytes, int64_t atUs);
@@ -134,6 +156,7 @@ private:
     std::vector<uint8_t> rx_;
     std::vector<int64_t> rxArrivedUs_;  // beside rx_, byte for byte
     std::function<void()> onComm_;
+    OpenFailure failure_;
 };
 
 }  // namespace ck::platform

@@ -86,9 +86,11 @@ public:
     }
 };
 
-// A port on the virtual clock. Ports listed in `present` open; `busy` ones report 8005;
-// others 8002. Every write is logged; `responder` may answer it with chunks that arrive
-// `replyDelayMs` later, while the same opening lasts.
+// A port on the virtual clock. Ports listed in `present` open; `busy` ones report 8005,
+// `refused` ones a refused permission (device /dev/ttyUSB<n>, account "alice", group
+// "dialout"), `failing` ones another failure; others 8002. Every write is logged;
+// `responder` may answer it with chunks that arrive `replyDelayMs` later, while the same
+// opening lasts.
 //
 // Injected bytes are stamped as a 9600-baud line would have brought them: none before the
 // last request could have been heard whole, each chunk at least its own line time after the
@@ -107,6 +109,8 @@ public:
     };
     std::set<int16_t> present;
     std::set<int16_t> busy;
+    std::set<int16_t> refused;
+    std::set<int16_t> failing;
     std::vector<Write> writes;
     std::function<std::vector<Bytes>(const Bytes& request)> responder;
     int64_t replyDelayMs = 5;
@@ -137,6 +141,12 @@ protected:
     int doOpen(int16_t n) override {
         ++opens;
         if (busy.contains(n)) return platform::kErrPortInUse;
+        if (refused.contains(n)) {
+            noteOpenFailure({"/dev/ttyUSB" + std::to_string(n), "alice", "dialout",
+                             "Permission denied"});
+            return platform::kErrPermissionDenied;
+        }
+        if (failing.contains(n)) return platform::kErrOpenFailed;
         if (!present.contains(n)) return platform::kErrNoSuchPort;
         return platform::kPortOk;
     }

@@ -509,9 +509,123 @@ TEST(ComOpen, StatusTexts) {
     Rig r;
     r.port.present = {3, 12};
     r.port.busy = {5};
-    for (int n : {3, 4, 5, 12}) r.link.ComOpen(static_cast<int16_t>(n));
-    EXPECT_EQ(r.ui.comStatus,
-              (std::vector<std::string>{"COM3已打开", "COM4无效", "COM5被占用", "COM12已打开"}));
+    r.port.refused = {6};
+    r.port.failing = {7};
+    for (int n : {3, 4, 5, 6, 7, 12}) {
+        r.link.ComOpen(static_cast<int16_t>(n));
+        // Only an opening that succeeded leaves the port open.
+        EXPECT_EQ(r.port.isOpen(), n == 3 || n == 12) << n;
+    }
+    EXPECT_EQ(r.ui.comStatus, (std::vector<std::string>{"COM3已打开", "COM4无效", "COM5被占用",
+                                                        "COM6无权限", "COM7打开失败",
+                                                        "COM12已打开"}));
+}
+
+// Ports that cannot be opened get no link test, whatever the reason; the scan goes on and
+// finds the instrument behind them.
+TEST(Discovery, SendsTheLinkTestOnlyOnPortsThatOpened) {
+    Rig r;
+    r.port.busy = {1};
+    r.port.refused = {2};
+    r.port.failing = {3};
+    r.port.present = {5};
+    r.port.responder = [](const Bytes& req) -> std::vector<Bytes> {
+        if (CodeOf(req) == protocol::kCodeLinkTest) return {reply(5, {0x55, 0xAA})};
+        return {};
+    };
+    r.clock.advance(600 * 6);
+    std::vector<int16_t> tested;
+    for (const auto& w : r.port.writes) {
+        if (CodeOf(w.bytes) == protocol::kCodeLinkTest) tested.push_back(w.port);
+    }
+    ASSERT_FALSE(tested.empty());
+    EXPECT_EQ(tested.front(), 5);
+    EXPECT_TRUE(r.s.linkok);
+    EXPECT_EQ(r.s.portno, 5);
+}
+
+// The first refusal of a run is explained once, after the handler that met it has returned;
+// later refusals, on any port, only show in the port status.
+TEST(Discovery, RefusedPermissionIsExplainedOncePerRun) {
+    struct Case {
+        const char* what;
+        std::set<int16_t> refused;
+        std::size_t boxes;
+    };
+    const Case cases[] = {
+        {"nothing refused", {}, 0},
+        {"one port refused", {4}, 1},
+        {"every port refused", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        r.port.refused = c.refused;
+        r.clock.advance(600 * 16 * 3);  // three whole scans
+        EXPECT_EQ(r.ui.messages.size(), c.boxes);
+        if (c.boxes == 0) continue;
+        const int16_t first = *c.refused.begin();
+        EXPECT_EQ(r.ui.messages[0].first,
+                  link::PermissionAdvice(first, {"/dev/ttyUSB" + std::to_string(first), "alice",
+                                                 "dialout", "Permission denied"}));
+        EXPECT_EQ(r.ui.messages[0].second, link::kMbExclamation);
+        const std::string status = "COM" + std::to_string(first) + "无权限";
+        EXPECT_EQ(std::count(r.ui.comStatus.begin(), r.ui.comStatus.end(), status), 3);
+    }
+}
+
+TEST(Discovery, PermissionBoxNeverOpensInsideTheOpeningNorAfterTheLinkStopped) {
+    Rig r;
+    r.port.refused = {9};
+    r.link.ComOpen(9);
+    EXPECT_TRUE(r.ui.messages.empty());  // a modal box here would run ticks inside ComOpen
+    r.clock.advance(1);
+    EXPECT_EQ(r.ui.messages.size(), 1u);
+
+    Rig stopped;
+    stopped.port.refused = {9};
+    stopped.link.ComOpen(9);
+    stopped.link.stop();
+    stopped.clock.advance(1);
+    EXPECT_TRUE(stopped.ui.messages.empty());
+
+    // Posted work that outlives its link does nothing.
+    platform::VirtualClock clock;
+    ScriptedPort port{clock};
+    RecordingControls ui;
+    {
+        link::Link gone{port, clock, ui};
+        port.refused = {9};
+        gone.ComOpen(9);
+    }
+    clock.advance(1);
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST(PermissionAdvice, NamesTheDeviceTheGroupAndTheAccount) {
+    struct Case {
+        const char* what;
+        platform::OpenFailure failure;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"everything known",
+         {"/dev/ttyUSB0", "alice", "dialout", "Permission denied"},
+         "没有打开串口 /dev/ttyUSB0（COM3）的权限。\r\n请在终端中执行：\r\n"
+         "sudo usermod -aG dialout alice\r\n然后注销并重新登录，新的组才生效。"},
+        {"the device's own group",
+         {"/dev/ttyS0", "bob", "uucp", ""},
+         "没有打开串口 /dev/ttyS0（COM3）的权限。\r\n请在终端中执行：\r\n"
+         "sudo usermod -aG uucp bob\r\n然后注销并重新登录，新的组才生效。"},
+        {"nothing known: the shell names the user",
+         {},
+         "没有打开串口 COM3 的权限。\r\n请在终端中执行：\r\n"
+         "sudo usermod -aG dialout $USER\r\n然后注销并重新登录，新的组才生效。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(link::PermissionAdvice(3, c.failure), c.expected);
+    }
 }
 
 TEST(ComSend, EveryCallAwaitsAReplyAndArmsTheTimeOut) {
@@ -816,6 +930,54 @@ TEST(Download, ZeroGroupsShowsTheMessageThenPollingResumes) {
     EXPECT_TRUE(r.link.Timer_real().enabled());
     EXPECT_TRUE(r.blockRequests().empty());
     EXPECT_TRUE(r.ui.isEnabled(Control::Button_read));
+}
+
+// downloading() covers the whole download, from the read command to its end, whichever way
+// it ends, and no longer.
+TEST(Download, DownloadingLastsFromTheReadCommandToEveryKindOfEnd) {
+    enum class End { Complete, NoGroups, Silence, EmptyBlock, Stop };
+    struct Case {
+        const char* what;
+        int stored;
+        End end;
+    };
+    const Case cases[] = {
+        {"all groups read", 7, End::Complete},
+        {"no groups stored", 0, End::NoGroups},
+        {"the instrument falls silent", 7, End::Silence},
+        {"a block without a group", 7, End::EmptyBlock},
+        {"the close command", 7, End::Stop},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        r.linkUp(c.stored);
+        EXPECT_FALSE(r.link.downloading());
+        auto full = r.port.responder;
+        r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
+            if (BlockOf(req) == std::pair{3, 3}) {
+                if (c.end == End::Silence) return {};
+                if (c.end == End::EmptyBlock) return {pad(reply(1, Bytes(23, 0)), 78)};
+            }
+            return full(req);
+        };
+        r.link.requestDownload();  // live view: refused
+        EXPECT_FALSE(r.link.downloading());
+        r.toHistoryView();
+        r.link.requestDownload();
+        EXPECT_TRUE(r.link.downloading());
+        EXPECT_FALSE(r.ui.isEnabled(Control::menuports));  // the pins stay as they are
+        r.clock.advance(31);  // the count has been asked for
+        if (c.end == End::Stop) {
+            EXPECT_TRUE(r.link.downloading());
+            r.link.stop();
+        }
+        r.clock.advance(5000);
+        EXPECT_FALSE(r.link.downloading());
+        if (c.end != End::Stop) {
+            EXPECT_TRUE(r.ui.isEnabled(Control::menuports));
+        }
+    }
 }
 
 TEST(Download, CountReplyOfAnotherLengthStartsNothing) {

@@ -8,15 +8,19 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -446,11 +450,74 @@ TEST_F(QtSerialPortTest, NonTerminalIsAnOtherFailure) {
     EXPECT_FALSE(port_.isOpen());
 }
 
-TEST_F(QtSerialPortTest, RefusedPermissionIsAnOtherFailure) {
+// A refusal is told apart from every other failure, with what the user needs to fix it.
+TEST_F(QtSerialPortTest, RefusedPermissionIsNoPermissionWithTheDeviceAndTheAccount) {
     if (geteuid() == 0) GTEST_SKIP() << "root is never refused permission";
     ASSERT_EQ(chmod(pty_.path().c_str(), 0), 0);
-    EXPECT_EQ(port_.open(), kErrOpenFailed);
+    EXPECT_EQ(port_.open(), kErrPermissionDenied);
     EXPECT_FALSE(port_.isOpen());
+    const OpenFailure& f = port_.openFailure();
+    EXPECT_EQ(f.device, pty_.path());
+    const passwd* pw = getpwuid(geteuid());
+    ASSERT_NE(pw, nullptr);
+    EXPECT_EQ(f.account, pw->pw_name);
+    struct stat st {};
+    ASSERT_EQ(stat(pty_.path().c_str(), &st), 0);
+    const group* gr = getgrgid(st.st_gid);
+    EXPECT_EQ(f.group, st.st_gid == 0 || gr == nullptr ? std::string() : std::string(gr->gr_name));
+    EXPECT_FALSE(f.reason.empty());
+
+    // Given the right, the same port opens and forgets the failure.
+    ASSERT_EQ(chmod(pty_.path().c_str(), 0600), 0);
+    EXPECT_EQ(port_.open(), kPortOk);
+    EXPECT_TRUE(port_.openFailure().device.empty());
+}
+
+// A pin folder that exists but cannot be read opens no port at all, pinned or not, and says
+// why on stderr once; once readable again the pins hold as before.
+TEST_F(QtSerialPortTest, PinFolderThatCannotBeReadOpensNothingAndSaysWhyOnce) {
+    struct Case {
+        const char* what;
+        bool needsUnprivileged;
+        std::function<void(const fs::path& ports)> spoil;
+        std::function<void(const fs::path& ports)> mend;
+    };
+    const fs::path aside = home_.root() / "ports-aside";
+    const Case cases[] = {
+        {"a file where the folder was", false,
+         [&](const fs::path& ports) {
+             fs::rename(ports, aside);
+             std::ofstream(ports).put('x');
+         },
+         [&](const fs::path& ports) {
+             fs::remove(ports);
+             fs::rename(aside, ports);
+         }},
+        {"a folder without permission", true,
+         [](const fs::path& ports) { fs::permissions(ports, fs::perms::none); },
+         [](const fs::path& ports) { fs::permissions(ports, fs::perms::owner_all); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needsUnprivileged && geteuid() == 0) {
+            std::printf("skipped \"%s\": root reads every folder\n", c.what);
+            continue;
+        }
+        QtSerialPort port;
+        c.spoil(home_.ports());
+        ::testing::internal::CaptureStderr();
+        for (int16_t n = 1; n <= 16; ++n) {
+            port.setCommPort(n);
+            EXPECT_EQ(port.open(), kErrOpenFailed) << "COM" << n;
+            EXPECT_FALSE(port.isOpen());
+        }
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_NE(said.find(home_.ports().string()), std::string::npos) << said;
+        c.mend(home_.ports());
+        port.setCommPort(kCom);
+        EXPECT_EQ(port.open(), kPortOk);
+    }
 }
 
 TEST_F(QtSerialPortTest, PortHeldByAnotherOwnerIsInUse) {

@@ -1,15 +1,76 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "platform/serial_port.h"
 #include "platform/virtual_clock.h"
+#include "platform/windows_com.h"
 
 namespace ck::platform {
 namespace {
+
+// Code page 936 through the system's conversion: the same bytes on every platform, and the
+// same characters refused (never written as "?" or as a look-alike).
+TEST(CodePage936, EncodesWhatGbkHoldsAndRefusesTheRest) {
+    struct Case {
+        const char* what;
+        std::string utf8;
+        std::optional<std::string> gbk;
+    };
+    const Case cases[] = {
+        {"empty", "", std::string()},
+        {"ASCII", "-- kV\r\n", std::string("-- kV\r\n")},
+        {"a NUL byte is a character", std::string("a\0b", 3), std::string("a\0b", 3)},
+        {"verdicts", "同相异相", std::string("\xCD\xAC\xCF\xE0\xD2\xEC\xCF\xE0")},
+        {"headings", "A1电压", std::string("A1\xB5\xE7\xD1\xB9")},
+        {"euro sign, 0x80 in both tables", "\xE2\x82\xAC", std::string("\x80")},
+        {"middle dot", "\xC2\xB7", std::string("\xA1\xA4")},
+        {"em dash", "\xE2\x80\x94", std::string("\xA1\xAA")},
+        {"fullwidth tilde", "\xEF\xBD\x9E", std::string("\xA1\xAB")},
+        {"u with diaeresis is in GBK", "\xC3\xBC", std::string("\xA8\xB9")},
+        {"a with diaeresis is not: no best fit to a", "\xC3\xA4", std::nullopt},
+        {"sharp s", "\xC3\x9F", std::nullopt},
+        {"wave dash", "\xE3\x80\x9C", std::nullopt},
+        {"Hangul", "\xED\x95\x9C", std::nullopt},
+        {"outside the BMP", "\xF0\x9F\x98\x80", std::nullopt},
+        {"private use, a user-defined byte pair on Windows", "\xEE\x80\x80", std::nullopt},
+        {"private use U+F8F5, 0xFF on Windows", "\xEF\xA3\xB5", std::nullopt},
+        {"one refused character refuses the text", "A1\xC3\xA4", std::nullopt},
+        {"truncated sequence", "\xC3", std::nullopt},
+        {"encoded surrogate", "\xED\xA0\x80", std::nullopt},
+        {"overlong slash", "\xC0\xAF", std::nullopt},
+        {"stray byte after text", "A1\xE7\x94\xB5\xFF", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Utf8ToCp936(c.utf8), c.gbk) << c.what;
+    }
+}
+
+TEST(WindowsCom, DeviceNamesAndOpenFailures) {
+    EXPECT_EQ(WindowsComPath(1), "\\\\.\\COM1");
+    EXPECT_EQ(WindowsComPath(16), "\\\\.\\COM16");
+    struct Case {
+        uint32_t code;
+        int error;
+    };
+    const Case cases[] = {
+        {5, kErrPortInUse},     // access denied: Windows opens a serial port exclusively
+        {32, kErrPortInUse},    // sharing violation: the holder's share mode says no
+        {2, kErrNoSuchPort},    // file not found
+        {3, kErrNoSuchPort},    // path not found
+        {123, kErrNoSuchPort},  // invalid name
+        {1167, kErrNoSuchPort}, // device not connected
+        {1, kErrNoSuchPort},    // invalid function: the name takes no serial-port request
+        {31, kErrOpenFailed},   // a device that is there but does not work
+        {87, kErrOpenFailed},   // invalid parameter
+    };
+    for (const Case& c : cases) EXPECT_EQ(OpenErrorFromWindows(c.code), c.error) << c.code;
+}
 
 TEST(VirtualClock, FiresInTimeOrderAndKeepsCadence) {
     VirtualClock clock;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "measure/measurement.h"
+#include "views/fonts.h"
 #include "views/history_grid.h"
 #include "views/live_panel.h"
 #include "views/twips.h"
@@ -308,6 +309,40 @@ TEST_F(GridFixture, InitGridAfterAFillBlanksTheRowsAndRewritesTheHeader) {
     for (int c = 0; c < 19; ++c) EXPECT_EQ(grid.TextMatrix(0, c), QString::fromUtf8(kHeaders[c]));
     grid.FillHist(6, std::span(none, 1));
     EXPECT_EQ(grid.TextMatrix(7, 0), " 7");
+}
+
+// Which face each font asks for first: on Windows the window's own faces (by their English and
+// Chinese names) ahead of the free ones, elsewhere the free ones that Debian installs.
+TEST(Fonts, WindowsFacesFirstOnWindowsFreeFontsFirstElsewhere) {
+    struct Case {
+        Typeface face;
+        FontPlatform platform;
+        QStringList families;
+    };
+    const Case cases[] = {
+        {Typeface::Song, FontPlatform::Windows,
+         {"SimSun", "宋体", "Noto Serif CJK SC", "Noto Sans CJK SC"}},
+        {Typeface::Hei, FontPlatform::Windows, {"SimHei", "黑体", "Noto Sans CJK SC"}},
+        {Typeface::Arial, FontPlatform::Windows, {"Arial", "Liberation Sans", "Noto Sans CJK SC"}},
+        {Typeface::MonoCjk, FontPlatform::Windows,
+         {"NSimSun", "新宋体", "Noto Sans Mono CJK SC", "Noto Sans CJK SC"}},
+        {Typeface::Song, FontPlatform::Other, {"Noto Serif CJK SC", "宋体", "Noto Sans CJK SC"}},
+        {Typeface::Hei, FontPlatform::Other, {"Noto Sans CJK SC", "黑体"}},
+        {Typeface::Arial, FontPlatform::Other, {"Liberation Sans", "Arial", "Noto Sans CJK SC"}},
+        {Typeface::MonoCjk, FontPlatform::Other, {"Noto Sans Mono CJK SC", "Noto Sans CJK SC"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FaceFamilies(c.face, c.platform), c.families)
+            << static_cast<int>(c.face) << (c.platform == FontPlatform::Windows ? " Windows" : "");
+    }
+    // The fonts the views use ask for this platform's list, at the given size and weight.
+    EXPECT_EQ(SongFont(12, true).families(), FaceFamilies(Typeface::Song));
+    EXPECT_TRUE(SongFont(12, true).bold());
+    EXPECT_EQ(HeiFont(27.75).families(), FaceFamilies(Typeface::Hei));
+    EXPECT_DOUBLE_EQ(HeiFont(27.75).pointSizeF(), 27.75);
+    EXPECT_EQ(ArialFont(9).families(), FaceFamilies(Typeface::Arial));
+    EXPECT_EQ(MonoCjkFont(10).families(), FaceFamilies(Typeface::MonoCjk));
+    EXPECT_TRUE(MonoCjkFont(10).fixedPitch());
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 // here, and by xlrd, an independent reader, for what a spreadsheet user would see.
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -347,6 +349,9 @@ void CheckWorkbook(const Bytes& stream, const Expected& want, std::size_t* conti
     EXPECT_EQ(U16(dim, 10), columns);
 }
 
+// Windows runs have no xlrd; there the files are compared byte for byte with the Linux
+// build's instead.
+#ifndef _WIN32
 // --- xlrd ----------------------------------------------------------------------------------
 
 struct XlrdCell {
@@ -412,6 +417,7 @@ void RunXlrd(const std::filesystem::path& file, XlrdView* view, std::string* ski
         }
     }
 }
+#endif  // !_WIN32
 
 // --- The tables -------------------------------------------------------------------------------
 
@@ -538,6 +544,7 @@ const std::pair<const char*, Sample (*)()> kCases[] = {
 
 class XlsCase : public ::testing::TestWithParam<std::size_t> {
 protected:
+#ifndef _WIN32
     void SetUp() override {
         std::string pattern = (std::filesystem::temp_directory_path() / "xls_test.XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -548,6 +555,7 @@ protected:
         if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
     }
     std::filesystem::path dir_;
+#endif
 };
 
 TEST_P(XlsCase, ContainerAndRecordsHoldEveryCell) {
@@ -561,6 +569,7 @@ TEST_P(XlsCase, ContainerAndRecordsHoldEveryCell) {
     EXPECT_GE(continues, s.minContinues);
 }
 
+#ifndef _WIN32
 TEST_P(XlsCase, XlrdReadsEveryCellCentred) {
     const Sample s = kCases[GetParam()].second();
     const Bytes file = WriteXls(s.input, {s.want.sheetName});
@@ -597,6 +606,7 @@ TEST_P(XlsCase, XlrdReadsEveryCellCentred) {
     EXPECT_EQ(view.nrows, rows);
     EXPECT_EQ(view.ncols, columns);
 }
+#endif  // !_WIN32
 
 INSTANTIATE_TEST_SUITE_P(Tables, XlsCase, ::testing::Range<std::size_t>(0, std::size(kCases)),
                          [](const auto& p) { return std::string(kCases[p.param].first); });

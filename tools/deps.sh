@@ -10,6 +10,12 @@ packages=(
     clang libclang-rt-14-dev
     fonts-noto-cjk fonts-liberation2
     dpkg-dev file man-db desktop-file-utils appstream lintian
+    qt6-translations-l10n
+    # The screen-reader test: a display server, a private D-Bus session and AT-SPI.
+    xvfb dbus-daemon dbus-bin at-spi2-core python3-pyatspi
+    # The Windows build: the cross compiler, GoogleTest's sources, the installer, and Wine
+    # with a display server to test it on.
+    g++-mingw-w64-x86-64-posix googletest nsis wine wine64 xauth
 )
 
 missing=()

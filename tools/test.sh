@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: the build with Debian's flags and the
-# Debian package made from it, a bounded fuzzing run, and the whole suite again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# Debian package made from it, the Windows build under Wine, a bounded fuzzing run, and the
+# whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 #   --quick: the loop while working: brings the plain build up to date for the unit suites
 #            and runs them; no fuzzing, no sanitizer build, no end-to-end runs. CI runs it all.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
 jobs=$(nproc)
-# The independent readers of the spreadsheet and the printed PDF are installed: never skip them.
-export CK_REQUIRE_XLRD=1 CK_REQUIRE_PDFTOTEXT=1
+# The independent readers of the spreadsheet and the printed PDF, the screen-reader stack and
+# Qt's translations are installed: never skip them.
+export CK_REQUIRE_XLRD=1 CK_REQUIRE_PDFTOTEXT=1 CK_REQUIRE_ATSPI=1 CK_REQUIRE_QT_TRANSLATIONS=1
 
 if [ "${1:-}" = --quick ]; then
     [ -f build/release/build.ninja ] ||
@@ -30,6 +31,13 @@ ctest --test-dir build/debian --output-on-failure -j "$jobs"
 
 echo "== the Debian package"
 bash tools/package.sh build/debian
+
+if command -v wine >/dev/null; then
+    echo "== Windows: cross-build, zip and installer, then the tests under Wine"
+    CK_WERROR=ON CK_LINUX_BUILD=build/debian bash tools/windows.sh
+    # The Linux build above is what the Windows files and the simulator come from.
+    CK_REQUIRE_LINUX_BUILD=1 ctest --test-dir build/windows --output-on-failure -j "$jobs"
+fi
 
 echo "== fuzz: the receive path for ${fuzz_seconds} s, the other targets for ${fuzz_other_seconds} s each"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCK_FUZZ=ON -DCK_WERROR=ON >/dev/null

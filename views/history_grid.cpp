@@ -44,6 +44,10 @@ HistoryGrid::HistoryGrid(QWidget* parent) : QTableWidget(parent) {
     setObjectName(QStringLiteral("DataGrid"));
     setFont(SongFont(9));
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the table for the next control, as it leaves every other; the arrow keys
+    // move between cells.
+    setTabKeyNavigation(false);
+    setAccessibleName(QStringLiteral("历史记录"));
     setItemPrototype(new Cell(QString()));
     verticalHeader()->hide();  // no fixed column
     for (QHeaderView* h : {horizontalHeader(), verticalHeader()}) {

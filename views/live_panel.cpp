@@ -1,5 +1,7 @@
 #include "views/live_panel.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QLabel>
 #include <QPaintEvent>
@@ -72,25 +74,39 @@ constexpr int kLampTops[] = {2020, 2850, 4050, 4900, 6120, 6975};
 // What each input drives on the panel: its lamp and its voltage label.
 struct InputRow {
     Input input;
+    const char* name;
     int lamp;
     int voltage;
 };
 constexpr InputRow kInputRows[] = {
-    {Input::A1, 1, 11}, {Input::A2, 2, 12}, {Input::B1, 3, 13},
-    {Input::B2, 4, 14}, {Input::C1, 5, 15}, {Input::C2, 6, 16},
+    {Input::A1, "A1", 1, 11}, {Input::A2, "A2", 2, 12}, {Input::B1, "B1", 3, 13},
+    {Input::B2, "B2", 4, 14}, {Input::C1, "C1", 5, 15}, {Input::C2, "C2", 6, 16},
 };
 
 // Each pair's angle label and, in the row below it, its verdict label.
 struct PairRow {
     Pair pair;
+    const char* name;
     int angle;
     int verdict;
     bool sequence;  // cross pair: phase-sequence verdict
 };
 constexpr PairRow kPairRows[] = {
-    {Pair::A1A2, 21, 22, false}, {Pair::B1B2, 23, 24, false}, {Pair::C1C2, 25, 26, false},
-    {Pair::A1B2, 31, 32, true},  {Pair::B1C2, 33, 34, true},  {Pair::C1A2, 35, 36, true},
+    {Pair::A1A2, "A1A2", 21, 22, false}, {Pair::B1B2, "B1B2", 23, 24, false},
+    {Pair::C1C2, "C1C2", 25, 26, false}, {Pair::A1B2, "A1B2", 31, 32, true},
+    {Pair::B1C2, "B1C2", 33, 34, true},  {Pair::C1A2, "C1A2", 35, 36, true},
 };
+
+// What a screen reader calls the labels whose text is a reading, and the lamps; their own
+// texts say only "10 kV" or "同相". Named after their row and column, in the words of the
+// column heads and of the session log.
+constexpr const char* kVoltageName = "电压";
+constexpr const char* kAngleName = "相位";
+constexpr const char* kPhaseVerdictName = "定性相位";
+constexpr const char* kSequenceVerdictName = "定性相序";
+constexpr const char* kLampName = "指示灯";
+constexpr const char* kLampOn = "亮";
+constexpr const char* kLampOff = "灭";
 
 // The design's system colours as palette roles: window background (5) is Base, menu text (7)
 // WindowText, button text (18) ButtonText. Qt has no title-bar role: the active title text (9)
@@ -182,6 +198,9 @@ class Lamp final : public QWidget {
 public:
     explicit Lamp(QWidget* parent) : QWidget(parent) {}
 
+    // The design rectangle, also while the lamp is dark (hidden).
+    QRect slot;
+
 protected:
     void paintEvent(QPaintEvent*) override {
         constexpr int kBorder = 4;
@@ -196,9 +215,39 @@ protected:
     }
 };
 
+// A dark lamp is hidden, as the design has it, but to a screen reader it is part of the
+// reading like a lit one: it stays in view, in its place, and says whether it is lit.
+class LampAccessible final : public QAccessibleWidget {
+public:
+    explicit LampAccessible(Lamp* lamp) : QAccessibleWidget(lamp, QAccessible::StaticText) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.invisible = false;
+        s.offscreen = widget()->parentWidget() && !widget()->parentWidget()->isVisible();
+        return s;
+    }
+    QRect rect() const override {
+        const auto* lamp = static_cast<const Lamp*>(widget());
+        const QWidget* panel = lamp->parentWidget();
+        if (panel == nullptr || !panel->isVisible()) return {};
+        return QRect(panel->mapToGlobal(lamp->slot.topLeft()), lamp->slot.size());
+    }
+};
+
+QAccessibleInterface* lampAccessible(const QString&, QObject* object) {
+    if (auto* lamp = dynamic_cast<Lamp*>(object)) return new LampAccessible(lamp);
+    return nullptr;
+}
+
 }  // namespace
 
 LivePanel::LivePanel(QWidget* parent) : QFrame(parent) {
+    static const bool kLampsAccessible = [] {
+        QAccessible::installFactory(lampAccessible);
+        return true;
+    }();
+    (void)kLampsAccessible;
     setFrameShape(QFrame::NoFrame);
     setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
@@ -223,9 +272,29 @@ LivePanel::LivePanel(QWidget* parent) : QFrame(parent) {
     for (int i = 0; i < 6; ++i) {
         auto* lamp = new Lamp(this);
         lamp->setObjectName(QStringLiteral("Shape%1").arg(i + 1));
-        lamp->setGeometry(twipsRect(1320, kLampTops[i], 375, 255));
+        lamp->slot = twipsRect(1320, kLampTops[i], 375, 255);
+        lamp->setGeometry(lamp->slot);
         lamp->hide();
         shapes_[static_cast<std::size_t>(i + 1)] = lamp;
+    }
+    for (const InputRow& r : kInputRows) {
+        shapes_[static_cast<std::size_t>(r.lamp)]->setAccessibleName(
+            QString::fromUtf8(r.name) + QLatin1Char(' ') + QString::fromUtf8(kLampName));
+        showLamp(r.lamp, false);
+        labels_[static_cast<std::size_t>(r.voltage)]->setAccessibleName(
+            QString::fromUtf8(r.name) + QLatin1Char(' ') + QString::fromUtf8(kVoltageName));
+    }
+    for (const PairRow& r : kPairRows) {
+        const QString pair = QString::fromUtf8(r.name) + QLatin1Char(' ');
+        labels_[static_cast<std::size_t>(r.angle)]->setAccessibleName(
+            pair + QString::fromUtf8(kAngleName));
+        labels_[static_cast<std::size_t>(r.verdict)]->setAccessibleName(
+            pair + QString::fromUtf8(r.sequence ? kSequenceVerdictName : kPhaseVerdictName));
+    }
+    for (const LabelSpec& s : kLabelSpecs) {
+        QLabel* l = labels_[static_cast<std::size_t>(s.n)];
+        // A named label still reads its value out: the reading is its description.
+        if (!l->accessibleName().isEmpty()) l->setAccessibleDescription(l->text());
     }
     fitLabels();
 }
@@ -254,8 +323,7 @@ void LivePanel::ShowReal(const measure::MeasurementGroup& reading) {
                    fromUtf8(r.sequence ? measure::ClassifySequence(a) : measure::ClassifyPhase(a)));
     }
     for (const InputRow& r : kInputRows) {
-        shapes_[static_cast<std::size_t>(r.lamp)]->setVisible(
-            reading.indicators[measure::idx(r.input)]);
+        showLamp(r.lamp, reading.indicators[measure::idx(r.input)] != 0);
         setCaption(r.voltage, QString::fromStdString(measure::FormatLiveVoltage(
                                   reading.voltages[measure::idx(r.input)])));
     }
@@ -265,7 +333,14 @@ void LivePanel::setCaption(int n, const QString& text) {
     QLabel* l = labels_[static_cast<std::size_t>(n)];
     if (l->text() == text) return;
     l->setText(text);
+    l->setAccessibleDescription(text);
     fitLabel(n);
+}
+
+void LivePanel::showLamp(int n, bool lit) {
+    QWidget* lamp = shapes_[static_cast<std::size_t>(n)];
+    lamp->setVisible(lit);
+    lamp->setAccessibleDescription(QString::fromUtf8(lit ? kLampOn : kLampOff));
 }
 
 void LivePanel::fitLabel(int n) {

@@ -18,13 +18,16 @@ class LivePanel final : public QFrame {
 public:
     explicit LivePanel(QWidget* parent = nullptr);
 
-    // Rewrites the eighteen value labels and the six lamps from a live reading.
+    // Rewrites the eighteen value labels and the six lamps from a live reading. The value
+    // labels are named for screen readers after their row and column ("A1 电压", "A1A2 相位",
+    // "A1A2 定性相位", "A1B2 定性相序"), with the reading as their description.
     void ShowReal(const measure::MeasurementGroup& reading);
 
     // Label1..Label6, Label11..Label16, Label21..Label26, Label31..Label39 by number;
     // nullptr for any other number.
     QLabel* label(int n) const;
-    // Shape1..Shape6 by number; nullptr otherwise.
+    // Shape1..Shape6 by number; nullptr otherwise. A lamp is shown while lit; screen readers
+    // find it, lit or dark, as "A1 指示灯" with "亮" or "灭".
     QWidget* shape(int n) const;
     // Caption of label n, empty for a number that names no label.
     QString caption(int n) const;
@@ -35,6 +38,8 @@ protected:
 
 private:
     void setCaption(int n, const QString& text);
+    // Shows or hides lamp n, and tells a screen reader which.
+    void showLamp(int n, bool lit);
     // Keeps label n on its design rectangle, widened about its centre when the caption needs it.
     void fitLabel(int n);
     void fitLabels();

@@ -102,26 +102,29 @@ std::optional<std::string> resolveCom(int n, const ComLookup& in) {
     return ordered[static_cast<std::size_t>(n) - 1];
 }
 
-std::optional<std::string> resolveComOnThisMachine(int n) {
-    if (n < 1) return std::nullopt;
+ComRoute routeComOnThisMachine(int n) {
+    if (n < 1) return {};
 #ifdef Q_OS_WIN
-    return "COM" + std::to_string(n);
+    return {"COM" + std::to_string(n), {}};
 #else
-    namespace fs = std::filesystem;
     ComLookup in;
-    const std::string pinFile = comPinFileFromEnvironment(n);
-    if (!pinFile.empty()) {
-        const fs::path pin(pinFile);
-        std::error_code ec;
-        if (fs::is_symlink(fs::symlink_status(pin, ec))) {
-            // The real path, so that every name of one device takes the same lock.
-            const fs::path real = fs::canonical(pin, ec);
-            in.pin = ComPin{ec ? std::string() : real.string(), !ec};
-        }
+    const PinReading pin = readComPin(comPinDirectoryFromEnvironment(), n);
+    switch (pin.kind) {
+        case PinReading::Kind::FolderUnreadable:
+            return {std::nullopt, pin.reason};
+        case PinReading::Kind::Pinned:
+            in.pin = ComPin{pin.target, !pin.target.empty()};
+            break;
+        case PinReading::Kind::None:
+            in.devices = machineSerialPorts();
+            break;
     }
-    if (!in.pin) in.devices = machineSerialPorts();
-    return resolveCom(n, in);
+    return {resolveCom(n, in), {}};
 #endif
+}
+
+std::optional<std::string> resolveComOnThisMachine(int n) {
+    return routeComOnThisMachine(n).device;
 }
 
 }  // namespace ck::platform

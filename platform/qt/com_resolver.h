@@ -21,9 +21,10 @@
 // Any n below 1 and any n beyond the list is a port that does not exist.
 
 #include <optional>
-#include "platform/com_pins.h"
 #include <string>
 #include <vector>
+
+#include "platform/com_pins.h"
 
 namespace ck::platform {
 
@@ -38,6 +39,13 @@ struct ComLookup {
     std::vector<std::string> devices;  // the machine's serial ports as device paths, any order
 };
 
+// Where COMn leads on this machine.
+struct ComRoute {
+    std::optional<std::string> device;  // nothing: no such port (or the pins are unreadable)
+    // Set when the pin folder exists but cannot be read: the folder and why. No device is
+    // chosen then.
+    std::string pinsUnreadable;
+};
 
 // The serial ports in COM order (rule b); duplicates removed.
 std::vector<std::string> orderSerialPorts(std::vector<std::string> devices);
@@ -46,6 +54,8 @@ std::vector<std::string> orderSerialPorts(std::vector<std::string> devices);
 std::optional<std::string> resolveCom(int n, const ComLookup& in);
 
 // The same, with the pins and serial ports of this machine and environment.
+ComRoute routeComOnThisMachine(int n);
+// Only the device of routeComOnThisMachine().
 std::optional<std::string> resolveComOnThisMachine(int n);
 
 }  // namespace ck::platform

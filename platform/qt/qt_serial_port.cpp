@@ -4,7 +4,6 @@
 #include <QMetaObject>
 
 #include <algorithm>
-#include <chrono>
 #include <optional>
 #include <utility>
 
@@ -16,10 +15,42 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <cstring>
 #endif
 
+#include <cstdio>
+
 namespace ck::platform {
+
+#ifndef Q_OS_WIN
+namespace {
+
+// The account this program runs as, as usermod wants it.
+std::string userName() {
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw != nullptr && pw->pw_name != nullptr) {
+        return pw->pw_name;
+    }
+    return {};
+}
+
+// The group that may open the device: its owning group, unless that is root's (joining it
+// would be no answer), or nothing when it cannot be told.
+std::string deviceGroup(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || st.st_gid == 0) return {};
+    if (const group* gr = ::getgrgid(st.st_gid); gr != nullptr && gr->gr_name != nullptr) {
+        return gr->gr_name;
+    }
+    return {};
+}
+
+}  // namespace
+#endif
 
 QtSerialPort::QtSerialPort(SerialIoctl ioctl) : ioctl_(std::move(ioctl)) {
     port_.setBaudRate(QSerialPort::Baud9600);
@@ -42,11 +73,31 @@ QtSerialPort::~QtSerialPort() {
 }
 
 int QtSerialPort::doOpen(int16_t port) {
-    const std::optional<std::string> path = resolveComOnThisMachine(port);
-    if (!path) return kErrNoSuchPort;
-    port_.setPortName(QString::fromStdString(*path));
-    if (!port_.open(QIODevice::ReadWrite)) return openFailure(*path);
-    path_ = *path;
+    const ComRoute route = routeComOnThisMachine(port);
+    if (!route.pinsUnreadable.empty()) {
+        // Any number may be pinned in a folder nobody can read: opening the machine's n-th
+        // port instead could reach another device.
+        if (!pinsReported_) {
+            pinsReported_ = true;
+            std::fprintf(stderr,
+                         "checkkorvelt: cannot read the COM pins (%s); no COM port is opened "
+                         "until they can be read\n",
+                         route.pinsUnreadable.c_str());
+        }
+        noteOpenFailure({{}, {}, {}, route.pinsUnreadable});
+        return kErrOpenFailed;
+    }
+    if (!route.device) return kErrNoSuchPort;
+    const std::string& path = *route.device;
+    port_.setPortName(QString::fromStdString(path));
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const int err = classifyOpenFailure(path);
+        if (err != kErrPermissionDenied) {
+            noteOpenFailure({path, {}, {}, port_.errorString().toStdString()});
+        }
+        return err;
+    }
+    path_ = path;
 #ifdef Q_OS_LINUX
     lowLatency_ = AskLowLatency(static_cast<int>(port_.handle()), ioctl_);
 #endif
@@ -64,7 +115,7 @@ bool QtSerialPort::doResume(int16_t port) {
     return port_.clear(QSerialPort::Input);
 }
 
-int QtSerialPort::openFailure([[maybe_unused]] const std::string& path) const {
+int QtSerialPort::classifyOpenFailure([[maybe_unused]] const std::string& path) {
     switch (port_.error()) {
     case QSerialPort::DeviceNotFoundError:
         return kErrNoSuchPort;
@@ -77,8 +128,13 @@ int QtSerialPort::openFailure([[maybe_unused]] const std::string& path) const {
         // permission alike; a plain open of the device tells them apart.
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
-            if (errno == EBUSY) return kErrPortInUse;
-            if (errno == ENOENT) return kErrNoSuchPort;
+            const int why = errno;
+            if (why == EBUSY) return kErrPortInUse;
+            if (why == ENOENT) return kErrNoSuchPort;
+            if (why == EACCES || why == EPERM) {
+                noteOpenFailure({path, userName(), deviceGroup(path), std::strerror(why)});
+                return kErrPermissionDenied;
+            }
             return kErrOpenFailed;
         }
         ::close(fd);
@@ -121,10 +177,7 @@ void QtSerialPort::doDrainOutput() {
 #endif
 }
 
-int64_t QtSerialPort::nowUs() const {
-    using namespace std::chrono;
-    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
+int64_t QtSerialPort::nowUs() const { return MonotonicNowUs(); }
 
 void QtSerialPort::doPollInput() {
     if (!port_.isOpen()) return;

@@ -2,6 +2,16 @@
 // The serial port on QSerialPort: COMn resolved as com_resolver.h describes, opened at
 // 9600 baud, 8 data bits, no parity, 1 stop bit, no flow control.
 
+#include <QtGlobal>
+
+#ifdef Q_OS_WIN
+// Windows has a backend of its own (see win_serial_port.h); the program knows it by this name.
+#include "platform/qt/win_serial_port.h"
+namespace ck::platform {
+using QtSerialPort = WinSerialPort;
+}  // namespace ck::platform
+#else
+
 #include <QSerialPort>
 
 #include <string>
@@ -23,7 +33,6 @@ public:
     // How long a purge waits at most for written bytes to leave.
     static constexpr int kDrainTimeoutMs = 1000;
 
-    // The monotonic clock of std::chrono::steady_clock.
     int64_t nowUs() const override;
 
 protected:
@@ -36,12 +45,15 @@ protected:
     void postReceiveEvent() override;
 
 private:
-    int openFailure(const std::string& path) const;
+    int classifyOpenFailure(const std::string& path);
 
     QSerialPort port_;
     std::string path_;  // the device opened for the port number
     SerialIoctl ioctl_;
     LowLatency lowLatency_ = LowLatency::NotOffered;
+    bool pinsReported_ = false;  // unreadable pins are told on stderr once
 };
 
 }  // namespace ck::platform
+
+#endif  // Q_OS_WIN
