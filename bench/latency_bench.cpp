@@ -1,6 +1,8 @@
 // From the last byte of a live reply written to the line to the live panel showing it: the
 // real window, the real serial-port backend and the event loop, over a pseudo-terminal. The
-// bench plays the instrument itself so that it knows when the reply is complete.
+// bench plays the instrument itself so that it knows when the reply is complete; it answers
+// no sooner than a 9600-baud line would let it (the link takes nothing sooner), with a new
+// reading every time (a reading that repeats a recent one is held back a little).
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -69,6 +71,13 @@ int main(int argc, char** argv) {
     ck::app::MainWindow window(port, timers);
     window.show();
     ck::sim::Instrument instrument;
+    std::vector<ck::measure::MeasurementGroup> readings(static_cast<std::size_t>(samples));
+    for (std::size_t i = 0; i < readings.size(); ++i) {
+        readings[i] = ck::sim::DefaultLiveSequence()[i % 8];
+        readings[i].voltages[0] = static_cast<uint8_t>(1 + i % 250);
+        readings[i].pairAngles[0] = static_cast<int16_t>(i / 250 % 360);
+    }
+    instrument.setLiveSequence(readings);
     bool shown = false;
     QObject::connect(&window, &ck::app::MainWindow::liveReadingShown, [&] { shown = true; });
 
@@ -77,14 +86,23 @@ int main(int argc, char** argv) {
     for (int i = 0; i < samples; ++i) {
         window.link().ComOpen(kCom);
         window.link().ComSend(1, 6, 0, 0, 0);
+        QElapsedTimer line;  // the request has been written: the line's time counts from here
+        line.start();
         if (!readRequest(master, request, 6)) return 2;
         const auto replies = instrument.feed(request, 0);
         const std::vector<uint8_t>& reply = replies.at(0).bytes;
         shown = false;
         // The reply but its last byte, then the last byte: the clock starts when the reply is
-        // complete on the line.
+        // complete on the line. Each goes once the line could have carried it.
+        const auto waitForLine = [&](std::size_t bytes) {
+            const int64_t due = ck::protocol::LineTimeUs(static_cast<int64_t>(bytes));
+            const int64_t left = due - line.nsecsElapsed() / 1000;
+            if (left > 0) usleep(static_cast<useconds_t>(left));
+        };
+        waitForLine(request.size() + reply.size() - 1);
         if (::write(master, reply.data(), reply.size() - 1) < 0) return 3;
         QCoreApplication::processEvents();
+        waitForLine(request.size() + reply.size());
         QElapsedTimer t;
         if (::write(master, &reply.back(), 1) != 1) return 3;
         t.start();

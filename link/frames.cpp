@@ -56,23 +56,21 @@ std::optional<Request> BuildRequest(uint8_t address, uint8_t code, int16_t start
     return r;
 }
 
-ReplyScan ScanReply(std::span<const uint8_t> bytes) {
+ReplyScan CheckFrameAt(std::span<const uint8_t> bytes, std::size_t at) {
     ReplyScan scan;
-    const auto it = std::find(bytes.begin(), bytes.end(), kReplyStart);
-    if (it == bytes.end()) return scan;
-    scan.start = static_cast<std::size_t>(it - bytes.begin());
-    const auto frame = bytes.subspan(scan.start);
-    if (frame.size() <= kLengthAt) {
-        scan.check = ReplyCheck::NeedMore;
-        return scan;
+    scan.start = at;
+    const auto frame = bytes.subspan(std::min(at, bytes.size()));
+    if (frame.size() > kLengthAt) {
+        scan.length = FrameLength(frame[kLengthAt]);
+        if (scan.length < kOverhead || scan.length > kRxFrameSize) {
+            scan.check = ReplyCheck::Malformed;
+            return scan;
+        }
     }
-    scan.length = FrameLength(frame[kLengthAt]);
-    if (scan.length < kOverhead || scan.length > kRxFrameSize) {
-        scan.check = ReplyCheck::Malformed;
-    } else if (frame.size() < scan.length) {
-        scan.check = ReplyCheck::NeedMore;
-    } else if (frame[kReceiverAt] != kHostAddress) {
+    if (frame.size() > kReceiverAt && frame[kReceiverAt] != kHostAddress) {
         scan.check = ReplyCheck::BadAddress;
+    } else if (frame.size() <= kLengthAt || frame.size() < scan.length) {
+        scan.check = ReplyCheck::NeedMore;
     } else if (Checksum(frame.subspan(kSenderAt, ChecksumAt(scan.length) - kSenderAt)) !=
                frame[ChecksumAt(scan.length)]) {
         scan.check = ReplyCheck::BadChecksum;
@@ -80,6 +78,12 @@ ReplyScan ScanReply(std::span<const uint8_t> bytes) {
         scan.check = ReplyCheck::Ok;
     }
     return scan;
+}
+
+ReplyScan ScanReply(std::span<const uint8_t> bytes) {
+    const auto it = std::find(bytes.begin(), bytes.end(), kReplyStart);
+    if (it == bytes.end()) return ReplyScan{};
+    return CheckFrameAt(bytes, static_cast<std::size_t>(it - bytes.begin()));
 }
 
 std::optional<measure::MeasurementGroup> LiveReading(std::span<const uint8_t> frame) {

@@ -36,8 +36,12 @@ struct ReplyScan {
     std::size_t length = 0;  // frame length n from its length byte (0 if not yet known)
 };
 
-// Finds the first start byte and checks the frame that begins there, in the order: length,
-// receiver address, checksum.
+// Checks the frame that begins at bytes[at] (a start byte) as far as what has arrived allows,
+// in the order: length, receiver address, checksum. A header addressed elsewhere or with an
+// impossible length is rejected as soon as its byte is there, without waiting for the rest.
+// `length` is filled in once the length byte has arrived.
+ReplyScan CheckFrameAt(std::span<const uint8_t> bytes, std::size_t at);
+// Finds the first start byte and checks the frame that begins there.
 ReplyScan ScanReply(std::span<const uint8_t> bytes);
 
 // The reading a live reply carries, the reply's start byte at frame[0]; nullopt when it does

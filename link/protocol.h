@@ -80,6 +80,14 @@ inline constexpr std::size_t kQueryReplyLength = kOverhead + 1;
 inline constexpr std::size_t kCommandReplyLength = kOverhead + 1;
 inline constexpr std::size_t kLiveReplyLength = GroupReplyLength(1);  // one group
 
+// The line: 9600 baud, 8 data bits, no parity, 1 stop bit: ten bit times a byte, 1041.67 us.
+inline constexpr int64_t kBaud = 9600;
+inline constexpr int64_t kBitsPerByte = 10;
+// Time for `bytes` bytes to cross the line, in microseconds, rounded up.
+constexpr int64_t LineTimeUs(int64_t bytes) {
+    return (bytes * kBitsPerByte * 1'000'000 + kBaud - 1) / kBaud;
+}
+
 // Longitudinal XOR, initial value 0; not a CRC.
 constexpr uint8_t Checksum(std::span<const uint8_t> bytes) {
     uint8_t x = 0;

@@ -1,12 +1,18 @@
 #include "platform/serial_port.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace ck::platform {
 
+int64_t MonotonicNowUs() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 int SerialPort::open() {
     if (open_) close();
-    rx_.clear();
+    clearInput();
     eventPending_ = false;
     failure_ = {};
     if (kept_ && *kept_ == commPort_ && doResume(commPort_)) {
@@ -34,7 +40,7 @@ void SerialPort::close() {
     }
     open_ = false;
     ++generation_;
-    rx_.clear();
+    clearInput();
     eventPending_ = false;
 }
 
@@ -59,23 +65,37 @@ bool SerialPort::output(std::span<const uint8_t> bytes) {
     return doWrite(bytes);
 }
 
-std::vector<uint8_t> SerialPort::input() {
-    std::vector<uint8_t> out;
-    out.swap(rx_);
+std::vector<uint8_t> SerialPort::input() { return inputWithArrivals().bytes; }
+
+SerialPort::Received SerialPort::inputWithArrivals() {
+    Received out;
+    out.bytes.swap(rx_);
+    out.arrivedUs.swap(rxArrivedUs_);
     return out;
 }
 
-void SerialPort::purgeInput() { rx_.clear(); }
+void SerialPort::pollInput() {
+    if (open_) doPollInput();
+}
+
+void SerialPort::purgeInput() { clearInput(); }
+
+void SerialPort::clearInput() {
+    rx_.clear();
+    rxArrivedUs_.clear();
+}
 
 void SerialPort::purgeOutput() {
     // A purge must never cut a request short on the line: let it drain instead.
     if (open_) doDrainOutput();
 }
 
-void SerialPort::deliver(std::span<const uint8_t> bytes) {
+void SerialPort::deliver(std::span<const uint8_t> bytes, int64_t atUs) {
     if (!open_) return;
     const std::size_t room = kInBufferSize - std::min(kInBufferSize, rx_.size());
-    rx_.insert(rx_.end(), bytes.begin(), bytes.begin() + std::min(room, bytes.size()));
+    const std::size_t taken = std::min(room, bytes.size());
+    rx_.insert(rx_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(taken));
+    rxArrivedUs_.insert(rxArrivedUs_.end(), taken, atUs);
     maybePost();
 }
 

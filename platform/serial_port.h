@@ -2,7 +2,9 @@
 // The serial port as the link sees it: a port number, open/close with the control's error
 // numbers, a receive threshold, write, read-all and purges. Backends (a real port, the
 // simulated instrument) derive from SerialPort and only feed received bytes in; the counting
-// and the receive event live here, once.
+// and the receive event live here, once. Every received byte carries the time it was taken
+// from the device, so that the link can tell a reply from bytes that were on their way before
+// its request could have been heard.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +16,9 @@
 #include <vector>
 
 namespace ck::platform {
+
+// Microseconds on the system's steady clock.
+int64_t MonotonicNowUs();
 
 // Error numbers reported by open(); the link shows them as port status texts.
 inline constexpr int kPortOk = 0;
@@ -76,6 +81,19 @@ public:
     bool output(std::span<const uint8_t> bytes);
     // Input: every waiting byte, removed from the buffer.
     std::vector<uint8_t> input();
+    // The same, with the time each byte was taken from the device.
+    struct Received {
+        std::vector<uint8_t> bytes;
+        std::vector<int64_t> arrivedUs;  // one for each byte, on nowUs()'s clock
+    };
+    Received inputWithArrivals();
+    // Asks the backend for bytes the device already holds, so that a decision made now sees
+    // them even if their own event has not been handled yet.
+    void pollInput();
+    // Microseconds on a monotonic clock: the clock arrival times are stamped with. A byte is
+    // only ever stamped late (a busy event loop, a driver that batches), never early. Real
+    // ports take MonotonicNowUs(); the simulated ones their virtual clock.
+    virtual int64_t nowUs() const = 0;
     // InBufferCount.
     std::size_t inBufferCount() const { return rx_.size(); }
     // InBufferCount := 0.
@@ -109,8 +127,11 @@ protected:
 
     // Called by doOpen() before it returns an error, with what it knows of the failure.
     void noteOpenFailure(OpenFailure f) { failure_ = std::move(f); }
-    // Called by the backend with bytes that arrived on the open port.
-    void deliver(std::span<const uint8_t> bytes);
+    // Called by the backend with bytes that arrived on the open port: now, or at atUs.
+    void deliver(std::span<const uint8_t> bytes) { deliver(bytes, nowUs()); }
+    void deliver(std::span<const uint8_t> bytes, int64_t atUs);
+    // Reads what the device holds right now and delivers it; nothing by default.
+    virtual void doPollInput() {}
     // Called by the backend from its event loop in answer to postReceiveEvent().
     void raiseReceiveEvent();
     // Number of times the port has been opened; lets a backend drop deliveries that were
@@ -119,6 +140,7 @@ protected:
 
 private:
     void maybePost();
+    void clearInput();
     void releaseKept();
 
     int16_t commPort_ = 1;
@@ -132,6 +154,7 @@ private:
     bool eventPending_ = false;
     uint64_t generation_ = 0;
     std::vector<uint8_t> rx_;
+    std::vector<int64_t> rxArrivedUs_;  // beside rx_, byte for byte
     std::function<void()> onComm_;
     OpenFailure failure_;
 };

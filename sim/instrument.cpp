@@ -68,7 +68,7 @@ uint16_t Instrument::reportedCount() const {
         std::min<std::size_t>(stored_.size(), std::numeric_limits<uint16_t>::max()));
 }
 
-void Instrument::setTurnaroundMs(int64_t ms) { turnaroundMs_ = std::max<int64_t>(0, ms); }
+void Instrument::setTurnaroundMs(int64_t ms) { turnaroundUs_ = std::max<int64_t>(0, ms) * 1000; }
 
 void Instrument::setLinePacing(bool on, std::size_t chunkBytes) {
     pacing_ = on;
@@ -97,12 +97,17 @@ std::optional<std::size_t> Instrument::frameEnd() const {
     return pending_.size() >= n ? n : 0;
 }
 
-std::vector<Delivery> Instrument::feed(std::span<const uint8_t> bytes, int64_t nowMs) {
+std::vector<Delivery> Instrument::feed(std::span<const uint8_t> bytes, int64_t nowUs) {
     std::vector<Delivery> out;
-    if (!pending_.empty() && nowMs - lastByteMs_ > gapMs_) pending_.clear();
+    if (!pending_.empty() && nowUs - lastByteUs_ > gapUs_) pending_.clear();
+    // Frames that have left the line by now no longer stand in anyone's way.
+    std::erase_if(lineTaken_, [nowUs](const auto& f) { return f.second <= nowUs; });
+    // Bytes written at once still come one after the other, and after any still on their way.
+    const int64_t lineFrom = pacing_ ? std::max(nowUs, lastByteUs_) : nowUs;
     for (std::size_t j = 0; j < bytes.size(); ++j) {
         pending_.push_back(bytes[j]);
-        const int64_t arrival = pacing_ ? nowMs + LineTimeMs(static_cast<int64_t>(j + 1)) : nowMs;
+        const int64_t arrival =
+            pacing_ ? lineFrom + LineTimeUs(static_cast<int64_t>(j + 1)) : nowUs;
         while (!pending_.empty()) {
             const std::optional<std::size_t> end = frameEnd();
             if (!end) {
@@ -117,15 +122,15 @@ std::vector<Delivery> Instrument::feed(std::span<const uint8_t> bytes, int64_t n
                 pending_.erase(pending_.begin());
                 continue;
             }
-            answer(frame, arrival, nowMs, out);
+            answer(frame, arrival, nowUs, out);
             pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(*end));
         }
     }
-    lastByteMs_ = pacing_ ? nowMs + LineTimeMs(static_cast<int64_t>(bytes.size())) : nowMs;
+    lastByteUs_ = pacing_ ? lineFrom + LineTimeUs(static_cast<int64_t>(bytes.size())) : nowUs;
     return out;
 }
 
-void Instrument::answer(std::span<const uint8_t> frame, int64_t atMs, int64_t nowMs,
+void Instrument::answer(std::span<const uint8_t> frame, int64_t atUs, int64_t nowUs,
                         std::vector<Delivery>& out) {
     const std::size_t n = frame.size();
     const uint8_t to = frame[kReceiverAt];
@@ -133,7 +138,7 @@ void Instrument::answer(std::span<const uint8_t> frame, int64_t atMs, int64_t no
     const bool broadcastCode = code == kCodeQuery || code == kCodeCommand;
     if (to != address_ && !(to == kBroadcastAddress && broadcastCode)) return;
 
-    Request req{atMs, code, 0, 0, 0};
+    Request req{atUs, code, 0, 0, 0};
     std::vector<uint8_t> payload;
     switch (code) {
         case kCodeHistory: {
@@ -186,7 +191,7 @@ void Instrument::answer(std::span<const uint8_t> frame, int64_t atMs, int64_t no
             return;  // not a command this instrument knows
     }
     log_.push_back(req);
-    send(code, std::move(payload), atMs, nowMs, out);
+    send(code, std::move(payload), atUs, nowUs, out);
 }
 
 std::vector<FaultRule> Instrument::faultsFor(uint8_t code) {
@@ -223,18 +228,20 @@ FaultRule Instrument::randomFault(Fault kind) {
     f.chunkGapMs = static_cast<int64_t>(1 + nextRandom() % 20);
     f.groups = static_cast<std::size_t>(nextRandom() % 3);
     f.lateMs = static_cast<int64_t>(2600 + nextRandom() % 1401);
+    f.duplicateAfterMs = static_cast<int64_t>(nextRandom() % 1501);
     return f;
 }
 
-void Instrument::send(uint8_t code, std::vector<uint8_t> payload, int64_t atMs, int64_t nowMs,
+void Instrument::send(uint8_t code, std::vector<uint8_t> payload, int64_t atUs, int64_t nowUs,
                       std::vector<Delivery>& out) {
     bool silent = false;
     bool badChecksum = false;
     uint8_t receiver = kHostAddress;
     std::size_t noise = 0;
     int chunks = 1;
-    int64_t gap = 0;
-    int64_t start = atMs + turnaroundMs_;
+    int64_t gapUs = 0;
+    int64_t start = atUs + turnaroundUs_;
+    std::vector<int64_t> copiesAfterUs;
     for (const FaultRule& f : faultsFor(code)) {
         switch (f.kind) {
             case Fault::Silence:
@@ -251,13 +258,16 @@ void Instrument::send(uint8_t code, std::vector<uint8_t> payload, int64_t atMs, 
                 break;
             case Fault::Chunked:
                 chunks = std::max(1, f.chunks);
-                gap = std::max<int64_t>(0, f.chunkGapMs);
+                gapUs = std::max<int64_t>(0, f.chunkGapMs) * 1000;
                 break;
             case Fault::ShortBlock:
                 payload.resize(std::min(payload.size(), f.groups * measure::kGroupSize));
                 break;
             case Fault::Late:
-                start = atMs + std::max<int64_t>(0, f.lateMs);
+                start = atUs + std::max<int64_t>(0, f.lateMs) * 1000;
+                break;
+            case Fault::Duplicate:
+                copiesAfterUs.push_back(std::max<int64_t>(0, f.duplicateAfterMs) * 1000);
                 break;
         }
     }
@@ -272,18 +282,41 @@ void Instrument::send(uint8_t code, std::vector<uint8_t> payload, int64_t atMs, 
     bytes.insert(bytes.end(), frame.begin(), frame.end());
     if (badChecksum) bytes.back() = static_cast<uint8_t>(~bytes.back());
 
-    if (pacing_) start = std::max(start, lineFreeAtMs_);
-    // When the last byte of bytes[0..i] has arrived.
-    const auto arrivedBy = [&](std::size_t i) {
-        return pacing_ ? start + LineTimeMs(static_cast<int64_t>(i + 1)) : start;
-    };
+    const int64_t end = transmit(bytes, start, chunks, gapUs, nowUs, out);
+    // Each copy counts from the end of the reply itself and takes the line like any reply.
+    for (const int64_t after : copiesAfterUs)
+        transmit(bytes, end + after, chunks, gapUs, nowUs, out);
+}
+
+int64_t Instrument::takeLine(int64_t startUs, int64_t lengthUs) {
+    int64_t at = startUs;
+    for (const auto& [from, to] : lineTaken_) {
+        if (at + lengthUs <= from) break;  // fits in the gap before this frame
+        at = std::max(at, to);
+    }
+    const auto pos = std::lower_bound(lineTaken_.begin(), lineTaken_.end(),
+                                      std::pair<int64_t, int64_t>{at, at + lengthUs});
+    lineTaken_.insert(pos, {at, at + lengthUs});
+    return at;
+}
+
+int64_t Instrument::transmit(const std::vector<uint8_t>& bytes, int64_t startUs, int chunks,
+                             int64_t gapUs, int64_t nowUs, std::vector<Delivery>& out) {
     std::size_t pieces = 1;
     if (chunks > 1) {
         pieces = std::min<std::size_t>(static_cast<std::size_t>(chunks), bytes.size());
     } else if (pacing_ && pacingChunk_ > 0) {
         pieces = (bytes.size() + pacingChunk_ - 1) / pacingChunk_;
     }
+    const int64_t gaps = static_cast<int64_t>(pieces - 1) * gapUs;
+    int64_t start = startUs;
+    if (pacing_) start = takeLine(startUs, LineTimeUs(static_cast<int64_t>(bytes.size())) + gaps);
+    // When the last byte of bytes[0..i] has arrived.
+    const auto arrivedBy = [&](std::size_t i) {
+        return pacing_ ? start + LineTimeUs(static_cast<int64_t>(i + 1)) : start;
+    };
     std::size_t from = 0;
+    int64_t at = start;
     for (std::size_t p = 0; p < pieces; ++p) {
         std::size_t to = 0;
         if (chunks > 1) {
@@ -293,14 +326,14 @@ void Instrument::send(uint8_t code, std::vector<uint8_t> payload, int64_t atMs, 
         } else {
             to = pieces == 1 ? bytes.size() : std::min(bytes.size(), from + pacingChunk_);
         }
-        const int64_t at = arrivedBy(to - 1) + static_cast<int64_t>(p) * gap;
+        at = arrivedBy(to - 1) + static_cast<int64_t>(p) * gapUs;
         out.push_back(
-            Delivery{std::max<int64_t>(1, at - nowMs),
+            Delivery{std::max<int64_t>(1, at - nowUs),
                      std::vector<uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(from),
                                           bytes.begin() + static_cast<std::ptrdiff_t>(to))});
         from = to;
     }
-    if (pacing_) lineFreeAtMs_ = arrivedBy(bytes.size() - 1);
+    return at;
 }
 
 namespace {

@@ -22,25 +22,22 @@ namespace ck::sim {
 
 inline constexpr uint8_t kDefaultAddress = protocol::kInstrumentAddress;
 
-// 9600 baud, 8N1: ten bit times a byte, 25/24 ms.
-inline constexpr int64_t kBitsPerByte = 10;
-inline constexpr int64_t kBaud = 9600;
-// Time for `bytes` bytes to cross the line, rounded up to whole milliseconds.
-constexpr int64_t LineTimeMs(int64_t bytes) {
-    return (bytes * kBitsPerByte * 1000 + kBaud - 1) / kBaud;
-}
+// The line's pace: a byte is never there sooner than the line could bring it.
+using protocol::kBaud;
+using protocol::kBitsPerByte;
+using protocol::LineTimeUs;
 
-// Bytes to be sent back, `delayMs` after the request was fed in (always at least 1, so that a
+// Bytes to be sent back, `delayUs` after the request was fed in (always at least 1, so that a
 // reply never arrives inside the call that wrote the request).
 struct Delivery {
-    int64_t delayMs = 1;
+    int64_t delayUs = 1;
     std::vector<uint8_t> bytes;
     bool operator==(const Delivery&) const = default;
 };
 
-// A request the instrument understood. `timeMs` is when its last byte arrived.
+// A request the instrument understood. `timeUs` is when its last byte arrived.
 struct Request {
-    int64_t timeMs = 0;
+    int64_t timeUs = 0;
     uint8_t code = 0;
     uint16_t start = 0;  // code 1
     uint16_t count = 0;  // code 1
@@ -63,7 +60,9 @@ enum class Fault : uint8_t {
     Chunked,        // the reply in `chunks` pieces, `chunkGapMs` apart
     ShortBlock,     // a history block carries at most `groups` groups (history replies only)
     Late,           // the reply starts `lateMs` after the request
+    Duplicate,      // the reply sent again `duplicateAfterMs` after it (0: back to back)
 };
+inline constexpr std::size_t kFaultKinds = static_cast<std::size_t>(Fault::Duplicate) + 1;
 
 // One configured misbehaviour. It watches the replies it matches (those with `onlyCode`, or
 // all; a ShortBlock only ever matches history replies), lets the first `skip` of them pass and
@@ -81,6 +80,7 @@ struct FaultRule {
     int64_t chunkGapMs = 5;
     std::size_t groups = 0;
     int64_t lateMs = 3000;
+    int64_t duplicateAfterMs = 0;
 };
 
 // Faults at random, for soak tests: each reply is spoiled with `probability`, by one kind
@@ -90,7 +90,7 @@ struct RandomFaults {
     double probability = 0.0;
     std::vector<Fault> kinds = {Fault::Silence, Fault::WrongReceiver, Fault::BadChecksum,
                                 Fault::Noise,   Fault::Chunked,       Fault::ShortBlock,
-                                Fault::Late};
+                                Fault::Late,    Fault::Duplicate};
 };
 
 class Instrument {
@@ -117,19 +117,21 @@ public:
 
     // Time from the last byte of a request to the first byte of its reply.
     void setTurnaroundMs(int64_t ms);
-    int64_t turnaroundMs() const { return turnaroundMs_; }
+    int64_t turnaroundMs() const { return turnaroundUs_ / 1000; }
     // With pacing, bytes take the time a 9600-baud line takes both ways, the reply arrives in
-    // pieces of `chunkBytes` (0: whole) as each piece's last byte would, and replies queue
-    // behind each other on the line.
+    // pieces of `chunkBytes` (0: whole) as each piece's last byte would, and the line carries
+    // one frame at a time: a reply goes at its time if the line is free for the whole of it,
+    // otherwise at the first moment after that when it is. Frames never mingle.
     void setLinePacing(bool on, std::size_t chunkBytes = 0);
     bool linePacing() const { return pacing_; }
 
     // A request left unfinished for longer than this is forgotten when more bytes come, as the
     // instrument's receiver times out between frames.
-    void setInterFrameGapMs(int64_t ms) { gapMs_ = ms; }
+    void setInterFrameGapMs(int64_t ms) { gapUs_ = ms * 1000; }
 
-    // Takes bytes from the line at time nowMs; returns the replies to send, in order.
-    std::vector<Delivery> feed(std::span<const uint8_t> bytes, int64_t nowMs);
+    // Takes bytes from the line at time nowUs (microseconds, never going back); returns the
+    // replies to send, in order.
+    std::vector<Delivery> feed(std::span<const uint8_t> bytes, int64_t nowUs);
     // Forgets a partly received request.
     void resetInput() { pending_.clear(); }
 
@@ -153,10 +155,16 @@ private:
     // or nullopt when the front byte cannot start a frame.
     std::optional<std::size_t> frameEnd() const;
     // Answers one checked frame addressed here; appends what goes back to `out`.
-    void answer(std::span<const uint8_t> frame, int64_t atMs, int64_t nowMs,
+    void answer(std::span<const uint8_t> frame, int64_t atUs, int64_t nowUs,
                 std::vector<Delivery>& out);
-    void send(uint8_t code, std::vector<uint8_t> payload, int64_t atMs, int64_t nowMs,
+    void send(uint8_t code, std::vector<uint8_t> payload, int64_t atUs, int64_t nowUs,
               std::vector<Delivery>& out);
+    // Puts `bytes` on the line no sooner than startUs, in `chunks` pieces `gapUs` apart (1:
+    // whole, or the pacing pieces); returns when its last byte has arrived.
+    int64_t transmit(const std::vector<uint8_t>& bytes, int64_t startUs, int chunks, int64_t gapUs,
+                     int64_t nowUs, std::vector<Delivery>& out);
+    // The first moment from startUs on when the line is free for `lengthUs`; marks it taken.
+    int64_t takeLine(int64_t startUs, int64_t lengthUs);
     std::vector<FaultRule> faultsFor(uint8_t code);
     FaultRule randomFault(Fault kind);
     uint64_t nextRandom();
@@ -167,20 +175,21 @@ private:
     std::vector<measure::MeasurementGroup> stored_;
     std::optional<uint16_t> reportedCount_;
     CountForm countForm_ = CountForm::Auto;
-    int64_t turnaroundMs_ = 10;
+    int64_t turnaroundUs_ = 10'000;
     bool pacing_ = false;
     std::size_t pacingChunk_ = 0;
-    int64_t lineFreeAtMs_ = 0;
-    int64_t gapMs_ = 100;
+    // Frames on the line from now on: [from, to) in microseconds, in time order.
+    std::vector<std::pair<int64_t, int64_t>> lineTaken_;
+    int64_t gapUs_ = 100'000;
 
     std::vector<uint8_t> pending_;
-    int64_t lastByteMs_ = 0;
+    int64_t lastByteUs_ = 0;
     std::vector<Request> log_;
 
     std::vector<RuleState> rules_;
     RandomFaults random_;
     uint64_t rng_ = 0;
-    std::array<std::size_t, 7> appliedCounts_{};
+    std::array<std::size_t, kFaultKinds> appliedCounts_{};
 };
 
 // A plausible stored history of n groups: voltages near 10 kV and 35 kV, in-phase and crossed

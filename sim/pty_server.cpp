@@ -152,9 +152,9 @@ void PtyServer::readRequests() {
             if (n < 0 && errno == EINTR) continue;
             return;  // EAGAIN: all read; EIO would mean no slave, which we hold
         }
-        const int64_t nowMs = nowUs() / 1000;
-        for (Delivery& d : instrument_.feed(std::span(buf, static_cast<std::size_t>(n)), nowMs)) {
-            queue_.add((nowMs + d.delayMs) * 1000, std::move(d.bytes));
+        const int64_t now = nowUs();
+        for (Delivery& d : instrument_.feed(std::span(buf, static_cast<std::size_t>(n)), now)) {
+            queue_.add(now + d.delayUs, std::move(d.bytes));
         }
     }
 }

@@ -16,11 +16,6 @@
 
 namespace ck::sim {
 
-// Time for `bytes` bytes to cross a 9600-baud 8N1 line, in microseconds, rounded up.
-constexpr int64_t LineTimeUs(int64_t bytes) {
-    return (bytes * kBitsPerByte * 1'000'000 + kBaud - 1) / kBaud;
-}
-
 // Bytes on their way to the application. Each chunk is held until its due time and, however
 // late the caller comes, until the line could have carried it since the previous chunk went:
 // catching up never sends bytes faster than the line would.

@@ -35,19 +35,19 @@ bool SimPort::doWrite(std::span<const uint8_t> bytes) {
     const int64_t now = timers_.nowMs();
     written_.push_back(WrittenFrame{now, openPort_, {bytes.begin(), bytes.end()}});
     if (openPort_ != instrumentPort_) return true;  // nobody listening: the bytes are lost
-    for (Delivery& d : instrument_.feed(bytes, now)) {
-        scheduleDelivery(d.delayMs, std::move(d.bytes));
+    for (Delivery& d : instrument_.feed(bytes, nowUs())) {
+        scheduleDelivery(d.delayUs, std::move(d.bytes));
     }
     return true;
 }
 
-void SimPort::scheduleDelivery(int64_t delayMs, std::vector<uint8_t> bytes) {
+void SimPort::scheduleDelivery(int64_t delayUs, std::vector<uint8_t> bytes) {
     reap();
     auto p = std::make_unique<Pending>();
-    p->generation = generation();
     p->bytes = std::move(bytes);
     p->timer = timers_.createTimer();
     Pending* raw = p.get();
+    const int64_t delayMs = (std::max<int64_t>(1, delayUs) + 999) / 1000;
     p->timer->setInterval(
         static_cast<int>(std::clamp<int64_t>(delayMs, 1, std::numeric_limits<int>::max())));
     p->timer->setHandler([this, raw] { arrive(*raw); });
@@ -59,8 +59,9 @@ void SimPort::arrive(Pending& p) {
     if (p.done) return;
     p.done = true;
     p.timer->setEnabled(false);  // one shot; freed later, not inside its own tick
-    // Bytes meant for an earlier opening fall on a closed port and are lost.
-    if (isOpen() && generation() == p.generation) deliver(p.bytes);
+    // Bytes on the line arrive whenever the instrument's port is open, also after a reopening
+    // (they were on their way); on a closed port, or another one, they are lost.
+    if (isOpen() && openPort_ == instrumentPort_) deliver(p.bytes);
 }
 
 std::size_t SimPort::pendingDeliveries() const {

@@ -39,9 +39,11 @@ public:
     const std::vector<WrittenFrame>& written() const { return written_; }
     void clearWritten() { written_.clear(); }
 
-    // Puts bytes on the line towards the application `delayMs` from now, as the instrument's
-    // replies are (dropped if the port is closed or reopened before then).
-    void scheduleDelivery(int64_t delayMs, std::vector<uint8_t> bytes);
+    // Puts bytes on the line towards the application `delayUs` from now, as the instrument's
+    // replies are (lost if the instrument's port is not open then). The timers count
+    // whole milliseconds: the bytes come at the first millisecond at or after their time,
+    // never sooner.
+    void scheduleDelivery(int64_t delayUs, std::vector<uint8_t> bytes);
     // Deliveries scheduled and not yet due.
     std::size_t pendingDeliveries() const;
 
@@ -49,6 +51,9 @@ public:
     // closed under hold keeps it).
     int deviceOpens() const { return deviceOpens_; }
     bool deviceOpen() const { return deviceOpen_; }
+
+    // The virtual clock, in microseconds.
+    int64_t nowUs() const override { return timers_.nowMs() * 1000; }
 
 protected:
     int doOpen(int16_t port) override;
@@ -61,7 +66,6 @@ protected:
 private:
     struct Pending {
         std::unique_ptr<platform::Timer> timer;
-        uint64_t generation = 0;
         std::vector<uint8_t> bytes;
         bool done = false;
     };

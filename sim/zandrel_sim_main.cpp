@@ -54,6 +54,9 @@ Misbehaviour (each spoils every reply unless limited by the --fault-* options):
   --chunks N            reply in N pieces, --chunk-gap MS apart (default 5)
   --short-block N       history replies carry at most N groups
   --late MS             reply starts MS after the request
+  --duplicate           every reply sent twice, back to back
+  --duplicate-late MS   every reply sent again MS after its last byte, taking the
+                        line like any reply (one frame at a time)
   --fault-code C        spoil only replies to command code C (1 to 6)
   --fault-skip N        let the first N replies that would be spoiled pass
   --fault-times N       spoil only N replies
@@ -181,6 +184,12 @@ Options Parse(int argc, char** argv) {
             FaultRule r = Rule(Fault::Late);
             r.lateMs = Number<int64_t>(a, value(), 0, 600000);
             o.faults.push_back(r);
+        } else if (a == "--duplicate") {
+            o.faults.push_back(Rule(Fault::Duplicate));
+        } else if (a == "--duplicate-late") {
+            FaultRule r = Rule(Fault::Duplicate);
+            r.duplicateAfterMs = Number<int64_t>(a, value(), 0, 600000);
+            o.faults.push_back(r);
         } else if (a == "--fault-code") {
             o.faultCode = Number<uint8_t>(a, value(), 1, 6);
         } else if (a == "--fault-skip") {
@@ -230,10 +239,10 @@ void LogRequests(ck::sim::Instrument& instrument) {
     for (const ck::sim::Request& r : instrument.requests()) {
         if (r.code == ck::protocol::kCodeHistory) {
             std::fprintf(stderr, "%10.3f s  code %u  start %u count %u\n",
-                         static_cast<double>(r.timeMs) / 1000.0, unsigned{r.code},
-                         unsigned{r.start}, unsigned{r.count});
+                         static_cast<double>(r.timeUs) / 1e6, unsigned{r.code}, unsigned{r.start},
+                         unsigned{r.count});
         } else {
-            std::fprintf(stderr, "%10.3f s  code %u\n", static_cast<double>(r.timeMs) / 1000.0,
+            std::fprintf(stderr, "%10.3f s  code %u\n", static_cast<double>(r.timeUs) / 1e6,
                          unsigned{r.code});
         }
     }

@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -419,6 +420,67 @@ TEST(EndToEnd, DownloadOf200GroupsLandsEveryRowAsTheSimulatorHoldsIt) {
     EXPECT_FALSE(app.w.controlVisible(Control::Progress_read));
     EXPECT_TRUE(app.w.link().Timer_real().enabled());
 }
+
+// Every reply sent twice, back to back or later, as a radio or RS-485 link may: every row is
+// the instrument's own or empty, never another group's, and the window is never left busy.
+struct Copies {
+    const char* name;
+    QStringList simArgs;
+    friend void PrintTo(const Copies& c, std::ostream* os) { *os << c.name; }
+};
+class DuplicatedReplies : public ::testing::TestWithParam<Copies> {};
+
+TEST_P(DuplicatedReplies, NoRowShowsAnotherGroup) {
+    Ports ports;
+    QStringList args = {"--as", "COM1", "--groups", "200", "--history-seed", "5"};
+    args << GetParam().simArgs;
+    const auto truth = ck::sim::MakeStoredHistory(200, 5);
+    Sim sim(args);
+    ASSERT_TRUE(sim.ready());
+    App app;
+    ASSERT_TRUE(app.waitFound());
+    app.showHistory();
+    QElapsedTimer t;
+    t.start();
+    app.w.Button_read_Click();
+    ASSERT_TRUE(app.w.link().Timer_read().enabled());
+    // The end of the download, whole or in the time-out: the read command is back.
+    ASSERT_TRUE(app.wait(
+        [&] {
+            return app.w.controlEnabled(Control::Button_read) &&
+                   !app.w.controlVisible(Control::Progress_read);
+        },
+        90000))
+        << FilledRows(app) << " rows, " << app.linkStatus().toStdString();
+    Timing("download with every reply twice", t.elapsed());
+    std::vector<std::string> shifted;
+    int own = 0;
+    for (int r = 1; r <= 200; ++r) {
+        const auto want = HistoryRow(r, truth[static_cast<std::size_t>(r - 1)]);
+        bool same = true;
+        bool empty = true;
+        for (int c = 0; c < 19; ++c) {
+            const QString got = app.w.DataGrid().TextMatrix(r, c);
+            same = same && got == want[static_cast<std::size_t>(c)];
+            empty = empty && got.isEmpty();
+        }
+        if (same) ++own;
+        if (!same && !empty) shifted.push_back("row " + std::to_string(r));
+    }
+    EXPECT_TRUE(NoDiffs(shifted));
+    std::printf("[   ROWS   ] %d of 200 rows the instrument's own, the rest empty\n", own);
+    ::testing::Test::RecordProperty("own rows", own);
+    EXPECT_TRUE(app.w.controlEnabled(Control::TabStrip1));
+    EXPECT_TRUE(app.w.link().Timer_real().enabled());
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, DuplicatedReplies,
+                         ::testing::Values(Copies{"BackToBack", {"--duplicate"}},
+                                           Copies{"Late50ms", {"--duplicate-late", "50"}},
+                                           Copies{"Late150ms", {"--duplicate-late", "150"}},
+                                           Copies{"Late300ms", {"--duplicate-late", "300"}},
+                                           Copies{"Late1000ms", {"--duplicate-late", "1000"}}),
+                         [](const ::testing::TestParamInfo<Copies>& p) { return p.param.name; });
 
 TEST(EndToEnd, CablePulledMidDownloadKeepsRowsAndRecoversWhenItIsBack) {
     Ports ports;

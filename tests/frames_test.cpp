@@ -160,6 +160,42 @@ TEST(ScanReply, Vectors) {
     }
 }
 
+// A frame is judged as soon as the bytes that decide allow: one addressed elsewhere or with
+// an impossible length is not waited for, so it cannot keep a real reply behind it waiting.
+TEST(CheckFrameAt, DecidesAsSoonAsItsBytesAllow) {
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        std::size_t at;
+        ReplyCheck check;
+        std::size_t length;
+    };
+    const Bytes linkTest = {0xB1, 0x01, 0x00, 0x06, 0x05, 0x55, 0xAA, 0xFD};
+    Bytes two = {0xB1, 0x01, 0x00, 0x05, 0x02};               // a count reply's start ...
+    two.insert(two.end(), linkTest.begin(), linkTest.end());  // ... cut by a whole link test
+    const Case cases[] = {
+        {"start byte alone", {0xB1}, 0, ReplyCheck::NeedMore, 0},
+        {"receiver not us, length not here", {0xB1, 0x01, 0x02}, 0, ReplyCheck::BadAddress, 0},
+        {"receiver us, length not here", {0xB1, 0x01, 0x00}, 0, ReplyCheck::NeedMore, 0},
+        {"impossible length, nothing after it",
+         {0xB1, 0x01, 0x00, 0xF0},
+         0,
+         ReplyCheck::Malformed,
+         242},
+        {"length below a header", {0xB1, 0x01, 0x00, 0x03}, 0, ReplyCheck::Malformed, 5},
+        {"possible length, rest to come", {0xB1, 0x01, 0x00, 0x4C}, 0, ReplyCheck::NeedMore, 78},
+        {"the frame after one cut short", two, 5, ReplyCheck::Ok, 8},
+        {"the one cut short", two, 0, ReplyCheck::BadChecksum, 7},
+        {"past the end", linkTest, 9, ReplyCheck::NeedMore, 0},
+    };
+    for (const auto& c : cases) {
+        const ReplyScan s = CheckFrameAt(c.bytes, c.at);
+        EXPECT_EQ(s.check, c.check) << c.what;
+        EXPECT_EQ(s.start, c.at) << c.what;
+        EXPECT_EQ(s.length, c.length) << c.what;
+    }
+}
+
 TEST(ScanReply, LongestFrameThatFitsTheBufferIsAccepted) {
     Bytes f = {0xB1, 0x01, 0x00, 199, 0x01};
     f.resize(200, 0x00);

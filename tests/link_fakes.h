@@ -2,6 +2,7 @@
 // Test doubles for the link: a window that records what the link does to it, and a serial
 // port whose answers the test scripts byte for byte.
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <optional>
@@ -90,9 +91,16 @@ public:
 // "dialout"), `failing` ones another failure; others 8002. Every write is logged;
 // `responder` may answer it with chunks that arrive `replyDelayMs` later, while the same
 // opening lasts.
+//
+// Injected bytes are stamped as a 9600-baud line would have brought them: none before the
+// last request could have been heard whole, each chunk at least its own line time after the
+// one before. injectAt() stamps them as the test says, to play bytes that were on their way
+// before the request.
 class ScriptedPort final : public platform::SerialPort {
 public:
     explicit ScriptedPort(platform::VirtualClock& clock) : clock_(clock) {}
+
+    int64_t nowUs() const override { return clock_.nowMs() * 1000; }
 
     struct Write {
         int64_t timeMs;
@@ -108,8 +116,13 @@ public:
     int64_t replyDelayMs = 5;
     int opens = 0;
 
-    // Bytes arriving now on the open port.
-    void inject(const Bytes& b) { deliver(b); }
+    // Bytes arriving now on the open port, as the line allows.
+    void inject(const Bytes& b) {
+        lineUs_ = std::max(nowUs(), lineUs_ + protocol::LineTimeUs(std::ssize(b)));
+        deliver(b, lineUs_);
+    }
+    // Bytes arriving now, stamped atUs.
+    void injectAt(const Bytes& b, int64_t atUs) { deliver(b, atUs); }
 
     // Bytes arriving `delayMs` from now, if the port has not been closed or reopened by then.
     void injectLater(Bytes b, int64_t delayMs) {
@@ -118,7 +131,7 @@ public:
         const uint64_t gen = generation();
         raw->setHandler([this, raw, gen, b] {
             raw->setEnabled(false);
-            if (gen == generation()) deliver(b);
+            if (gen == generation()) inject(b);
         });
         raw->setEnabled(true);
         pending_.push_back(std::move(t));
@@ -140,6 +153,7 @@ protected:
     void doClose() override {}
     bool doWrite(std::span<const uint8_t> b) override {
         writes.push_back({clock_.nowMs(), commPort(), Bytes(b.begin(), b.end())});
+        lineUs_ = nowUs() + protocol::LineTimeUs(std::ssize(b));  // the request heard
         if (responder) {
             for (auto& chunk : responder(writes.back().bytes)) injectLater(chunk, replyDelayMs);
         }
@@ -151,6 +165,7 @@ protected:
 private:
     platform::VirtualClock& clock_;
     std::vector<std::unique_ptr<platform::Timer>> pending_;
+    int64_t lineUs_ = 0;  // when the last byte on the line towards the application arrived
 };
 
 }  // namespace ck::testing

@@ -109,7 +109,8 @@ TEST(Reception, RejectedRepliesEndInTheTimeOut) {
         {"receiver not us", {0x00, 0xFF, 0xB1, 0x01, 0x01, 0x06, 0x05, 0x55, 0xAA, 0xFD}, 1},
         {"bad checksum", {0xB1, 0x01, 0x00, 0x06, 0x05, 0x55, 0xAA, 0xFC}, 3},
         {"no start byte", Bytes(8, 0x00), 1},
-        {"unknown code", reply(9, {0x55, 0xAA}), 2},
+        // Not an answer to the link test: passed over, the reply still awaited.
+        {"unknown code", reply(9, {0x55, 0xAA}), 1},
         {"length under a header", {0xB1, 0x01, 0x00, 0x02, 0x03, 0x00, 0x00, 0x00}, 1},
         {"link test without room for its pattern", pad(reply(5, {}), 8), 2},
     };
@@ -164,8 +165,9 @@ TEST(Reception, ReplyLongerThanTheCountersAndBuffersIsHandledSafely) {
     Bytes junkThenFrame(280, 0x00);
     const Bytes f = reply(5, {0x55, 0xAA});
     junkThenFrame.insert(junkThenFrame.end(), f.begin(), f.end());
-    exchange(r, 5, junkThenFrame);  // the frame lies past what can be held: not seen
-    EXPECT_FALSE(r.s.linkok);
+    exchange(r, 5, junkThenFrame);  // the junk is passed over, the frame behind it found
+    EXPECT_EQ(r.s.rxcount, 255);
+    EXPECT_TRUE(r.s.linkok);
 }
 
 TEST(Reception, FrameCutShortByTheThresholdWaitsForItsRest) {
@@ -219,7 +221,8 @@ TEST(Reception, FrameCutInsideItsHeaderWaitsForTheHeaderThenItsRest) {
             r.clock.advance(1);
         }
         EXPECT_EQ(r.s.linkok, c.accepted);
-        EXPECT_FALSE(r.port.isOpen());
+        // A frame that cannot be one is passed over, and the port kept for the reply.
+        EXPECT_EQ(r.port.isOpen(), !c.accepted);
         EXPECT_EQ(r.link.Timer_timeout().enabled(), !c.accepted);
         EXPECT_EQ(r.s.rxframe[0], 0xB1);
     }
@@ -250,6 +253,255 @@ TEST(Reception, LiveReadingThatDoesNotDecodeIsNeverHandedUp) {
         // The reply itself was whole and for us: it answers the request.
         EXPECT_EQ(r.s.commstate, link::kCommAccepted) << "angle word " << k;
         EXPECT_FALSE(r.link.Timer_timeout().enabled()) << "angle word " << k;
+    }
+}
+
+// A request on COM1 at a whole millisecond; the bytes the test then puts on the line.
+struct Exchange {
+    Rig r;
+    int64_t sentUs = 0;
+    std::size_t requestBytes = 0;
+
+    explicit Exchange(uint8_t code) {
+        r.clock.advance(2600);  // past the start-up time-out
+        r.port.present = {1};
+        r.link.ComOpen(1);
+        sentUs = r.clock.nowMs() * 1000;
+        r.link.ComSend(1, code, 0, 3, 0);
+        requestBytes = r.port.writes.back().bytes.size();
+    }
+    // The moment before which no byte of the reply can have been on the line: the request
+    // heard whole, on a line as fast as the link allows for.
+    int64_t heardUs() const {
+        return sentUs + static_cast<int64_t>(requestBytes) * link::kFastByteUs;
+    }
+};
+
+// Timing alone tells a reply from bytes that were on their way before its request: a frame
+// that must have begun before the request could be heard is passed over, whatever it holds,
+// and one that could have begun just then is taken. Arrival times are late, never early.
+TEST(Reception, FrameThatBeganBeforeTheRequestCouldBeHeardIsPassedOver) {
+    const Bytes linkReply = reply(5, {0x55, 0xAA});
+    const int64_t frameUs = static_cast<int64_t>(linkReply.size()) * link::kFastByteUs;
+    struct Case {
+        const char* what;
+        int64_t arrivedAfterHeardUs;  // the whole frame arrived at once, this long after
+        bool taken;
+    };
+    const Case cases[] = {
+        {"arrived whole with the request", -static_cast<int64_t>(link::kFastByteUs) * 8, false},
+        {"one microsecond too early to be the reply", frameUs - 1, false},
+        {"as early as the line allows", frameUs, true},
+        {"later", frameUs + 5000, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Exchange x(protocol::kCodeLinkTest);
+        x.r.port.injectAt(linkReply, x.heardUs() + c.arrivedAfterHeardUs);
+        x.r.clock.advance(1);
+        EXPECT_EQ(x.r.s.linkok, c.taken);
+        EXPECT_EQ(x.r.link.Timer_timeout().enabled(), !c.taken);
+        // Passed over, the port is kept for the reply; taken, it is closed.
+        EXPECT_EQ(x.r.port.isOpen(), !c.taken);
+        EXPECT_EQ(x.r.s.commstate, c.taken ? link::kCommAccepted : link::kCommAwaiting);
+    }
+}
+
+// The bound is taken from the earliest byte that shows it: a frame whose first pieces came
+// early is stale however late its last piece is stamped.
+TEST(Reception, EarlyPieceOfAFrameMakesAllOfItStale) {
+    const Bytes linkReply = reply(5, {0x55, 0xAA});
+    for (const bool earlyHead : {true, false}) {
+        SCOPED_TRACE(earlyHead ? "head early" : "head in time");
+        Exchange x(protocol::kCodeLinkTest);
+        const int64_t head = x.heardUs() + 3 * link::kFastByteUs - (earlyHead ? 1 : 0);
+        x.r.port.injectAt(Bytes(linkReply.begin(), linkReply.begin() + 3), head);
+        x.r.clock.advance(1);
+        x.r.port.injectAt(Bytes(linkReply.begin() + 3, linkReply.end()), x.heardUs() + 900'000);
+        x.r.clock.advance(1);
+        EXPECT_EQ(x.r.s.linkok, !earlyHead);
+    }
+}
+
+// Frames that do not answer the request, or cannot be frames, are passed over and the reply
+// behind them is found in the same bytes.
+TEST(Reception, ReplyIsFoundBehindWhatDoesNotAnswerTheRequest) {
+    const Bytes count = reply(protocol::kCodeCount, {0x07});
+    Bytes lengthy = {0xB1, 0x01, 0x00, 0xC0};  // announces 194 bytes that never come
+    Bytes wrongReceiver = count;
+    wrongReceiver[protocol::kReceiverAt] = 0x01;
+    Bytes damaged = reply(protocol::kCodeCount, {0x09});
+    damaged.back() ^= 0xFF;
+    struct Case {
+        const char* what;
+        std::vector<Bytes> before;  // in front of the count reply, in the same bytes
+    };
+    const Case cases[] = {
+        {"a link-test reply", {reply(protocol::kCodeLinkTest, {0x55, 0xAA})}},
+        {"a live reply and a history block",
+         {reply(protocol::kCodeLive, Bytes(24, 0)),
+          reply(protocol::kCodeHistory, blockPayload(0, 1))}},
+        {"a reply for another receiver", {wrongReceiver}},
+        {"a damaged count", {damaged}},
+        {"a start byte announcing more than comes", {lengthy}},
+        {"an unknown code", {reply(0x09, {0x01})}},
+        {"noise", {Bytes{0x00, 0xB1, 0xB1, 0x7E}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Exchange x(protocol::kCodeCount);
+        Bytes all;
+        for (const Bytes& b : c.before) all.insert(all.end(), b.begin(), b.end());
+        all.insert(all.end(), count.begin(), count.end());
+        x.r.port.inject(all);
+        x.r.clock.advance(1);
+        // Taken: the count is kept and the download's progress shown.
+        EXPECT_EQ(x.r.s.histcount, 7);
+        EXPECT_EQ(x.r.ui.progressMax, 7);
+        EXPECT_TRUE(x.r.ui.isVisible(Control::Progress_read));
+    }
+}
+
+// A reply that comes byte for byte the same as one taken for another question is held back
+// for a short while: a late copy stands in front of the reply it would displace. The table:
+// what the instrument sends in answer to the block at 3 of a 9-group download, and how the
+// download ends.
+TEST(Download, LateCopyOfAnEarlierBlockNeverTakesTheNextOnesPlace) {
+    const Bytes block0 = reply(1, blockPayload(0, 3));
+    const Bytes block3 = reply(1, blockPayload(3, 3));
+    const Bytes block6 = reply(1, blockPayload(6, 3));
+    struct Case {
+        const char* what;
+        int asked;                  // the block request answered so
+        std::vector<Bytes> answer;  // chunks, each after the one before on the line
+        bool sameGroupsAt3;         // the instrument holds groups 0..2 again at 3..5
+        std::vector<int> rows;      // rows placed, in order
+        bool fails;
+    };
+    const std::vector<int> all = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const Case cases[] = {
+        {"a copy of block 0, then the reply", 3, {block0, block3}, false, all, false},
+        {"the copy and the reply in one piece",
+         3,
+         {[&] {
+             Bytes b = block0;
+             b.insert(b.end(), block3.begin(), block3.end());
+             return b;
+         }()},
+         false,
+         all,
+         false},
+        {"two copies, then the reply", 6, {block0, block3, block6}, false, all, false},
+        {"the same groups stored twice: taken after the hold", 3, {block0}, true, all, false},
+        {"two different copies, nothing after: neither is taken",
+         6,
+         {block0, block3},
+         false,
+         {1, 2, 3, 4, 5, 6},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        r.linkUp(9);
+        auto full = r.port.responder;
+        r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
+            if (BlockOf(req) == std::pair{c.asked, 3}) return c.answer;
+            return full(req);
+        };
+        r.toHistoryView();
+        r.link.requestDownload();
+        r.clock.advance(5000);
+        std::vector<int> rows;
+        for (const auto& [row, group] : r.ui.rows) {
+            rows.push_back(row);
+            const int truth = c.sameGroupsAt3 && row >= 4 && row <= 6 ? row - 4 : row - 1;
+            EXPECT_EQ(group, storedGroup(truth)) << "row " << row;
+        }
+        EXPECT_EQ(rows, c.rows);
+        const auto& st = r.ui.linkStatus;
+        EXPECT_EQ(std::find(st.begin(), st.end(), "通讯失败") != st.end(), c.fails);
+        EXPECT_TRUE(r.ui.isEnabled(Control::TabStrip1));
+        EXPECT_TRUE(r.link.Timer_real().enabled());
+        EXPECT_FALSE(r.link.holdTimer().enabled());
+    }
+}
+
+// Only a repeat is held, and only for its reply's line time and the allowance. A block that
+// repeats another and is alone in its reply's time is asked for again; the instrument giving
+// it again, after the same hold, is what it holds.
+TEST(Download, OnlyARepeatIsHeldAndAskedForAgain) {
+    for (const bool repeated : {false, true}) {
+        SCOPED_TRACE(repeated ? "block 3 repeats block 0" : "all blocks differ");
+        Rig r;
+        r.linkUp(9);
+        auto full = r.port.responder;
+        r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
+            if (repeated && BlockOf(req) == std::pair{3, 3}) return {reply(1, blockPayload(0, 3))};
+            return full(req);
+        };
+        r.toHistoryView();
+        r.link.requestDownload();
+        r.clock.advance(5000);
+        std::vector<std::pair<int, int64_t>> asked;  // start, when
+        for (const auto& w : r.port.writes) {
+            if (const auto b = BlockOf(w.bytes)) asked.emplace_back(b->first, w.timeMs);
+        }
+        // The scripted reply arrives 5 ms after its request.
+        const int64_t held = (protocol::LineTimeUs(78) + 999) / 1000 + link::kRepeatAllowanceMs;
+        std::vector<std::pair<int, int64_t>> want = {{0, 0}, {3, 5}, {6, 10}};
+        if (repeated) want = {{0, 0}, {3, 5}, {3, 10 + held}, {6, 15 + 2 * held}};
+        ASSERT_EQ(asked.size(), want.size());
+        for (std::size_t i = 0; i < want.size(); ++i) {
+            EXPECT_EQ(asked[i].first, want[i].first) << i;
+            EXPECT_EQ(asked[i].second - asked[0].second, want[i].second) << i;
+        }
+        ASSERT_EQ(r.ui.rows.size(), 9u);
+        for (int row = 4; row <= 6; ++row) {
+            EXPECT_EQ(r.ui.rows[row], storedGroup(repeated ? row - 4 : row - 1)) << row;
+        }
+    }
+}
+
+// Live readings: one that repeats a recent reading shows after the hold, one that follows
+// a late copy of the last shows at once and the copy never.
+TEST(Polling, LateCopyOfTheLastReadingIsNeverShownInsteadOfTheNext) {
+    Bytes a(24, 0), b(24, 0);
+    a[18] = 10;
+    b[18] = 35;
+    const Bytes readingA = reply(protocol::kCodeLive, a), readingB = reply(protocol::kCodeLive, b);
+    struct Case {
+        const char* what;
+        std::vector<Bytes> second;  // answer to the second live request
+        std::vector<uint8_t> shownKv;
+        int64_t shownAfterMs;  // the second reading, this long after its request
+    };
+    const int64_t hold = (protocol::LineTimeUs(30) + 999) / 1000 + link::kRepeatAllowanceMs;
+    const Case cases[] = {
+        {"a new reading", {readingB}, {10, 35}, 5},
+        {"a late copy, then the new reading", {readingA, readingB}, {10, 35}, 5},
+        {"the same reading again", {readingA}, {10, 10}, 5 + hold},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        r.linkUp();
+        int live = 0;
+        int64_t secondAskedMs = 0;
+        r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
+            if (CodeOf(req) != protocol::kCodeLive) return {};
+            if (++live == 1) return {readingA};
+            secondAskedMs = r.clock.nowMs();
+            return c.second;
+        };
+        while (r.ui.shown.empty() && r.clock.nowMs() < 10'000) r.clock.advance(1);
+        ASSERT_EQ(r.ui.shown.size(), 1u);
+        while (r.ui.shown.size() < 2 && r.clock.nowMs() < 10'000) r.clock.advance(1);
+        ASSERT_EQ(r.ui.shown.size(), 2u);
+        EXPECT_EQ(r.clock.nowMs() - secondAskedMs, c.shownAfterMs);
+        std::vector<uint8_t> kv;
+        for (const auto& g : r.ui.shown) kv.push_back(g.voltages[0]);
+        EXPECT_EQ(kv, c.shownKv);
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -329,14 +330,16 @@ TEST_F(QtSerialPortTest, ReplyInChunksRaisesOneEventWithAllBytes) {
     EXPECT_EQ(port_.commEvent(), kEvReceive);
 }
 
-// The link itself on the real port: a live reply that trickles in reaches its receive handler
-// once, whole, and is shown.
+// The link itself on the real port: a live reply that trickles in, as fast as a 9600-baud line
+// brings it, reaches its receive handler once, whole, and is shown.
 TEST_F(QtSerialPortTest, LinkGetsAReplyInChunksWholeInOneEvent) {
     QtTimerService timers;
     ck::testing::RecordingControls ui;
     ck::link::Link lk(port_, timers, ui);
     lk.ComOpen(kCom);
     ASSERT_TRUE(port_.isOpen());
+    QElapsedTimer line;  // started no later than the request: the line's time counts from it
+    line.start();
     lk.ComSend(1, 6, 0, 0, 0);
     const Bytes request = pty_.receive(6);
     ASSERT_EQ(request, (Bytes{0xA1, 0x00, 0x01, 0x04, 0x06, 0x03}));
@@ -349,6 +352,12 @@ TEST_F(QtSerialPortTest, LinkGetsAReplyInChunksWholeInOneEvent) {
     const std::size_t statusBefore = ui.linkStatus.size();
     for (std::size_t at = 0; at < reply.size(); at += 12) {
         const std::size_t end = std::min(reply.size(), at + 12);
+        // The instrument's side: a piece goes once the line could have carried it.
+        const int64_t dueUs =
+            ck::protocol::LineTimeUs(std::ssize(request) + static_cast<int64_t>(end));
+        QTimer look;  // wakes the loop to look at the time
+        look.start(1);
+        ASSERT_TRUE(runUntil([&] { return line.nsecsElapsed() / 1000 >= dueUs; }));
         pty_.send(Bytes(reply.begin() + static_cast<long>(at), reply.begin() + static_cast<long>(end)));
         if (end < reply.size()) {
             ASSERT_TRUE(runUntil([&] { return port_.inBufferCount() == end; }));

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -146,6 +147,7 @@ class TestPort final : public SerialPort {
 public:
     explicit TestPort(VirtualClock& c) : clock(c) {}
     using SerialPort::deliver;
+    int64_t nowUs() const override { return clock.nowMs() * 1000; }
     VirtualClock& clock;
     std::vector<uint8_t> written;
     int drains = 0;
@@ -158,7 +160,15 @@ protected:
         return true;
     }
     void doDrainOutput() override { ++drains; }
+    void doPollInput() override {
+        ++polls;
+        if (!onPoll.empty()) deliver(onPoll);
+    }
     void postReceiveEvent() override { clock.post([this] { raiseReceiveEvent(); }); }
+
+public:
+    int polls = 0;
+    std::vector<uint8_t> onPoll;  // what the device holds when asked
 };
 
 TEST(SerialPort, ReceiveEventOnceThresholdIsMetNotPerChunk) {
@@ -194,6 +204,87 @@ TEST(SerialPort, ClosedPortDropsBytesAndPurgesCancelPendingEvents) {
     clock.advance(1);
     EXPECT_EQ(events, 0);
     EXPECT_FALSE(port.output(std::vector<uint8_t>{1}));
+}
+
+// Each byte keeps the time it came in, through whatever the buffer goes through.
+TEST(SerialPort, ReceivedBytesKeepTheirArrivalTimes) {
+    using Bytes = std::vector<uint8_t>;
+    using Times = std::vector<int64_t>;
+    struct Case {
+        const char* what;
+        std::function<void(TestPort&, VirtualClock&)> run;
+        Bytes bytes;
+        Times arrivedUs;
+    };
+    const Case cases[] = {
+        {"stamped now by default, chunk by chunk",
+         [](TestPort& p, VirtualClock& c) {
+             c.advance(3);
+             p.deliver(Bytes{1, 2});
+             c.advance(4);
+             p.deliver(Bytes{3});
+         },
+         {1, 2, 3},
+         {3000, 3000, 7000}},
+        {"or when the backend says",
+         [](TestPort& p, VirtualClock&) {
+             p.deliver(Bytes{4, 5}, 1234);
+         },
+         {4, 5},
+         {1234, 1234}},
+        {"a purge takes the times with the bytes",
+         [](TestPort& p, VirtualClock& c) {
+             p.deliver(Bytes{1, 2, 3});
+             p.purgeInput();
+             c.advance(1);
+             p.deliver(Bytes{9});
+         },
+         {9},
+         {1000}},
+        {"a reopening too",
+         [](TestPort& p, VirtualClock& c) {
+             p.deliver(Bytes{1, 2, 3});
+             p.open();
+             c.advance(2);
+             p.deliver(Bytes{8});
+         },
+         {8},
+         {2000}},
+        {"asked for, the device's bytes come at once",
+         [](TestPort& p, VirtualClock& c) {
+             c.advance(5);
+             p.onPoll = {0xB1, 0x01};
+             p.pollInput();
+         },
+         {0xB1, 0x01},
+         {5000, 5000}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VirtualClock clock;
+        TestPort port(clock);
+        ASSERT_EQ(port.open(), kPortOk);
+        c.run(port, clock);
+        const SerialPort::Received got = port.inputWithArrivals();
+        EXPECT_EQ(got.bytes, c.bytes);
+        EXPECT_EQ(got.arrivedUs, c.arrivedUs);
+        EXPECT_EQ(port.inBufferCount(), 0u);
+    }
+    // A full buffer drops what comes beyond it, the times with the bytes.
+    VirtualClock clock;
+    TestPort port(clock);
+    ASSERT_EQ(port.open(), kPortOk);
+    port.deliver(std::vector<uint8_t>(SerialPort::kInBufferSize - 1, 7), 10);
+    port.deliver(std::vector<uint8_t>{6, 6, 6}, 20);
+    const SerialPort::Received full = port.inputWithArrivals();
+    ASSERT_EQ(full.bytes.size(), SerialPort::kInBufferSize);
+    ASSERT_EQ(full.arrivedUs.size(), SerialPort::kInBufferSize);
+    EXPECT_EQ(full.arrivedUs.back(), 20);
+    EXPECT_EQ(full.arrivedUs.front(), 10);
+    // A closed port asks the device for nothing.
+    port.close();
+    port.pollInput();
+    EXPECT_EQ(port.polls, 0);
 }
 
 TEST(SerialPort, InputBufferIsBoundedAndOutputPurgeDrains) {
@@ -240,6 +331,7 @@ class DevicePort final : public SerialPort {
 public:
     explicit DevicePort(VirtualClock& c) : clock_(c) {}
     using SerialPort::deliver;
+    int64_t nowUs() const override { return clock_.nowMs() * 1000; }
     std::string log;
     bool resumable = true;     // the kept device can be taken up again
     int openResult = kPortOk;  // what opening the device anew gives

@@ -222,10 +222,9 @@ TEST_F(PtyServerTest, AnswersEachRequestWholeAndPacedLikeTheLine) {
 
         ASSERT_FALSE(writes_.empty());
         // The reply starts after the request has crossed the line and the instrument has
-        // turned round (the engine counts in whole milliseconds, truncating the time it is fed
-        // and rounding line times up: 2 ms of slack).
+        // turned round.
         const int64_t earliest = sentAt + LineTimeUs(static_cast<int64_t>(c.request.size())) +
-                                 instrument_.turnaroundMs() * 1000 - 2000;
+                                 instrument_.turnaroundMs() * 1000;
         // The bytes never get ahead of the line: the line may be taken to have started no
         // earlier than each piece's time less the line time of everything sent by then (a late
         // wake-up may catch up with that timetable, never pass it). 1 us a piece of slack:

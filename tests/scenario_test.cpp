@@ -96,28 +96,91 @@ TEST(Discovery, FindsTheInstrumentAndPollsItsPort) {
         const int64_t found = 600 * com;
         w.clock.advance(found + 100);
         EXPECT_TRUE(w.s.linkok) << com;
-        EXPECT_EQ(w.s.portno, com == 16 ? 1 : com + 1) << com;  // moved on before the answer
+        // The scan had moved on to the next number; the answer brings it back at once.
+        EXPECT_EQ(w.s.portno, com) << com;
+        EXPECT_TRUE(w.link.Timer_findcom().enabled());
         w.clock.advance(500);
-        EXPECT_EQ(w.s.portno, com) << com;                      // stepped back on the next tick
+        EXPECT_EQ(w.s.portno, com) << com;
         EXPECT_FALSE(w.link.Timer_findcom().enabled());
         EXPECT_EQ(w.ui.linkStatus.back(), "通讯成功");
         EXPECT_FALSE(w.ui.isEnabled(Control::Button_read));     // live view
         EXPECT_TRUE(w.ui.isEnabled(Control::menuread));
         w.clock.advance(1500 * 4 + 100);
+        // Polling counts from the next tick, or from the start-up time-out when that came
+        // first (COM16 answers 9.6 s after start-up): a poll before the tick finds the port.
+        const std::size_t polls = com == 16 ? 5 : 4;
         const auto live = w.requests(6);
-        ASSERT_EQ(live.size(), 4u) << com;
+        ASSERT_EQ(live.size(), polls) << com;
         for (std::size_t i = 1; i < live.size(); ++i) {
-            EXPECT_EQ(live[i].timeMs - live[i - 1].timeMs, 1500);
+            EXPECT_EQ(live[i].timeUs - live[i - 1].timeUs, 1'500'000);
         }
         for (const auto& f : w.port.written()) {
-            if (f.timeMs > found + 600) {
+            if (f.timeMs > found) {
                 EXPECT_EQ(f.commPort, com);
             }
         }
-        EXPECT_EQ(w.ui.shown.size(), 4u);
+        EXPECT_EQ(w.ui.shown.size(), polls);
         EXPECT_EQ(w.ui.comStatus.back(), "COM" + std::to_string(com) + "已打开");
         // Ports that do not exist get no link test.
         EXPECT_EQ(w.linkTestPorts(), std::vector<int>{com});
+    }
+}
+
+// The user switches to the history view and presses read as soon as "通讯成功" shows, or a
+// little later, before or after the discovery tick that follows the answer: every request
+// from the answer on goes to the port that answered, and the download runs to its end.
+TEST(Discovery, ReadPressedAnyMomentAfterTheAnswerRunsOnThePortThatAnswered) {
+    struct Case {
+        int16_t com;
+        int64_t afterMs;    // read pressed this long after the answer, or when negative this
+                            // long before the discovery tick that follows it
+        bool historyFirst;  // the history view chosen before the instrument answered
+    };
+    std::vector<Case> cases;
+    for (const int16_t com : {int16_t{3}, int16_t{16}}) {
+        // 31 ms before the tick the download's first request goes out before it, 1 ms
+        // before just after it.
+        for (const int64_t after : {0, 100, 300, 599, -31, -1}) {
+            for (const bool first : {false, true}) cases.push_back({com, after, first});
+        }
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE("COM" + std::to_string(c.com) + ", read " + std::to_string(c.afterMs) +
+                     " ms after the answer" + (c.historyFirst ? ", history view first" : ""));
+        World w(c.com, 30);
+        if (c.historyFirst) w.link.setView(link::View::History);
+        while (!w.s.linkok && w.clock.nowMs() < 20'000) w.clock.advance(1);
+        ASSERT_TRUE(w.s.linkok);
+        const int64_t answeredAt = w.clock.nowMs();
+        EXPECT_EQ(w.ui.linkStatus.back(), "通讯成功");
+        if (!c.historyFirst) w.link.setView(link::View::History);
+        const int64_t nextTick = (answeredAt / link::kFindcomMs + 1) * link::kFindcomMs;
+        w.clock.advance(c.afterMs >= 0 ? c.afterMs : nextTick + c.afterMs - answeredAt);
+        w.link.requestDownload();
+        EXPECT_FALSE(w.ui.isEnabled(Control::TabStrip1));  // busy
+        for (int ms = 0; ms < 30'000 && !w.link.Timer_real().enabled(); ms += 10) {
+            w.clock.advance(10);
+        }
+        w.clock.advance(1000);
+        for (const auto& f : w.port.written()) {
+            if (f.timeMs >= answeredAt) {
+                EXPECT_EQ(f.commPort, c.com) << "written at " << f.timeMs << " ms";
+            }
+        }
+        w.expectRowsTrue(30);
+        EXPECT_FALSE(w.link.Timer_findcom().enabled());
+        EXPECT_TRUE(w.link.Timer_real().enabled());
+        EXPECT_FALSE(w.link.Timer_read().enabled());
+        EXPECT_TRUE(w.ui.isEnabled(Control::TabStrip1));
+        EXPECT_TRUE(w.ui.isEnabled(Control::Button_read));
+        EXPECT_TRUE(w.ui.isEnabled(Control::menuread));
+        EXPECT_TRUE(w.ui.isEnabled(Control::Button_save));
+        EXPECT_FALSE(w.ui.isVisible(Control::Progress_read));
+        EXPECT_EQ(w.s.portno, c.com);
+        // Polling goes on, on that port.
+        const auto polls = w.requests(5).size();
+        w.clock.advance(1500);
+        EXPECT_EQ(w.requests(5).size(), polls + 1);
     }
 }
 
@@ -186,9 +249,9 @@ TEST(Download, StartsAfterTheTimeOutOfTheRequestItWaitsFor) {
     EXPECT_FALSE(w.link.Timer_real().enabled());
     w.clock.advance(6000);
     // No poll cut into the download.
-    const int64_t from = w.requests(2).front().timeMs;
-    const int64_t to = w.requests(1).back().timeMs;
-    for (const auto& r : w.requests(5)) EXPECT_FALSE(r.timeMs > from && r.timeMs < to);
+    const int64_t from = w.requests(2).front().timeUs;
+    const int64_t to = w.requests(1).back().timeUs;
+    for (const auto& r : w.requests(5)) EXPECT_FALSE(r.timeUs > from && r.timeUs < to);
     w.expectRowsTrue(60);
     EXPECT_EQ(w.ui.progress.back(), 60);
     EXPECT_FALSE(w.ui.isVisible(Control::Progress_read));
@@ -349,6 +412,57 @@ TEST(Download, TimeOutMidDownloadKeepsRowsAndPollingResumes) {
     w.clock.advance(1500);
     EXPECT_EQ(w.requests(5).size(), polls + 1);
     EXPECT_EQ(w.ui.linkStatus.back(), "通讯成功");
+}
+
+// An instrument, or a link in between, that sends each reply a second time: back to back, or
+// some time after it, the copy taking the line like any reply. Whatever it repeats, every row
+// is the instrument's own; on virtual time, where nothing else is late, the download completes.
+TEST(Download, RepeatedRepliesNeverShiftARow) {
+    struct Case {
+        const char* what;
+        int64_t afterMs;
+        std::optional<uint8_t> onlyCode;
+        int skip = 0;
+        int times = -1;
+        int64_t turnaroundMs = 10;
+    };
+    const Case cases[] = {
+        {"back to back", 0, {}},
+        {"50 ms after", 50, {}},
+        {"150 ms after", 150, {}},
+        {"300 ms after", 300, {}},
+        {"1000 ms after", 1000, {}},
+        {"the count's reply only", 50, protocol::kCodeCount},
+        {"three blocks from the sixth", 300, protocol::kCodeHistory, 5, 3},
+        {"a slow instrument, 50 ms after", 50, {}, 0, -1, 60},
+        {"a slow instrument, back to back", 0, {}, 0, -1, 60},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        World w(3, 200);
+        w.instrument.setTurnaroundMs(c.turnaroundMs);
+        w.findAndShowHistory();
+        FaultRule copy;
+        copy.kind = Fault::Duplicate;
+        copy.duplicateAfterMs = c.afterMs;
+        copy.onlyCode = c.onlyCode;
+        copy.skip = c.skip;
+        copy.times = c.times;
+        w.instrument.addFault(copy);
+        w.link.requestDownload();
+        for (int ms = 0; ms < 60'000 && !w.link.Timer_real().enabled(); ms += 10) {
+            w.clock.advance(10);
+        }
+        ASSERT_TRUE(w.link.Timer_real().enabled()) << "the download never ended";
+        EXPECT_GT(w.instrument.faultsApplied(Fault::Duplicate), 0u);
+        w.expectRowsTrue(200);
+        EXPECT_EQ(w.ui.progress.back(), 200);
+        EXPECT_TRUE(w.ui.isEnabled(Control::TabStrip1));
+        // Nothing lands afterwards either, when the last copies come.
+        const auto rows = w.ui.rows;
+        w.clock.advance(5000);
+        EXPECT_EQ(w.ui.rows, rows);
+    }
 }
 
 TEST(Polling, TimeOutKeepsTheLastReadingAndTheLink) {

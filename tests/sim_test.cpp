@@ -117,9 +117,9 @@ TEST(Instrument, AnswersEachRequestWithExactBytes) {
         const auto out = inst.feed(c.request, 100);
         ASSERT_EQ(out.size(), 1u);
         EXPECT_EQ(out[0].bytes, c.reply);
-        EXPECT_EQ(out[0].delayMs, inst.turnaroundMs());
+        EXPECT_EQ(out[0].delayUs, inst.turnaroundMs() * 1000);
         ASSERT_EQ(inst.requests().size(), 1u);
-        EXPECT_EQ(inst.requests()[0].timeMs, 100);
+        EXPECT_EQ(inst.requests()[0].timeUs, 100);
         EXPECT_EQ(inst.requests()[0].code, c.request[4]);
     }
 }
@@ -134,7 +134,7 @@ TEST(Instrument, HistoryBlocksCarryStoredGroupsInOrderAndDownloadIsLogged) {
     } blocks[] = {{0, 3, 3}, {3, 3, 3}, {6, 1, 1}, {6, 3, 1}, {0, 12, 7}, {0xFFFF, 0xFFFF, 0}};
     int64_t t = 0;
     for (const auto& b : blocks) {
-        const auto out = inst.feed(History(b.start, b.count), t += 100);
+        const auto out = inst.feed(History(b.start, b.count), t += 100'000);
         ASSERT_EQ(out.size(), 1u);
         const Bytes& f = out[0].bytes;
         ASSERT_EQ(f.size(), 6 + 24 * b.groups);
@@ -148,7 +148,7 @@ TEST(Instrument, HistoryBlocksCarryStoredGroupsInOrderAndDownloadIsLogged) {
     }
     // More than ten groups would not fit the length byte.
     inst.setStoredGroups(MakeStoredHistory(30));
-    EXPECT_EQ(inst.feed(History(0, 12), 1000)[0].bytes.size(), 6u + 240u);
+    EXPECT_EQ(inst.feed(History(0, 12), 1'000'000)[0].bytes.size(), 6u + 240u);
 
     std::vector<std::pair<uint16_t, uint16_t>> asked;
     for (const auto& r : inst.requests()) asked.emplace_back(r.start, r.count);
@@ -200,13 +200,13 @@ TEST(Instrument, FindsRequestsInAnyChunkingAndAmongGarbage) {
         Instrument inst;
         std::vector<Delivery> out;
         for (const auto& chunk : c.chunks) {
-            auto more = inst.feed(chunk, 5);
+            auto more = inst.feed(chunk, 5000);
             out.insert(out.end(), more.begin(), more.end());
         }
         EXPECT_EQ(out.size(), c.replies);
         EXPECT_EQ(inst.requests().size(), c.replies);
         // Whatever came before, the next request is answered.
-        EXPECT_EQ(inst.feed(link, 10).size(), 1u);
+        EXPECT_EQ(inst.feed(link, 10'000).size(), 1u);
     }
 }
 
@@ -217,7 +217,7 @@ TEST(Instrument, ForgetsAHalfRequestAfterALongGap) {
     Bytes late = {0x55, 0xAA, 0xFD};
     const Bytes live = Request(1, 6);
     late.insert(late.end(), live.begin(), live.end());
-    const auto out = inst.feed(late, 500);
+    const auto out = inst.feed(late, 500'000);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].bytes[4], 6);
 }
@@ -226,24 +226,101 @@ TEST(Instrument, LinePacingTimesBytesAsA9600BaudLine) {
     Instrument inst;
     inst.setTurnaroundMs(10);
     inst.setLinePacing(true);
-    // 8 request bytes take 8.33 ms, the reply starts 10 ms later and takes 8.33 ms itself.
+    // 8 request bytes take 8333.3 us, the reply starts 10 ms later and takes as long itself;
+    // each line time is rounded up to the microsecond.
     auto out = inst.feed(Request(1, 5, {0x55, 0xAA}), 0);
     ASSERT_EQ(out.size(), 1u);
-    EXPECT_EQ(out[0].delayMs, 9 + 10 + 9);
+    EXPECT_EQ(out[0].delayUs, 8334 + 10'000 + 8334);
 
     // Two requests at once: the second reply waits for the line.
     const Bytes two = Concat({{1, Request(1, 6)}, {1, Request(1, 6)}});
-    out = inst.feed(two, 1000);
+    out = inst.feed(two, 1'000'000);
     ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(out[0].delayMs, LineTimeMs(6) + 10 + LineTimeMs(30));
-    EXPECT_EQ(out[1].delayMs, out[0].delayMs + LineTimeMs(30));
+    EXPECT_EQ(out[0].delayUs, LineTimeUs(6) + 10'000 + LineTimeUs(30));
+    EXPECT_EQ(out[1].delayUs, out[0].delayUs + LineTimeUs(30));
 
     inst.setLinePacing(true, 1);
-    out = inst.feed(Request(1, 5, {0x55, 0xAA}), 5000);
+    out = inst.feed(Request(1, 5, {0x55, 0xAA}), 5'000'000);
     ASSERT_EQ(out.size(), 8u);
     for (std::size_t i = 0; i < out.size(); ++i)
-        EXPECT_EQ(out[i].delayMs, 9 + 10 + LineTimeMs(int64_t(i) + 1));
+        EXPECT_EQ(out[i].delayUs, 8334 + 10'000 + LineTimeUs(int64_t(i) + 1));
     EXPECT_EQ(Concat(out), Reply(5, {0x55, 0xAA}));
+}
+
+// Copies of replies, and every frame on the paced line: one at a time, each whole, a reply
+// going at its own time when the line is free for all of it and after what is in the way when
+// not.
+TEST(Instrument, CopiesAndRepliesShareTheLineOneFrameAtATime) {
+    const Bytes live = Request(1, 6);
+    const int64_t turn = 10'000;
+    const int64_t asked = LineTimeUs(6) + turn;  // a live reply begins this long after
+    const int64_t reply = LineTimeUs(30);        // and lasts this long
+    struct Sent {
+        int64_t atUs;                      // when the request is fed
+        std::vector<int64_t> deliveredUs;  // when each delivery's last byte arrives
+    };
+    struct Case {
+        const char* what;
+        FaultRule rule;
+        std::vector<Sent> sent;
+    };
+    const auto dup = [](int64_t afterMs, int times) {
+        return Rule(Fault::Duplicate, [=](FaultRule& r) {
+            r.duplicateAfterMs = afterMs;
+            r.times = times;
+        });
+    };
+    const int64_t end1 = asked + reply;  // the first reply's last byte
+    const Case cases[] = {
+        {"back to back", dup(0, -1), {{0, {end1, end1 + reply}}}},
+        {"50 ms after", dup(50, -1), {{0, {end1, end1 + 50'000 + reply}}}},
+        {"a reply due inside a copy goes after it",
+         dup(5, 1),
+         {{0, {end1, end1 + 5'000 + reply}}, {40'000, {end1 + 5'000 + 2 * reply}}}},
+        {"a reply that fits before a later copy goes first",
+         dup(1000, 1),
+         {{0, {end1, end1 + 1'000'000 + reply}}, {100'000, {100'000 + asked + reply}}}},
+        {"limited to the second reply",
+         Rule(Fault::Duplicate,
+              [](FaultRule& r) {
+                  r.skip = 1;
+                  r.times = 1;
+              }),
+         {{0, {end1}},
+          {100'000, {100'000 + end1, 100'000 + end1 + reply}},
+          {200'000, {200'000 + end1}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Instrument inst;
+        inst.setLiveSequence({});
+        inst.setTurnaroundMs(turn / 1000);
+        inst.setLinePacing(true);
+        inst.addFault(c.rule);
+        for (const Sent& sent : c.sent) {
+            const auto out = inst.feed(live, sent.atUs);
+            std::vector<int64_t> at;
+            for (const Delivery& d : out) {
+                at.push_back(sent.atUs + d.delayUs);
+                // Whole frames, a copy byte for byte its reply.
+                EXPECT_EQ(WithXor(Bytes(d.bytes.begin(), d.bytes.end() - 1)), d.bytes);
+                EXPECT_EQ(d.bytes, out[0].bytes);
+            }
+            EXPECT_EQ(at, sent.deliveredUs);
+        }
+    }
+}
+
+TEST(Instrument, RequestBytesWrittenInPiecesFollowEachOtherOnTheLine) {
+    Instrument inst;
+    inst.setLinePacing(true);
+    const Bytes link = Request(1, 5, {0x55, 0xAA});
+    EXPECT_TRUE(inst.feed(Bytes(link.begin(), link.begin() + 3), 0).empty());
+    const auto out = inst.feed(Bytes(link.begin() + 3, link.end()), 0);  // written at once
+    ASSERT_EQ(out.size(), 1u);
+    // The last byte is heard after all eight have crossed, not five.
+    EXPECT_EQ(inst.requests().at(0).timeUs, LineTimeUs(3) + LineTimeUs(5));
+    EXPECT_EQ(out[0].delayUs, LineTimeUs(3) + LineTimeUs(5) + 10'000 + LineTimeUs(8));
 }
 
 // Through the port: the instrument on COM1 and a receive handler that records each event.
@@ -353,24 +430,40 @@ TEST(SimPort, FaultCanBeAimedAtExactlyTheSecondBlock) {
     EXPECT_EQ(b.inst.faultsApplied(Fault::Silence), 1u);
 }
 
-TEST(SimPort, DeliveryForAnEarlierOpeningIsDropped) {
+// A reply on its way arrives whenever the instrument's port is open, a reopening included,
+// as on a real line; on a closed port, or with another port opened, it is lost.
+TEST(SimPort, ReplyOnItsWayArrivesOnlyOnTheOpenInstrumentPort) {
     const Bytes link = Request(1, 5, {0x55, 0xAA});
-    for (const bool closeFirst : {true, false}) {
-        SCOPED_TRACE(closeFirst ? "closed and reopened" : "reopened");
+    struct Case {
+        const char* what;
+        bool closeAt5ms;
+        std::optional<int16_t> reopenAt5ms;  // the port opened at 5 ms
+        bool arrives;
+    };
+    const Case cases[] = {
+        {"closed when it arrives", true, std::nullopt, false},
+        {"closed and opened again before", true, int16_t{1}, true},
+        {"opened again without a close", false, int16_t{1}, true},
+        {"another port opened", true, int16_t{2}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         Bench b;
-        b.send(link, 8);
+        b.port.addEmptyPort(2);
+        b.send(link, 8);  // the reply comes 10 ms later
         b.clock.advance(5);
-        if (closeFirst) b.port.close();
-        ASSERT_EQ(b.port.open(), ck::platform::kPortOk);
-        b.port.setRThreshold(8);
+        if (c.closeAt5ms) b.port.close();
+        if (c.reopenAt5ms) {
+            b.port.setCommPort(*c.reopenAt5ms);
+            ASSERT_EQ(b.port.open(), ck::platform::kPortOk);
+            b.port.setRThreshold(8);
+        }
         b.clock.advance(100);
-        EXPECT_TRUE(b.events.empty());
+        ASSERT_EQ(b.events.size(), c.arrives ? 1u : 0u);
+        if (c.arrives) {
+            EXPECT_EQ(b.events[0].bytes, Reply(5, {0x55, 0xAA}));
+        }
         EXPECT_EQ(b.port.inBufferCount(), 0u);
-        // The next exchange on the new opening goes through.
-        b.send(link, 8);
-        b.clock.advance(100);
-        ASSERT_EQ(b.events.size(), 1u);
-        EXPECT_EQ(b.events[0].bytes, Reply(5, {0x55, 0xAA}));
     }
 }
 
@@ -434,11 +527,10 @@ TEST(Instrument, RandomFaultsAreDeterministicPerSeed) {
         std::vector<std::vector<Delivery>> all;
         for (int i = 0; i < 300; ++i) {
             all.push_back(
-                inst.feed(i % 2 ? History(uint16_t(i % 3 * 3), 3) : Request(1, 6), i * 100));
+                inst.feed(i % 2 ? History(uint16_t(i % 3 * 3), 3) : Request(1, 6), i * 100'000));
         }
         std::size_t faults = 0;
-        for (int k = 0; k <= static_cast<int>(Fault::Late); ++k)
-            faults += inst.faultsApplied(Fault(k));
+        for (std::size_t k = 0; k < kFaultKinds; ++k) faults += inst.faultsApplied(Fault(k));
         return std::pair(all, faults);
     };
     const RandomFaults defaults;

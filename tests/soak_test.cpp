@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,6 +67,12 @@ constexpr std::array<Download, 25> kDownloadsCycle = {{
     {150, 150},
 }};
 
+// The random faults of round r come from seed base + r. CK_SOAK_SEED=N runs another day.
+uint64_t SeedBase() {
+    const char* v = std::getenv("CK_SOAK_SEED");
+    return v != nullptr ? std::strtoull(v, nullptr, 10) : 0x50A4;
+}
+
 // Fault rates by round: a clean line, then ever noisier ones.
 constexpr std::array<double, 4> kFaultRates = {0.0, 0.03, 0.15, 0.3};
 
@@ -117,7 +124,7 @@ TEST(Soak, ADayOfPollingAndAHundredDownloadsWithRandomFaults) {
             kDownloadsCycle[static_cast<std::size_t>(round) % kDownloadsCycle.size()];
         const double rate = kFaultRates[static_cast<std::size_t>(round) % kFaultRates.size()];
         sim::RandomFaults random;
-        random.seed = 0x50A4 + static_cast<uint64_t>(round);
+        random.seed = SeedBase() + static_cast<uint64_t>(round);
         random.probability = rate;
         w.instrument.setRandomFaults(random);
 

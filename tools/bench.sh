@@ -87,9 +87,9 @@ row() {  # what, goal, command: one table row per line of what
     echo "How to read the download figures: the program's own time per reply is what the program spends"
     echo "of each exchange, from the receive event to the next request written (the last reply's includes"
     echo "giving the port up, a lock file removed). The rest of the margin over the line is outside the"
-    echo "program: the simulator keeps its timetable in whole milliseconds, rounded up (a 3-group exchange"
-    echo "takes it 103 ms from the millisecond it reads the request in, where the line needs 101.7 ms: some"
-    echo "57 ms over a download), and the pseudo-terminal's transfer and the scheduling of the simulator and the"
-    echo "program, which grow with what else the machine's cores are running."
+    echo "program: the simulator keeps the line's timetable to the microsecond from the moment it reads a"
+    echo "request (a 3-group exchange takes it the line's 101.7 ms), so what is left is the pseudo-terminal's"
+    echo "transfer and the scheduling of the simulator and the program, which grow with what else the"
+    echo "machine's cores are running."
 } > bench/results.md
 echo "wrote bench/results.md"

@@ -177,6 +177,21 @@ void QtSerialPort::doDrainOutput() {
 #endif
 }
 
+int64_t QtSerialPort::nowUs() const { return MonotonicNowUs(); }
+
+void QtSerialPort::doPollInput() {
+    if (!port_.isOpen()) return;
+#ifndef Q_OS_WIN
+    // Only when something is there: waiting in vain would leave a time-out error on the port,
+    // and a port in error is opened anew rather than taken up again under hold.
+    pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0) return;
+#endif
+    // Reads what is waiting and hands it over through readyRead, at once.
+    port_.waitForReadyRead(0);
+    if (port_.error() == QSerialPort::TimeoutError) port_.clearError();
+}
+
 void QtSerialPort::postReceiveEvent() {
     // Queued, so the link's handler never runs inside QSerialPort's own signal; dropped with
     // port_ if this object goes first.

@@ -33,12 +33,15 @@ public:
     // How long a purge waits at most for written bytes to leave.
     static constexpr int kDrainTimeoutMs = 1000;
 
+    int64_t nowUs() const override;
+
 protected:
     int doOpen(int16_t port) override;
     void doClose() override;
     bool doResume(int16_t port) override;
     bool doWrite(std::span<const uint8_t> bytes) override;
     void doDrainOutput() override;
+    void doPollInput() override;
     void postReceiveEvent() override;
 
 private:

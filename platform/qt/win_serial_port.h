@@ -38,11 +38,14 @@ public:
     // While the port is open, what is waiting is also looked at this often.
     static constexpr int kSweepMs = 10;
 
+    int64_t nowUs() const override { return MonotonicNowUs(); }
+
 protected:
     int doOpen(int16_t port) override;
     void doClose() override;
     bool doWrite(std::span<const uint8_t> bytes) override;
     void doDrainOutput() override;
+    void doPollInput() override { readWaiting(); }
     void postReceiveEvent() override;
 
 private:
