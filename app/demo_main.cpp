@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // checkkorvelt-demo: the application on a simulated instrument in-process on COM3, for a
 // first look without an instrument, and for screenshots.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // checkkorvelt: finds the instrument on the machine's serial ports and shows its readings.
 
 #include <QApplication>

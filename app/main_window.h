@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The application's one window, Form1: owns every control and the link, wires the platform's
 // timers and serial port to the handlers, and is the link's view of the controls.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/pictures.h"
 
 #include <QPainter>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The window's icon and the pictures on its six command buttons, drawn here so that the
 // program carries no image files of unknown origin.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real program against zandrel-sim on a pseudo-terminal paced like a 9600-baud line:
 // a full 200-group download from the read click to the idle set, against the time the line
 // itself needs, on a quiet disk and while another process keeps the disk busy; then the cost

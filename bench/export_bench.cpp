@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How long the history exports take for a full table: composing and encoding the text file,
 // building the spreadsheet, and each written to disk whole (temporary file, then rename).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // From the last byte of a live reply written to the line to the live panel showing it: the
 // real window, the real serial-port backend and the event loop, over a pseudo-terminal. The
 // bench plays the instrument itself so that it knows when the reply is complete; it answers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary history replies, first group numbers and group counts into the decoding the link
 // does and the history-table fill that the grid runs. Whatever comes: rows only within 1..200,
 // one per group from the reply's first on, exactly the groups that decode, stopping at the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes into the measurement decoder, at any offset and from either source, and
 // every text made from what it decodes. Checked against the byte layout read independently
 // here: a group decodes exactly when it lies inside the buffer and no angle's high byte has its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes from the line into the receive-and-dispatch path, in every state a request
 // can leave the link in. Whatever arrives: no access outside a buffer, no row outside the
 // table, no row that the download did not ask for.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary cell and caption texts (invalid UTF-8, control bytes, very long texts, unreadable
 // cells) into the column writer, the GBK encoder, and the live and history texts and reports.
 // The history layouts are checked against a plain model of the column rules: every cell at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary tables (invalid UTF-8, long texts, blanks, ragged rows, now and then past a format
 // limit) and sheet names into the .xls writer, up to the size of a full history table (the
 // corpus holds one, made by xls_seed). It may refuse only what it documents:

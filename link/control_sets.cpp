@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/control_sets.h"
 
 #include <optional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Which controls each state of the link and each view enables, disables, shows or hides, as
 // tables that one function applies. Every such rule of the program is here.

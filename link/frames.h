@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Request frames to the instrument and the checks a reply frame must pass. Pure functions.
 

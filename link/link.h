@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The instrument link: port discovery, polling, the history download and the reply time-out.
 // It owns the link state record, its four timers and their handlers, and its place on the

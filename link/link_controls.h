@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The window as the link sees it: a few named controls, two status labels, the progress bar,
 // the two view procedures and the message box. The window implements it; tests record it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The window-wide link state record: every part of the program that needs to know where the
 // link stands reads these fields directly.

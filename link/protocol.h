@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The serial protocol between the application and the instrument, as both ends see it: start
 // bytes, addresses, command codes, where each field sits in a frame and how long each frame is.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "measure/history_rows.h"
 
 #include "measure/measurement.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The rows of the history table that one history reply fills, as texts: which rows and what
 // each of their cells says. Pure, so the same code that fills the grid can be tested and

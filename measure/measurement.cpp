@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "measure/measurement.h"
 
 namespace ck::measure {

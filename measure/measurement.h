@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The instrument's 24-byte measurement group, the texts its values are shown as, and the
 // angle bands that give the verdicts. Pure functions: no state, no locale.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "output/column_writer.h"
 
 #include "platform/code_page.h"

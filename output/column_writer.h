@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Text laid out on fixed character columns, as the saved text files and the printed reports
 // are: text, runs of spaces, moves to a start column, and CR LF line breaks. Columns count

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The save and print commands: which dialog, which file type, what is written or printed, and
 // what the user is told when it fails.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A compound file (OLE2 structured storage, version 3, 512-byte sectors) holding one stream
 // under the root storage: the container of an Excel 97-2003 workbook.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // What the save and print commands put in their files and on paper, composed from the texts
 // the views show: the live panel's label captions and the history table's cells.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Excel 97-2003 workbooks (.xls, BIFF8 in a compound file) holding one sheet of texts, every
 // cell centred. Standard library only; the caller writes the bytes to disk.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The window's one file and printer dialog, CommonDialog1: its properties stay set between
 // uses, so the type chosen in one save decides what the next save of either kind assumes, and

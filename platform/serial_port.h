@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The serial port as the link sees it: a port number, open/close with the control's error
 // numbers, a receive threshold, write, read-all and purges. Backends (a real port, the

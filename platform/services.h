@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The rest of what the save and print commands need from the machine: files, a picture of
 // the window, the printer, and a way to tell the user.

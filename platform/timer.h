@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Timers as the window's timer controls behave: a fixed interval, an Enabled flag and a tick
 // handler. Enabling a timer that is already enabled leaves its running countdown alone;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Virtual time for tests and simulations: timers fire in time order as the owner advances the
 // clock, and nothing waits for real time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // A three-phase connection as the simulated instrument measures it: each input's phase, the
 // angles between the pairs and the voltages, from which its readings are made.

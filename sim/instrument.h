@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The instrument's side of the serial protocol: a protocol engine that takes the bytes the
 // application sends, in whatever chunks they come, and says which bytes go back and when.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/live_sequences.h"
 
 #include "sim/connection.h"

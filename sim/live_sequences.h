@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Live reading sequences the simulated instrument can be told to answer with, by name, so a
 // user or a test can put a chosen connection in front of the application.

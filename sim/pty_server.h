@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The simulated instrument on a pseudo-terminal: the application opens the terminal's slave
 // side as it would a serial port, and the server plays the instrument on the master side,

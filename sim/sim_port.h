@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The simulated instrument behind the serial-port interface, in-process: what the application
 // writes goes to the instrument, and its replies come back on timers of the given service, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zandrel-sim: the simulated instrument on a pseudo-terminal, for running the application
 // without an instrument. With --as COMn the application finds it on COMn by itself.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The save and print commands against scripted dialogs, an in-memory disk and a recording
 // printer: what each writes, what the shared dialog carries over, and every failure told.
 

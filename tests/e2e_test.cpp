@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application as shipped (the real window, the Qt serial port, real timers) against
 // zandrel-sim on a pseudo-terminal, started as a separate program. Every wait runs the event
 // loop against a deadline.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Waiting on the real event loop in tests: for an event, never for a fixed time.
 

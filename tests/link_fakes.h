@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Test doubles for the link: a window that records what the link does to it, and a serial
 // port whose answers the test scripts byte for byte.

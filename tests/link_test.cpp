@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The link driven byte for byte: the exact reply vectors and the faults a bad line can cause.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The print command end to end on the real printer backend, printing to PDF the way a user
 // prints to a file, then reading the pages back with poppler's pdftotext and pdfinfo.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated instrument on a real pseudo-terminal: replies whole and in order, never faster
 // than a 9600-baud line, and the COMn link that points the application at it.
 

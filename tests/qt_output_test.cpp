@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The save commands' Qt backends on a real disk: files replaced whole or not at all, failures
 // explained, the window's picture a real JPEG that also lands on the clipboard, and the dialog
 // filter read as the types it lists.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs a test binary as an unprivileged user, for the checks that root passes by right
 # (permission denied, another program's exclusive open). Copies the binary to a folder that
 # user can reach, wherever the build tree lives. Exit 77 (skipped) when not root: the normal

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole runs of the link against the simulated instrument, on virtual time.
 
 #include <gtest/gtest.h>

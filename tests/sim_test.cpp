@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated instrument: what it answers, what it ignores, and how it misbehaves when told
 // to, seen on the bytes themselves and through the in-process port on the virtual clock.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A day of polling and a hundred history downloads on virtual time, against the simulated
 // instrument spoiling its replies at random. Whatever the line does: no row is misplaced or
 // placed past the count, a download that completes brings every row, the controls always come

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real window on virtual time, under the offscreen platform.
 
 #include <gtest/gtest.h>

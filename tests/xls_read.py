@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Reads an .xls file with xlrd and prints what a spreadsheet user would see, for xls_test.
 
 Output, one item a line (texts as hex of their UTF-8 bytes, so any character survives):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The .xls writer, checked twice: by a strict reader of the container and the records written
 // here, and by xlrd, an independent reader, for what a spreadsheet user would see.
 

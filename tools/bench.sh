@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds with optimisation, runs every benchmark, prints a table and writes bench/results.md.
 #   a full 200-group download over the paced pseudo-terminal against the line's own time, on
 #   a quiet disk and while another process keeps the disk busy, reply complete to panel

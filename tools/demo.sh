@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds, and starts Check Korvelt on its simulated instrument.
 # Arguments go to the demo (for example --screenshot live.png).
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds and runs every test: the build with Debian's flags and the
 # Debian package made from it, the Windows build under Wine, a bounded fuzzing run, and the
 # whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.

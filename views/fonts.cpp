@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "views/fonts.h"
 
 namespace ck::views {

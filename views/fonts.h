@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The window's three typefaces, 宋体 (Song, serif CJK), 黑体 (Hei, sans CJK) and Arial, and a
 // fixed-pitch face for printed reports. On Windows the faces themselves come first (SimSun,

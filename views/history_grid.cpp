@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "views/history_grid.h"
 
 #include <QHeaderView>

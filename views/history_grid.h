@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The history table, DataGrid: 201 rows by 19 columns, row 0 the fixed header row. Its cells
 // are the only store of the downloaded texts; the exports read them back with TextMatrix.

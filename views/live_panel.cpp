@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "views/live_panel.h"
 
 #include <QAccessible>

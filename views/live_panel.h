@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The live panel, Frame_realtime: six input rows with their lamps and voltages, the three
 // angle/verdict pairs of each column, the column heads and the ruling lines. ShowReal

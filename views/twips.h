@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Layout in twips, the unit the window is designed in: 1440 to the inch, 15 to a pixel at
 // 96 dots per inch. Qt scales logical pixels on other screens.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/qt/com_resolver.h"
 
 #include <QtGlobal>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The save and print commands' view of the machine, on Qt: the shared file and print
 // dialog, files written whole or not at all, a picture of the window, and message boxes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The printer on QPrinter: fixed-column report text drawn character by character on a grid,
 // so the columns line up whatever the font's own metrics.

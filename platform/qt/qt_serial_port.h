@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // The serial port on QSerialPort: COMn resolved as com_resolver.h describes, opened at
 // 9600 baud, 8 data bits, no parity, 1 stop bit, no flow control.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 // Timers and posted work on the Qt event loop of the calling thread.
 
