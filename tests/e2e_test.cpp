@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_environment.h"
+
 #include "event_loop.h"
 
 #include <QApplication>
@@ -53,15 +55,8 @@ using ck::measure::Input;
 using ck::measure::MeasurementGroup;
 using ck::measure::Pair;
 
-class QtEnvironment : public ::testing::Environment {
-    int argc_ = 1;
-    char name_[9] = "e2e_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-};
-[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const kQtEnvironment =
+    ck::testing::AddQtEnvironment<QApplication>("e2e_test");
 
 using ck::testing::runUntil;
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_environment.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QGuiApplication>
@@ -21,15 +23,8 @@
 namespace ck::app {
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-    int argc_ = 1;
-    char name_[10] = "icon_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QGuiApplication> app_;
-    void SetUp() override { app_ = std::make_unique<QGuiApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-};
-[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const kQtEnvironment =
+    ck::testing::AddQtEnvironment<QGuiApplication>("icon_test");
 
 uint32_t le(const QByteArray& b, qsizetype at, int n) {
     uint32_t v = 0;

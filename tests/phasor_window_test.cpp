@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_environment.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QLabel>
@@ -20,15 +22,8 @@ namespace {
 using measure::Input;
 using measure::Pair;
 
-class QtEnvironment : public ::testing::Environment {
-    int argc_ = 1;
-    char name_[20] = "phasor_window_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-};
-[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const kQtEnvironment =
+    ck::testing::AddQtEnvironment<QApplication>("phasor_window_test");
 
 measure::MeasurementGroup reading(std::array<int16_t, 6> angles, std::array<uint8_t, 6> kv) {
     measure::MeasurementGroup g;

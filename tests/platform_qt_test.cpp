@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include "qt_environment.h"
+
 #include "event_loop.h"
 
 #include <QCoreApplication>
@@ -44,17 +46,8 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-class QtEnvironment : public ::testing::Environment {
-    int argc_ = 1;
-    char name_[17] = "platform_qt_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QCoreApplication> app_;
-
-    void SetUp() override { app_ = std::make_unique<QCoreApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-};
 [[maybe_unused]] auto* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    ck::testing::AddQtEnvironment<QCoreApplication>("platform_qt_test");
 
 using ck::testing::runUntil;
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_environment.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -36,18 +38,8 @@ namespace {
 namespace fs = std::filesystem;
 using link::Control;
 
-class QtEnvironment : public ::testing::Environment {
-    int argc_ = 1;
-    char name_[19] = "port_settings_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-    void SetUp() override {
-        QStandardPaths::setTestModeEnabled(true);
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-};
-[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const kQtEnvironment =
+    ck::testing::AddQtEnvironment<QApplication>("port_settings_test", ck::testing::Settings::TestMode);
 
 struct Messages {
     std::vector<QString> texts;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_environment.h"
+
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -29,17 +31,8 @@
 namespace ck {
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-    int argc_ = 1;
-    char name_[11] = "print_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QGuiApplication> app_;
-
-    void SetUp() override { app_ = std::make_unique<QGuiApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-};
 [[maybe_unused]] auto* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    ck::testing::AddQtEnvironment<QGuiApplication>("print_test");
 
 // ---------------------------------------------------------------------------------------------
 // Fakes for everything the command touches except the printer.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_environment.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
@@ -21,15 +23,8 @@
 namespace ck::platform {
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-    int argc_ = 1;
-    char name_[15] = "qt_output_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-};
-[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const kQtEnvironment =
+    ck::testing::AddQtEnvironment<QApplication>("qt_output_test");
 
 std::vector<uint8_t> bytes(const std::string& s) { return {s.begin(), s.end()}; }
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_environment.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
@@ -38,18 +40,8 @@ namespace {
 
 using platform::LocalTime;
 
-class QtEnvironment : public ::testing::Environment {
-    int argc_ = 1;
-    char name_[20] = "session_window_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-    void SetUp() override {
-        QStandardPaths::setTestModeEnabled(true);
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-};
-[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const kQtEnvironment =
+    ck::testing::AddQtEnvironment<QApplication>("session_window_test", ck::testing::Settings::TestMode);
 
 // 2026-12-07 23:30:00 in China (+08:00): half an hour before midnight.
 constexpr int64_t kStartUnixMs = 1796657400000;

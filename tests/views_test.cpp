@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include "qt_environment.h"
+
 #include <QApplication>
 #include <QFontInfo>
 #include <QHeaderView>
@@ -28,17 +30,8 @@ namespace {
 
 using measure::MeasurementGroup;
 
-class QtEnvironment : public ::testing::Environment {
-    int argc_ = 1;
-    char name_[11] = "views_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-
-    void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
-    void TearDown() override { app_.reset(); }
-};
 [[maybe_unused]] auto* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    ck::testing::AddQtEnvironment<QApplication>("views_test");
 
 constexpr int16_t kNo = measure::NoAngle;
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_environment.h"
+
 #include <QAccessible>
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -48,18 +50,8 @@ namespace {
 
 using link::Control;
 
-class QtEnvironment : public ::testing::Environment {
-    int argc_ = 1;
-    char name_[19] = "window_access_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-    void SetUp() override {
-        QStandardPaths::setTestModeEnabled(true);
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-};
-[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const kQtEnvironment =
+    ck::testing::AddQtEnvironment<QApplication>("window_access_test", ck::testing::Settings::TestMode);
 
 // Counts what the save and print commands ask of their dialogs; the user cancels.
 struct CountingDialogs final : platform::DialogService {

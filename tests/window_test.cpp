@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_environment.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QLocale>
@@ -32,19 +34,8 @@ namespace {
 
 using link::Control;
 
-class QtEnvironment : public ::testing::Environment {
-    int argc_ = 1;
-    char name_[12] = "window_test";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
-    void SetUp() override {
-        // The window reads its remembered settings; never the user's own.
-        QStandardPaths::setTestModeEnabled(true);
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
-};
-[[maybe_unused]] auto* const kEnv = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+[[maybe_unused]] auto* const kQtEnvironment =
+    ck::testing::AddQtEnvironment<QApplication>("window_test", ck::testing::Settings::TestMode);
 
 struct Messages {
     std::vector<std::tuple<QString, QString, int>> shown;
