@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_config_home.h"
+
 #include "qt_environment.h"
 
 #include "event_loop.h"
@@ -71,25 +73,10 @@ QString Q(std::string_view s) {
 class Ports {
 public:
     Ports() {
-        char tmpl[] = "/tmp/ck-e2e-XXXXXX";
-        if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
-        root_ = tmpl;
-        if (const char* v = std::getenv("XDG_CONFIG_HOME")) saved_ = v;
-        setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
-        const fs::path ports = root_ / "checkkorvelt" / "ports";
-        fs::create_directories(ports);
+        fs::create_directories(home_.ports());
         for (int n = 1; n <= 16; ++n) {
-            fs::create_symlink(absent(n), ports / ("COM" + std::to_string(n)));
+            fs::create_symlink(absent(n), home_.ports() / ("COM" + std::to_string(n)));
         }
-    }
-    ~Ports() {
-        if (saved_) {
-            setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
-        } else {
-            unsetenv("XDG_CONFIG_HOME");
-        }
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
     Ports(const Ports&) = delete;
     Ports& operator=(const Ports&) = delete;
@@ -97,16 +84,14 @@ public:
     // Where the pin of COMn points now.
     std::string target(int n) const {
         std::error_code ec;
-        return fs::read_symlink(root_ / "checkkorvelt" / "ports" / ("COM" + std::to_string(n)), ec)
-            .string();
+        return fs::read_symlink(home_.ports() / ("COM" + std::to_string(n)), ec).string();
     }
     std::string absent(int n) const {
-        return (root_ / ("absent-COM" + std::to_string(n))).string();
+        return (home_.root() / ("absent-COM" + std::to_string(n))).string();
     }
 
 private:
-    fs::path root_;
-    std::optional<std::string> saved_;
+    ck::testing::TempConfigHome home_{"ck-e2e-"};
 };
 
 // zandrel-sim as a child process, ready once it has printed its terminal's path.

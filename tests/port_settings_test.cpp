@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_config_home.h"
+
 #include "qt_environment.h"
 
 #include <QApplication>
@@ -53,14 +55,7 @@ struct Messages {
 // A private configuration home, stand-in devices and a stand-in /dev/serial/by-id.
 class Machine {
 public:
-    Machine() {
-        char tmpl[] = "/tmp/ck-port-settings-XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-        root_ = fs::canonical(made);
-        const char* old = std::getenv("XDG_CONFIG_HOME");
-        saved_ = old ? std::optional<std::string>(old) : std::nullopt;
-        setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+    Machine() : home_("ck-port-settings-", "config"), root_(home_.root()) {
         fs::create_directories(root_ / "by-id");
         for (const char* name : {"ttyUSB0", "ttyUSB1", "ttyACM0"}) {
             std::ofstream(root_ / name).put('x');
@@ -68,22 +63,13 @@ public:
         // The first adapter has a stable name; the others do not.
         fs::create_symlink(root_ / "ttyUSB0", root_ / "by-id" / "usb-FTDI_FT232R_A1B2-if00");
     }
-    ~Machine() {
-        if (saved_) {
-            setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
-        } else {
-            unsetenv("XDG_CONFIG_HOME");
-        }
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
 
     QString device(const char* name) const {
         return QString::fromStdString((root_ / name).string());
     }
-    fs::path ports() const { return root_ / "config" / "checkkorvelt" / "ports"; }
+    fs::path ports() const { return home_.ports(); }
     fs::path pin(int n) const { return ports() / ("COM" + std::to_string(n)); }
     std::string byId() const { return (root_ / "by-id").string(); }
     std::string stableName() const {
@@ -117,8 +103,8 @@ public:
     }
 
 private:
+    ck::testing::TempConfigHome home_;
     fs::path root_;
-    std::optional<std::string> saved_;
 };
 
 QString cell(const PortSettingsDialog& d, int row, int col) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "temp_config_home.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -283,23 +285,7 @@ TEST_F(PtyServerTest, StopsWhenTheStopPipeIsReadable) {
 
 class ConfigHome {
 public:
-    ConfigHome() {
-        char tmpl[] = "/tmp/ck-pty-test-XXXXXX";
-        if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
-        root_ = tmpl;
-        if (const char* v = std::getenv("XDG_CONFIG_HOME")) saved_ = v;
-        setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
-        ports_ = root_ / "checkkorvelt" / "ports";
-    }
-    ~ConfigHome() {
-        if (saved_) {
-            setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
-        } else {
-            unsetenv("XDG_CONFIG_HOME");
-        }
-        std::error_code ec;
-        fs::remove_all(root_, ec);
-    }
+    ConfigHome() : ports_(home_.ports()) {}
     fs::path link(int n) const { return ports_ / ("COM" + std::to_string(n)); }
     std::optional<std::string> target(int n) const {
         std::error_code ec;
@@ -310,9 +296,8 @@ public:
     const fs::path& ports() const { return ports_; }
 
 private:
-    fs::path root_;
+    ck::testing::TempConfigHome home_{"ck-pty-test-"};
     fs::path ports_;
-    std::optional<std::string> saved_;
 };
 
 TEST(ComPinLink, PointsComAtTheTerminalAndPutsBackWhatWasThere) {
