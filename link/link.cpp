@@ -516,10 +516,12 @@ void Link::onHistoryCount(std::size_t n) {
     s_.blocksread = 0;
     s_.histnext = 0;
     if (s_.histcount != 0) {
+        // The request first: the line need not wait while the window draws (a progress bar
+        // repaints at once when its text changes, some milliseconds).
+        requestBlock();
         controls_.setProgressRange(0, std::min<int>(s_.histcount, kMaxHistRows));
         controls_.setProgressValue(0);
         controls_.setVisible(Control::Progress_read, true);
-        requestBlock();
         return;
     }
     port_.setHold(false);  // the download has ended
@@ -541,12 +543,16 @@ void Link::onHistoryBlock(std::size_t n) {
         onReplyTimeout();
         return;
     }
-    controls_.FillHist(s_.histnext, HistoryGroups(s_.rxframe, static_cast<std::size_t>(g)));
+    const int16_t first = s_.histnext;
+    const auto groups = HistoryGroups(s_.rxframe, static_cast<std::size_t>(g));
     s_.histnext = static_cast<int16_t>(s_.histnext + g);
     if (s_.histnext < std::min<int>(s_.histcount, kMaxHistRows)) {
-        controls_.setProgressValue(s_.histnext);
+        // The next request first, then the table and the progress bar while it is answered.
         requestBlock();
+        controls_.FillHist(first, groups);
+        controls_.setProgressValue(s_.histnext);
     } else {
+        controls_.FillHist(first, groups);
         endDownload();
     }
 }

@@ -55,6 +55,7 @@ public:
     std::vector<std::pair<int, int>> fills;  // (first group number, groups) of each FillHist
     std::vector<std::pair<std::string, int>> messages;
     std::function<void()> whileMessageOpen;
+    std::function<void()> whileDrawing;  // the table filled or the progress bar moved
 
     bool isEnabled(link::Control c) const {
         const auto it = enabled.find(c);
@@ -73,13 +74,17 @@ public:
         progressMin = lo;
         progressMax = hi;
     }
-    void setProgressValue(int v) override { progress.push_back(v); }
+    void setProgressValue(int v) override {
+        progress.push_back(v);
+        if (whileDrawing) whileDrawing();
+    }
     void ShowReal(const measure::MeasurementGroup& g) override { shown.push_back(g); }
     void FillHist(int first, std::span<const measure::MeasurementGroup> groups) override {
         fills.emplace_back(first, static_cast<int>(groups.size()));
         for (std::size_t i = 0; i < groups.size(); ++i) {
             rows[first + static_cast<int>(i) + 1] = groups[i];
         }
+        if (whileDrawing) whileDrawing();
     }
     void showMessage(const std::string& text, int style) override {
         messages.emplace_back(text, style);

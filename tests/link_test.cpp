@@ -785,6 +785,22 @@ TEST(Download, SevenGroups) {
     EXPECT_TRUE(r.link.Timer_real().enabled());
 }
 
+// The line never waits while the window draws: each block request is written before the
+// table is filled and the progress bar moved for the reply before it.
+TEST(Download, NextRequestIsOnTheLineBeforeTheWindowDraws) {
+    Rig r;
+    r.linkUp(7);
+    r.toHistoryView();
+    std::vector<std::size_t> requestsWhenDrawn;
+    r.ui.whileDrawing = [&] { requestsWhenDrawn.push_back(r.blockRequests().size()); };
+    r.link.requestDownload();
+    r.clock.advance(2000);
+    // Progress 0, then for each block: filled, progress; the last block asks for nothing more.
+    EXPECT_EQ(requestsWhenDrawn, (std::vector<std::size_t>{1, 2, 2, 3, 3, 3, 3}));
+    ASSERT_EQ(r.ui.rows.size(), 7u);
+    for (int row = 1; row <= 7; ++row) EXPECT_EQ(r.ui.rows[row], storedGroup(row - 1));
+}
+
 TEST(Download, ShortBlockAloneEndsInTheTimeOutWithNothingMisplaced) {
     Rig r;
     r.linkUp(8);
