@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
     window.sessionRecorder().setFileSystem(std::make_unique<DemoLogFiles>());
     // The demo's instrument is simulated: the settings list the machine's ports, and the
     // pins, which the real program follows, stay as they are.
-    ck::app::PortSettingsSources ports = ck::app::MachinePortSettings({});
+    ck::app::PortSettingsSources ports = ck::app::MachinePortSettings();
     ports.canPin = false;
     ports.listOnlyReason = QStringLiteral(
         "演示程序的仪器是模拟的（在 COM3 上），这里只列出本机的串口，不更改串口号的固定。");

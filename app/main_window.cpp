@@ -155,7 +155,7 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
         });
     phasor_ = std::make_unique<views::PhasorWindow>();
     recorder_ = std::make_unique<SessionRecorder>();
-    portSources_ = MachinePortSettings({});
+    portSources_ = MachinePortSettings();
 }
 
 MainWindow::~MainWindow() { link_->stop(); }
@@ -195,9 +195,7 @@ void MainWindow::menuphasor_Click() {
 void MainWindow::menuports_Click() {
     if (link_->downloading()) {
         // The entry is disabled then; a click that slipped through changes nothing either.
-        ShowMessageBox(this, QStringLiteral("串口设置"),
-                       QStringLiteral("正在读取历史记录，读取结束后才能更改串口设置。"),
-                       link::kMbExclamation);
+        ShowBusyRefusal(this);
         return;
     }
     if (portDialog_) {

@@ -73,7 +73,6 @@ public:
     void menulog_Click(bool on);
 
     link::Link& link() { return *link_; }
-    const link::Link& link() const { return *link_; }
     views::LivePanel& Frame_realtime() { return *frame_; }
     views::HistoryGrid& DataGrid() { return *grid_; }
     QTabWidget& TabStrip1() { return *tabs_; }

@@ -11,6 +11,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <array>
 #include <filesystem>
 #include <map>
 #include <utility>
@@ -37,7 +38,7 @@ std::string realName(const std::string& device) {
 
 }  // namespace
 
-PortSettingsSources MachinePortSettings(std::function<bool()> busy) {
+PortSettingsSources MachinePortSettings() {
     PortSettingsSources s;
     s.ports = [] {
         std::vector<SerialPortEntry> out;
@@ -58,8 +59,13 @@ PortSettingsSources MachinePortSettings(std::function<bool()> busy) {
     s.listOnlyReason =
         QStringLiteral("Windows 的串口号由系统分配（在设备管理器中更改），这里只列出本机的串口。");
 #endif
-    s.busy = std::move(busy);
     return s;
+}
+
+void ShowBusyRefusal(QWidget* parent) {
+    ShowMessageBox(parent, QString::fromUtf8(kTitle),
+                   QStringLiteral("正在读取历史记录，读取结束后才能更改串口设置。"),
+                   link::kMbExclamation);
 }
 
 PortSettingsDialog::PortSettingsDialog(PortSettingsSources sources, QWidget* parent)
@@ -145,6 +151,7 @@ void PortSettingsDialog::refresh() {
     const std::string home = platform::comPinDirectoryFromEnvironment();
     std::multimap<std::string, int> numbersOf;
     std::string unreadable;
+    std::array<bool, platform::kLastPinnedCom + 1> pinned{};
     const int chosen = com_->currentIndex();
     for (int n = platform::kFirstPinnedCom; n <= platform::kLastPinnedCom; ++n) {
         const platform::ComRoute route = platform::routeComOnThisMachine(n);
@@ -153,7 +160,8 @@ void PortSettingsDialog::refresh() {
         QString item = QStringLiteral("COM%1").arg(n);
         const std::string pinFile = platform::comPinFile(home, n);
         const platform::PinReading pin = platform::readComPin(home, n);
-        if (pin.kind == platform::PinReading::Kind::Pinned) {
+        pinned[static_cast<std::size_t>(n)] = pin.kind == platform::PinReading::Kind::Pinned;
+        if (pinned[static_cast<std::size_t>(n)]) {
             std::error_code ec;
             const std::string target = std::filesystem::read_symlink(pinFile, ec).string();
             item +=
@@ -173,11 +181,11 @@ void PortSettingsDialog::refresh() {
         int firstNumber = 0;
         const auto [first, last] = numbersOf.equal_range(realName(p.device.toStdString()));
         for (auto it = first; it != last; ++it) {
-            const bool pinned =
-                platform::readComPin(home, it->second).kind == platform::PinReading::Kind::Pinned;
             numbers << QStringLiteral("COM%1%2")
                            .arg(it->second)
-                           .arg(pinned ? QStringLiteral("（固定）") : QString());
+                           .arg(pinned[static_cast<std::size_t>(it->second)]
+                                    ? QStringLiteral("（固定）")
+                                    : QString());
             if (firstNumber == 0) firstNumber = it->second;
         }
         const QString cells[kColumns] = {p.device, p.description, p.manufacturer, p.serialNumber,
@@ -215,9 +223,7 @@ void PortSettingsDialog::showRowNumber() {
 
 bool PortSettingsDialog::refuseWhileBusy() {
     if (!sources_.busy || !sources_.busy()) return false;
-    ShowMessageBox(this, QString::fromUtf8(kTitle),
-                   QStringLiteral("正在读取历史记录，读取结束后才能更改串口设置。"),
-                   link::kMbExclamation);
+    ShowBusyRefusal(this);
     return true;
 }
 

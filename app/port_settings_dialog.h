@@ -42,7 +42,10 @@ struct PortSettingsSources {
 };
 
 // The machine's own sources.
-PortSettingsSources MachinePortSettings(std::function<bool()> busy);
+PortSettingsSources MachinePortSettings();
+
+// Says that the port settings cannot change while a download runs.
+void ShowBusyRefusal(QWidget* parent);
 
 class PortSettingsDialog final : public QDialog {
     Q_OBJECT

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstddef>
-#include <cstdint>
 #include <span>
 #include <string>
 #include <vector>

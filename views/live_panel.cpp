@@ -199,9 +199,6 @@ class Lamp final : public QWidget {
 public:
     explicit Lamp(QWidget* parent) : QWidget(parent) {}
 
-    // The design rectangle, also while the lamp is dark (hidden).
-    QRect slot;
-
 protected:
     void paintEvent(QPaintEvent*) override {
         constexpr int kBorder = 4;
@@ -232,7 +229,8 @@ public:
         const auto* lamp = static_cast<const Lamp*>(widget());
         const QWidget* panel = lamp->parentWidget();
         if (panel == nullptr || !panel->isVisible()) return {};
-        return QRect(panel->mapToGlobal(lamp->slot.topLeft()), lamp->slot.size());
+        // A hidden widget keeps its geometry: the design rectangle, also while dark.
+        return QRect(panel->mapToGlobal(lamp->geometry().topLeft()), lamp->geometry().size());
     }
 };
 
@@ -273,9 +271,7 @@ LivePanel::LivePanel(QWidget* parent) : QFrame(parent) {
     for (int i = 0; i < 6; ++i) {
         auto* lamp = new Lamp(this);
         lamp->setObjectName(QStringLiteral("Shape%1").arg(i + 1));
-        lamp->slot = twipsRect(1320, kLampTops[i], 375, 255);
-        lamp->setGeometry(lamp->slot);
-        lamp->hide();
+        lamp->setGeometry(twipsRect(1320, kLampTops[i], 375, 255));  // dark until a reading
         shapes_[static_cast<std::size_t>(i + 1)] = lamp;
     }
     for (const InputRow& r : kInputRows) {
