@@ -2,7 +2,6 @@
 #include "platform/com_pins.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>

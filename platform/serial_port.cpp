@@ -16,8 +16,8 @@ int SerialPort::open() {
     clearInput();
     eventPending_ = false;
     failure_ = {};
-    if (kept_ && *kept_ == commPort_ && doResume(commPort_)) {
-        kept_.reset();
+    if (kept_ && openedPort_ == commPort_ && doResume(commPort_)) {
+        kept_ = false;
     } else {
         releaseKept();
         const int err = doOpen(commPort_);
@@ -35,7 +35,7 @@ void SerialPort::close() {
         return;
     }
     if (hold_) {
-        kept_ = openedPort_;
+        kept_ = true;
     } else {
         doClose();
     }
@@ -52,7 +52,7 @@ void SerialPort::setHold(bool on) {
 
 void SerialPort::releaseKept() {
     if (!kept_) return;
-    kept_.reset();
+    kept_ = false;
     doClose();
 }
 

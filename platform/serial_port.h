@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -72,7 +71,6 @@ public:
     // the caller nothing changes: a closed port still drops what arrives, and every open()
     // still discards what arrived before it. Turned off, a device kept closed is let go.
     void setHold(bool on);
-    bool hold() const { return hold_; }
 
     // RThreshold: the receive event is raised once at least n bytes are waiting (0: never).
     void setRThreshold(int n);
@@ -94,7 +92,7 @@ public:
     // Microseconds on a monotonic clock: the clock arrival times are stamped with. A byte is
     // only ever stamped late (a busy event loop, a driver that batches), never early. Real
     // ports take MonotonicNowUs(); the simulated ones their virtual clock.
-    virtual int64_t nowUs() const = 0;
+    virtual int64_t nowUs() const { return MonotonicNowUs(); }
     // InBufferCount.
     std::size_t inBufferCount() const { return rx_.size(); }
     // InBufferCount := 0.
@@ -147,8 +145,8 @@ private:
     int16_t commPort_ = 1;
     bool open_ = false;
     bool hold_ = false;
-    // The device is still open for this port number although the port is closed (hold).
-    std::optional<int16_t> kept_;
+    // The device of openedPort_ is still open although the port is closed (hold).
+    bool kept_ = false;
     int16_t openedPort_ = 0;
     int threshold_ = 0;
     int commEvent_ = 0;

@@ -24,8 +24,6 @@ namespace ck::sim {
 inline constexpr uint8_t kDefaultAddress = protocol::kInstrumentAddress;
 
 // The line's pace: a byte is never there sooner than the line could bring it.
-using protocol::kBaud;
-using protocol::kBitsPerByte;
 using protocol::LineTimeUs;
 
 // Bytes to be sent back, `delayUs` after the request was fed in (always at least 1, so that a

@@ -4,13 +4,10 @@
 #include <QDeadlineTimer>
 #include <QMetaObject>
 
-#include <algorithm>
-#include <optional>
 #include <utility>
 
 #include "platform/qt/com_resolver.h"
 
-#ifndef Q_OS_WIN
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -22,13 +19,11 @@
 
 #include <cerrno>
 #include <cstring>
-#endif
 
 #include <cstdio>
 
 namespace ck::platform {
 
-#ifndef Q_OS_WIN
 namespace {
 
 // The account this program runs as, as usermod wants it.
@@ -51,7 +46,6 @@ std::string deviceGroup(const std::string& path) {
 }
 
 }  // namespace
-#endif
 
 QtSerialPort::QtSerialPort(SerialIoctl ioctl) : ioctl_(std::move(ioctl)) {
     port_.setBaudRate(QSerialPort::Baud9600);
@@ -116,15 +110,11 @@ bool QtSerialPort::doResume(int16_t port) {
     return port_.clear(QSerialPort::Input);
 }
 
-int QtSerialPort::classifyOpenFailure([[maybe_unused]] const std::string& path) {
+int QtSerialPort::classifyOpenFailure(const std::string& path) {
     switch (port_.error()) {
     case QSerialPort::DeviceNotFoundError:
         return kErrNoSuchPort;
     case QSerialPort::PermissionError: {
-#ifdef Q_OS_WIN
-        // Windows opens COM ports exclusively: access denied means another program has it.
-        return kErrPortInUse;
-#else
         // QSerialPort reports a held lock file, an exclusive open (EBUSY) and a refused
         // permission alike; a plain open of the device tells them apart.
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -140,7 +130,6 @@ int QtSerialPort::classifyOpenFailure([[maybe_unused]] const std::string& path) 
         }
         ::close(fd);
         return kErrPortInUse;  // the device would open: the lock file of another program
-#endif
     }
     default:
         return kErrOpenFailed;
@@ -165,7 +154,6 @@ void QtSerialPort::doDrainOutput() {
     while (port_.bytesToWrite() > 0 && !deadline.hasExpired()) {
         if (!port_.waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) break;
     }
-#ifndef Q_OS_WIN
     // Out of the driver onto the line. Bounded, unlike tcdrain(), so that a stalled adapter
     // cannot freeze the window; at 9600 baud one byte takes about a millisecond, so the queue
     // is looked at every millisecond rather than waited on for its whole length, which would
@@ -175,19 +163,14 @@ void QtSerialPort::doDrainOutput() {
     while (!deadline.hasExpired() && ::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
         ::poll(nullptr, 0, 1);
     }
-#endif
 }
-
-int64_t QtSerialPort::nowUs() const { return MonotonicNowUs(); }
 
 void QtSerialPort::doPollInput() {
     if (!port_.isOpen()) return;
-#ifndef Q_OS_WIN
     // Only when something is there: waiting in vain would leave a time-out error on the port,
     // and a port in error is opened anew rather than taken up again under hold.
     pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
     if (::poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0) return;
-#endif
     // Reads what is waiting and hands it over through readyRead, at once.
     port_.waitForReadyRead(0);
     if (port_.error() == QSerialPort::TimeoutError) port_.clearError();

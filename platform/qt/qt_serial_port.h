@@ -34,8 +34,6 @@ public:
     // How long a purge waits at most for written bytes to leave.
     static constexpr int kDrainTimeoutMs = 1000;
 
-    int64_t nowUs() const override;
-
 protected:
     int doOpen(int16_t port) override;
     void doClose() override;

@@ -12,7 +12,6 @@
 namespace ck::platform {
 namespace {
 
-constexpr DWORD kInBufferSize = 1024;
 constexpr DWORD kOutBufferSize = 512;
 // A read with the timeouts set in configure() ends at once; this only bounds a driver that
 // does not honour them.

@@ -38,8 +38,6 @@ public:
     // While the port is open, what is waiting is also looked at this often.
     static constexpr int kSweepMs = 10;
 
-    int64_t nowUs() const override { return MonotonicNowUs(); }
-
 protected:
     int doOpen(int16_t port) override;
     void doClose() override;
