@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -364,12 +363,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     try {
         const Bytes file = WriteXls(table, options);
         check(!overLimit && !badName);
-        if (std::getenv("CK_XLS_FUZZ_SHOW") != nullptr) {
-            std::size_t cells = 0;
-            for (const auto& row : table) cells += row.size();
-            std::fprintf(stderr, "%zu rows, %zu cells, %zu texts, workbook %zu bytes\n",
-                         table.size(), cells, texts, file.size());
-        }
         CheckWorkbook(file, ids, pool, options.sheetName);
     } catch (const std::length_error&) {
         check(overLimit);

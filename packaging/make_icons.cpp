@@ -32,12 +32,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         const QString dir = out + QStringLiteral("/%1x%1").arg(size);
-        QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        {
-            QPainter painter(&image);
-            ck::app::PaintAppIcon(painter, size);
-        }
+        const QImage image = ck::app::AppIconImage(size);
         if (!QDir().mkpath(dir) || !image.save(dir + QLatin1Char('/') + name + ".png", "PNG")) {
             std::fprintf(stderr, "make_icons: cannot write %s\n", qPrintable(dir));
             return 1;
