@@ -59,7 +59,8 @@ class FirstPaintQuits final : public QObject {
 public:
     explicit FirstPaintQuits(QObject* parent) : QObject(parent) {}
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Paint) QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        if (event->type() == QEvent::Paint)
+            QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
         return QObject::eventFilter(watched, event);
     }
 };
@@ -188,31 +189,32 @@ int main(int argc, char** argv) {
     if (!liveFile.isEmpty() || !historyFile.isEmpty() || !phasorFile.isEmpty()) {
         auto ok = std::make_shared<bool>(true);
         // After the first reading: the live picture, then the download for the history one.
-        QObject::connect(&window, &ck::app::MainWindow::liveReadingShown, &app,
-                         [&window, liveFile, historyFile, phasorFile, ok] {
-            static bool once = false;
-            if (once) return;
-            once = true;
-            if (!liveFile.isEmpty()) *ok = save(window, liveFile) && *ok;
-            if (!phasorFile.isEmpty()) *ok = save(window.phasorWindow(), phasorFile) && *ok;
-            if (historyFile.isEmpty()) {
-                QCoreApplication::exit(*ok ? 0 : 1);
-                return;
-            }
-            window.TabStrip1().setCurrentIndex(1);
-            window.Button_read_Click();
-            auto* poll = new QTimer(&window);
-            QObject::connect(poll, &QTimer::timeout, &window, [&window, historyFile, ok, poll] {
-                const auto& s = window.link().state();
-                const bool done = window.Progress_read().isHidden() && s.histcount > 0 &&
-                                  !window.DataGrid().TextMatrix(s.histcount, 0).isEmpty();
-                if (!done) return;
-                poll->stop();
-                *ok = save(window, historyFile) && *ok;
-                QCoreApplication::exit(*ok ? 0 : 1);
+        QObject::connect(
+            &window, &ck::app::MainWindow::liveReadingShown, &app,
+            [&window, liveFile, historyFile, phasorFile, ok] {
+                static bool once = false;
+                if (once) return;
+                once = true;
+                if (!liveFile.isEmpty()) *ok = save(window, liveFile) && *ok;
+                if (!phasorFile.isEmpty()) *ok = save(window.phasorWindow(), phasorFile) && *ok;
+                if (historyFile.isEmpty()) {
+                    QCoreApplication::exit(*ok ? 0 : 1);
+                    return;
+                }
+                window.TabStrip1().setCurrentIndex(1);
+                window.Button_read_Click();
+                auto* poll = new QTimer(&window);
+                QObject::connect(poll, &QTimer::timeout, &window, [&window, historyFile, ok, poll] {
+                    const auto& s = window.link().state();
+                    const bool done = window.Progress_read().isHidden() && s.histcount > 0 &&
+                                      !window.DataGrid().TextMatrix(s.histcount, 0).isEmpty();
+                    if (!done) return;
+                    poll->stop();
+                    *ok = save(window, historyFile) && *ok;
+                    QCoreApplication::exit(*ok ? 0 : 1);
+                });
+                poll->start(50);
             });
-            poll->start(50);
-        });
         QTimer::singleShot(kGiveUpMs, &app, [] {
             std::fprintf(stderr, "checkkorvelt-demo: the pictures were not ready within 30 s\n");
             QCoreApplication::exit(1);

@@ -53,7 +53,8 @@ QByteArray bitmapEntry(const QImage& source) {
         const auto* row = reinterpret_cast<const QRgb*>(img.constScanLine(y));
         QByteArray bits(maskStride, '\0');
         for (int x = 0; x < w; ++x) {
-            if (qAlpha(row[x]) == 0) bits[x / 8] = static_cast<char>(bits[x / 8] | (0x80 >> (x % 8)));
+            if (qAlpha(row[x]) == 0)
+                bits[x / 8] = static_cast<char>(bits[x / 8] | (0x80 >> (x % 8)));
         }
         out.append(bits);
     }

@@ -12,8 +12,8 @@
 #include "views/fonts.h"
 
 int main(int argc, char** argv) {
-    if (const auto code = ck::app::AnswerInformation(
-            argc, argv, "checkkorvelt", [](QCommandLineParser& parser) {
+    if (const auto code =
+            ck::app::AnswerInformation(argc, argv, "checkkorvelt", [](QCommandLineParser& parser) {
                 parser.setApplicationDescription(QStringLiteral(
                     "Check Korvelt: finds the Zandrel phase-comparison instrument on COM1 to "
                     "COM16 by itself and shows its readings. It takes no other options; see "

@@ -16,12 +16,12 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QShowEvent>
-#include <QTimer>
-#include <QWindow>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
+#include <QWindow>
 
 #include "app/pictures.h"
 #include "generated/version.h"
@@ -88,7 +88,8 @@ constexpr const char* kStatusLogging = "Zandrel  记录中";
 QString timeOfDayFormat(const QLocale& locale) {
     QString f = locale.timeFormat(QLocale::LongFormat);
     f.remove(QRegularExpression(QStringLiteral("\\s*t+\\s*")));
-    if (!f.contains(QLatin1Char('s'))) f = locale.timeFormat(QLocale::ShortFormat) + QStringLiteral(":ss");
+    if (!f.contains(QLatin1Char('s')))
+        f = locale.timeFormat(QLocale::ShortFormat) + QStringLiteral(":ss");
     return f.trimmed();
 }
 
@@ -110,14 +111,12 @@ void ShowMessageBox(QWidget* parent, const QString& title, const QString& text, 
     if (observer()) observer()(title, text, style);
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
     const QString shown = MessageBoxText(text);
-    QMessageBox box(style == link::kMbInformation ? QMessageBox::Information
-                                                  : QMessageBox::Warning,
+    QMessageBox box(style == link::kMbInformation ? QMessageBox::Information : QMessageBox::Warning,
                     title, shown, QMessageBox::Ok, parent);
     box.exec();
 }
 
-MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timers,
-                       QWidget* parent)
+MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timers, QWidget* parent)
     : QMainWindow(parent), timers_(timers) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Check Korvelt"));
@@ -218,8 +217,7 @@ void MainWindow::menulog_Click(bool on) {
 
 void MainWindow::showLogState() {
     menulog_->setChecked(recorder_->isOn());
-    panels_[1]->setText(
-        QString::fromUtf8(recorder_->isOn() ? kStatusLogging : kStatusInstrument));
+    panels_[1]->setText(QString::fromUtf8(recorder_->isOn() ? kStatusLogging : kStatusInstrument));
 }
 
 void MainWindow::onLiveReading(const measure::MeasurementGroup& g) {
@@ -376,7 +374,8 @@ void MainWindow::buildControls(QWidget* client) {
     status_->setObjectName(QStringLiteral("StatusBar1"));
     status_->setSizeGripEnabled(false);
     status_->setGeometry(twipsRect(0, 9015, 14340, 495));
-    const std::pair<const char*, int> panels[] = {{"date", 2200}, {"Zandrel", 10000}, {"time", 2200}};
+    const std::pair<const char*, int> panels[] = {
+        {"date", 2200}, {"Zandrel", 10000}, {"time", 2200}};
     for (std::size_t i = 0; i < 3; ++i) {
         auto* l = new QLabel(QString::fromLatin1(panels[i].first), status_);
         l->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
@@ -463,7 +462,9 @@ void MainWindow::showEvent(QShowEvent* event) {
     }
 }
 
-QLabel& MainWindow::statusPanel(int i) const { return *panels_.at(static_cast<std::size_t>(i - 1)); }
+QLabel& MainWindow::statusPanel(int i) const {
+    return *panels_.at(static_cast<std::size_t>(i - 1));
+}
 
 QToolButton& MainWindow::button(Control c) const {
     return *static_cast<QToolButton*>(controls_[static_cast<std::size_t>(c)].widget);

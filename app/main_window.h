@@ -204,6 +204,7 @@ void ShowMessageBox(QWidget* parent, const QString& title, const QString& text, 
 // The text as the box shows it: a CR, an LF and a CR LF are each one line break.
 QString MessageBoxText(const QString& text);
 // Every message box shown goes past this observer first (tests record them).
-void SetMessageBoxObserver(std::function<void(const QString& title, const QString& text, int style)> observer);
+void SetMessageBoxObserver(
+    std::function<void(const QString& title, const QString& text, int style)> observer);
 
 }  // namespace ck::app

@@ -26,8 +26,12 @@ void drawWaves(QPainter& g, const QRectF& r, qreal width) {
         const qreal shift = k * 0.6;
         for (int i = 0; i <= 40; ++i) {
             const qreal x = r.left() + r.width() * i / 40.0;
-            const qreal y = r.center().y() - r.height() * 0.35 * std::sin(i / 40.0 * 2 * M_PI + shift);
-            if (i == 0) path.moveTo(x, y); else path.lineTo(x, y);
+            const qreal y =
+                r.center().y() - r.height() * 0.35 * std::sin(i / 40.0 * 2 * M_PI + shift);
+            if (i == 0)
+                path.moveTo(x, y);
+            else
+                path.lineTo(x, y);
         }
         g.setPen(QPen(k == 0 ? kNavy : kPurple, width, Qt::SolidLine, Qt::RoundCap));
         g.drawPath(path);
@@ -155,12 +159,24 @@ QPixmap ButtonPicture(Picture which) {
     QPainter g(&p);
     g.setRenderHint(QPainter::Antialiasing);
     switch (which) {
-        case Picture::Read: drawRead(g); break;
-        case Picture::Save: drawSave(g); break;
-        case Picture::Clear: drawClear(g); break;
-        case Picture::Print: drawPrint(g); break;
-        case Picture::Help: drawHelp(g); break;
-        case Picture::Close: drawClose(g); break;
+        case Picture::Read:
+            drawRead(g);
+            break;
+        case Picture::Save:
+            drawSave(g);
+            break;
+        case Picture::Clear:
+            drawClear(g);
+            break;
+        case Picture::Print:
+            drawPrint(g);
+            break;
+        case Picture::Help:
+            drawHelp(g);
+            break;
+        case Picture::Close:
+            drawClose(g);
+            break;
     }
     return p;
 }

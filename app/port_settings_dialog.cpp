@@ -49,8 +49,7 @@ PortSettingsSources MachinePortSettings() {
 #else
             const QString device = info.systemLocation();
 #endif
-            out.push_back(
-                {device, info.description(), info.manufacturer(), info.serialNumber()});
+            out.push_back({device, info.description(), info.manufacturer(), info.serialNumber()});
         }
         return out;
     };

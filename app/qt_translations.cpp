@@ -29,7 +29,8 @@ bool InstallQtTranslations(QCoreApplication& app, const QString& folder) {
     std::fprintf(stderr,
                  "%s: Qt's Chinese texts (%s.qm) not found in %s; the standard dialogs "
                  "stay in English\n",
-                 qPrintable(QCoreApplication::applicationName()), kQtCatalogue, qPrintable(from.join(QStringLiteral(" or "))));
+                 qPrintable(QCoreApplication::applicationName()), kQtCatalogue,
+                 qPrintable(from.join(QStringLiteral(" or "))));
     return false;
 }
 

@@ -176,10 +176,11 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "download %d did not finish\n", run + 1);
                 return false;
             }
-            std::printf("download of %d groups%s: %.0f ms, line limit %.0f ms, %.3fx the line, "
-                        "%.2f ms over it per exchange (CPU %.0f ms)\n",
-                        kGroups, label, ms, limit, ms / limit,
-                        (ms - limit) / exchangesFor(kGroups), (cpuSeconds() - cpu0) * 1000.0);
+            std::printf(
+                "download of %d groups%s: %.0f ms, line limit %.0f ms, %.3fx the line, "
+                "%.2f ms over it per exchange (CPU %.0f ms)\n",
+                kGroups, label, ms, limit, ms / limit, (ms - limit) / exchangesFor(kGroups),
+                (cpuSeconds() - cpu0) * 1000.0);
             std::fflush(stdout);
         }
         return true;
@@ -191,9 +192,10 @@ int main(int argc, char** argv) {
             return ownMs[std::min(ownMs.size() - 1,
                                   static_cast<std::size_t>(q * static_cast<double>(ownMs.size())))];
         };
-        std::printf("the program's time in each receive event (the next request written first, "
-                    "then the window drawn), %zu replies: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                    ownMs.size(), at(0.5), at(0.99), ownMs.back());
+        std::printf(
+            "the program's time in each receive event (the next request written first, "
+            "then the window drawn), %zu replies: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+            ownMs.size(), at(0.5), at(0.99), ownMs.back());
     }
 
     // The same while another process writes and syncs a file in the build folder.
@@ -225,10 +227,11 @@ int main(int argc, char** argv) {
     }
     const double cpu = cpuSeconds() - cpuStart;
     const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
-    std::printf("polling for %.0f s: CPU %.2f %% of one core, resident memory %.1f MB at start, "
-                "%.1f MB at most, %.1f MB at the end\n",
-                seconds, cpu / seconds * 100.0, static_cast<double>(rssStart) / 1024.0,
-                static_cast<double>(rssMax) / 1024.0, static_cast<double>(rssKiB()) / 1024.0);
+    std::printf(
+        "polling for %.0f s: CPU %.2f %% of one core, resident memory %.1f MB at start, "
+        "%.1f MB at most, %.1f MB at the end\n",
+        seconds, cpu / seconds * 100.0, static_cast<double>(rssStart) / 1024.0,
+        static_cast<double>(rssMax) / 1024.0, static_cast<double>(rssKiB()) / 1024.0);
     sim.terminate();
     sim.waitForFinished(3000);
     return 0;

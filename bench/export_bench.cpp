@@ -53,7 +53,8 @@ void BM_HistorySpreadsheetToDisk(benchmark::State& state) {
     QTemporaryDir dir;
     ck::platform::QtFileSystem fs;
     const std::string path = QDir(dir.path()).filePath("h.xls").toStdString();
-    for (auto _ : state) benchmark::DoNotOptimize(fs.writeFile(path, ck::output::WriteXls(fullTable())));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(fs.writeFile(path, ck::output::WriteXls(fullTable())));
 }
 BENCHMARK(BM_HistorySpreadsheetToDisk)->Unit(benchmark::kMillisecond);
 

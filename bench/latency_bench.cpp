@@ -118,10 +118,12 @@ int main(int argc, char** argv) {
     }
     std::sort(micros.begin(), micros.end());
     auto pct = [&](double p) {
-        return micros[std::min(micros.size() - 1, static_cast<std::size_t>(p * static_cast<double>(micros.size())))];
+        return micros[std::min(micros.size() - 1,
+                               static_cast<std::size_t>(p * static_cast<double>(micros.size())))];
     };
-    std::printf("reply complete to panel updated, %zu replies: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                micros.size(), pct(0.50) / 1000, pct(0.99) / 1000, micros.back() / 1000);
+    std::printf(
+        "reply complete to panel updated, %zu replies: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
+        micros.size(), pct(0.50) / 1000, pct(0.99) / 1000, micros.back() / 1000);
     ::close(hold);
     ::close(master);
     return 0;

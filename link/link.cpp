@@ -107,15 +107,23 @@ void Link::ComOpen(int16_t comport) {
     const int err = port_.open();
     const std::string com = "COM" + std::to_string(comport);
     switch (err) {
-        case platform::kPortOk: controls_.setComStatus(com + kTextPortOpened); break;
-        case platform::kErrPortInUse: controls_.setComStatus(com + kTextPortInUse); break;
-        case platform::kErrNoSuchPort: controls_.setComStatus(com + kTextNoSuchPort); break;
+        case platform::kPortOk:
+            controls_.setComStatus(com + kTextPortOpened);
+            break;
+        case platform::kErrPortInUse:
+            controls_.setComStatus(com + kTextPortInUse);
+            break;
+        case platform::kErrNoSuchPort:
+            controls_.setComStatus(com + kTextNoSuchPort);
+            break;
         case platform::kErrPermissionDenied:
             controls_.setComStatus(com + kTextNoPermission);
             tellPermissionRefused(comport);
             break;
         // A failure is never shown as an opened port.
-        default: controls_.setComStatus(com + kTextOpenFailed); break;
+        default:
+            controls_.setComStatus(com + kTextOpenFailed);
+            break;
     }
 }
 

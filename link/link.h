@@ -9,8 +9,8 @@
 #include <deque>
 #include <memory>
 #include <optional>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "link/link_controls.h"
 #include "link/link_state.h"

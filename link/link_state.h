@@ -15,25 +15,25 @@ inline constexpr int kMaxHistRows = 200;          // group rows of the history t
 inline constexpr int16_t kPortCount = 16;         // discovery scans COM1..COM16
 
 // Values of commstate.
-inline constexpr uint8_t kCommIdle = 0;        // nothing sent yet
-inline constexpr uint8_t kCommAwaiting = 1;    // request sent, reply awaited
-inline constexpr uint8_t kCommAccepted = 2;    // a reply passed the frame checks
-inline constexpr uint8_t kCommBadChecksum = 3; // a reply failed its checksum
-inline constexpr uint8_t kCommTimedOut = 5;    // the reply did not come in time
+inline constexpr uint8_t kCommIdle = 0;         // nothing sent yet
+inline constexpr uint8_t kCommAwaiting = 1;     // request sent, reply awaited
+inline constexpr uint8_t kCommAccepted = 2;     // a reply passed the frame checks
+inline constexpr uint8_t kCommBadChecksum = 3;  // a reply failed its checksum
+inline constexpr uint8_t kCommTimedOut = 5;     // the reply did not come in time
 
 using RxFrame = std::array<uint8_t, kRxFrameSize>;
 
 struct LinkState {
-    int16_t portno = 1;      // port probed or, once linked, in use (1..16)
-    bool linkok = false;     // the instrument answered a link test; never cleared
-    bool realmode = true;    // live view showing (false: history view)
+    int16_t portno = 1;    // port probed or, once linked, in use (1..16)
+    bool linkok = false;   // the instrument answered a link test; never cleared
+    bool realmode = true;  // live view showing (false: history view)
     uint8_t commstate = kCommIdle;
-    uint8_t replylen = 0;    // bytes expected in the reply to the last request
+    uint8_t replylen = 0;        // bytes expected in the reply to the last request
     std::vector<uint8_t> rxbuf;  // bytes taken by the last receive event
-    uint8_t rxcount = 0;     // bytes waiting at the last receive event (255 at most)
-    RxFrame rxframe{};       // last reply that reached the frame checks, start byte at 0
-    int16_t histcount = 0;   // stored groups the instrument last reported
-    uint8_t blocksread = 0;  // history replies received in the current download
+    uint8_t rxcount = 0;         // bytes waiting at the last receive event (255 at most)
+    RxFrame rxframe{};           // last reply that reached the frame checks, start byte at 0
+    int16_t histcount = 0;       // stored groups the instrument last reported
+    uint8_t blocksread = 0;      // history replies received in the current download
 
     // Code of the request the current exchange belongs to (0: none). A history or count
     // reply is only acted on while the request it answers is the one outstanding, so a late

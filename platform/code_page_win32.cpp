@@ -38,8 +38,8 @@ std::optional<std::string> Utf8ToCp936(std::string_view utf8) {
                                            nullptr, 0, nullptr, &usedDefault);
     if (outLen <= 0 || usedDefault) return std::nullopt;
     std::string out(static_cast<std::size_t>(outLen), '\0');
-    if (WideCharToMultiByte(kCp936, WC_NO_BEST_FIT_CHARS, wide.data(), wideLen, out.data(),
-                            outLen, nullptr, &usedDefault) != outLen ||
+    if (WideCharToMultiByte(kCp936, WC_NO_BEST_FIT_CHARS, wide.data(), wideLen, out.data(), outLen,
+                            nullptr, &usedDefault) != outLen ||
         usedDefault) {
         return std::nullopt;
     }

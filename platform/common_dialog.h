@@ -12,12 +12,12 @@ namespace ck::platform {
 inline constexpr int kErrCancel = 32755;
 
 struct CommonDialog {
-    std::string Filter;     // "description|pattern|description|pattern|"
-    int FilterIndex = 0;    // 1-based type; below 2 counts as the first
-    std::string DefaultExt; // added to a name typed without an extension, e.g. ".txt"
+    std::string Filter;      // "description|pattern|description|pattern|"
+    int FilterIndex = 0;     // 1-based type; below 2 counts as the first
+    std::string DefaultExt;  // added to a name typed without an extension, e.g. ".txt"
     std::string InitDir;
     bool CancelError = false;
-    std::string FileName;   // the chosen path, after ShowSave
+    std::string FileName;  // the chosen path, after ShowSave
     int Flags = 0;
 };
 

@@ -33,7 +33,8 @@ public:
 };
 
 // A disabled timer with the given interval and handler.
-inline std::unique_ptr<Timer> makeTimer(TimerService& service, int ms, std::function<void()> onTick) {
+inline std::unique_ptr<Timer> makeTimer(TimerService& service, int ms,
+                                        std::function<void()> onTick) {
     auto t = service.createTimer();
     t->setInterval(ms);
     t->setHandler(std::move(onTick));

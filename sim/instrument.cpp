@@ -420,8 +420,9 @@ std::vector<MeasurementGroup> DefaultLiveSequence() {
     Connection inPhase35DeadC2 = inPhase35;
     inPhase35DeadC2.dead = Input::C2;
     std::vector<MeasurementGroup> out;
-    for (const Connection* c : std::initializer_list<const Connection*>{&inPhase10, &inPhase10, &inPhase10, &crossed10, &crossed10,
-                                &inPhase35, &inPhase35DeadC2, &crossed35}) {
+    for (const Connection* c : std::initializer_list<const Connection*>{
+             &inPhase10, &inPhase10, &inPhase10, &crossed10, &crossed10, &inPhase35,
+             &inPhase35DeadC2, &crossed35}) {
         out.push_back(ConnectionReading(*c, jitter));
     }
     out[2].pairAngles[idx(Pair::C1A2)] = NoAngle;

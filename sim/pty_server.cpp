@@ -195,8 +195,8 @@ ComPinLink::ComPinLink(int comNumber, const std::string& target) : target_(targe
                                 link.string() + " exists and is not a symbolic link");
     }
     // Made aside and renamed over, so the application never sees COMn missing in between.
-    const fs::path tmp = link.parent_path() / (link.filename().string() + ".zandrel-sim." +
-                                               std::to_string(getpid()));
+    const fs::path tmp = link.parent_path() /
+                         (link.filename().string() + ".zandrel-sim." + std::to_string(getpid()));
     fs::remove(tmp);
     fs::create_symlink(target, tmp);
     std::error_code ec;

@@ -89,7 +89,9 @@ struct Printer final : platform::PrinterService {
 struct User final : platform::UserMessages {
     std::vector<std::tuple<std::string, std::string, int>> boxes;
     int beeps = 0;
-    void show(const std::string& t, const std::string& x, int s) override { boxes.emplace_back(t, x, s); }
+    void show(const std::string& t, const std::string& x, int s) override {
+        boxes.emplace_back(t, x, s);
+    }
     void beep() override { ++beeps; }
 };
 

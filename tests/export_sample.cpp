@@ -27,11 +27,11 @@ constexpr uint64_t kHistorySeed = 7;
 constexpr int kGroups = 200;
 constexpr int kBlock = 3;
 
-const std::vector<std::string> kHeads = {
-    "NO.",      "A1电压",       "A2电压",   "A1A2相位",     "A1A2定性相位", "B1电压",
-    "B2电压",   "B1B2相位",     "B1B2定性相位", "C1电压",   "C2电压",       "C1C2相位",
-    "C1C2定性相位", "A1B2相位", "A1B2定性相序", "B1C2相位", "B1C2定性相序", "C1A2相位",
-    "C1A2定性相序"};
+const std::vector<std::string> kHeads = {"NO.",          "A1电压",   "A2电压",       "A1A2相位",
+                                         "A1A2定性相位", "B1电压",   "B2电压",       "B1B2相位",
+                                         "B1B2定性相位", "C1电压",   "C2电压",       "C1C2相位",
+                                         "C1C2定性相位", "A1B2相位", "A1B2定性相序", "B1C2相位",
+                                         "B1C2定性相序", "C1A2相位", "C1A2定性相序"};
 
 // The user at the dialog: the type and the file of each save in turn.
 struct Answers final : platform::DialogService {
@@ -85,8 +85,8 @@ std::map<std::pair<int, int>, std::string> downloadedTable() {
     const auto groups = sim::MakeStoredHistory(kGroups, kHistorySeed);
     for (int start = 0; start < kGroups; start += kBlock) {
         const int count = std::min(kBlock, kGroups - start);
-        const std::span<const measure::MeasurementGroup> block(
-            groups.data() + start, static_cast<std::size_t>(count));
+        const std::span<const measure::MeasurementGroup> block(groups.data() + start,
+                                                               static_cast<std::size_t>(count));
         for (const measure::HistoryRow& r : measure::HistoryRows(start, block, kGroups)) {
             for (int c = 0; c < static_cast<int>(r.cells.size()); ++c) {
                 cells[{r.row, c}] = r.cells[static_cast<std::size_t>(c)];
@@ -103,7 +103,8 @@ std::map<int, std::string> liveCaptions(const measure::MeasurementGroup& g) {
     using measure::Pair;
     std::map<int, std::string> cap;
     const Input inputs[] = {Input::A1, Input::A2, Input::B1, Input::B2, Input::C1, Input::C2};
-    for (int i = 0; i < 6; ++i) cap[11 + i] = measure::FormatLiveVoltage(g.voltages[idx(inputs[i])]);
+    for (int i = 0; i < 6; ++i)
+        cap[11 + i] = measure::FormatLiveVoltage(g.voltages[idx(inputs[i])]);
     const Pair same[] = {Pair::A1A2, Pair::B1B2, Pair::C1C2};
     const Pair crossed[] = {Pair::A1B2, Pair::B1C2, Pair::C1A2};
     for (int k = 0; k < 3; ++k) {

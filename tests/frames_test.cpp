@@ -21,18 +21,48 @@ TEST(Protocol, FramesAsTheyAreSent) {
         Bytes payload, frame;
     };
     const Case cases[] = {
-        {"link test", kRequestStart, kHostAddress, kInstrumentAddress, kCodeLinkTest,
-         {0x55, 0xAA}, {0xA1, 0x00, 0x01, 0x06, 0x05, 0x55, 0xAA, 0xFD}},
-        {"history request", kRequestStart, kHostAddress, kInstrumentAddress, kCodeHistory,
-         {0x00, 0x03, 0x00, 0x03}, {0xA1, 0x00, 0x01, 0x08, 0x01, 0x00, 0x03, 0x00, 0x03, 0x08}},
-        {"live request", kRequestStart, kHostAddress, kInstrumentAddress, kCodeLive, {},
+        {"link test",
+         kRequestStart,
+         kHostAddress,
+         kInstrumentAddress,
+         kCodeLinkTest,
+         {0x55, 0xAA},
+         {0xA1, 0x00, 0x01, 0x06, 0x05, 0x55, 0xAA, 0xFD}},
+        {"history request",
+         kRequestStart,
+         kHostAddress,
+         kInstrumentAddress,
+         kCodeHistory,
+         {0x00, 0x03, 0x00, 0x03},
+         {0xA1, 0x00, 0x01, 0x08, 0x01, 0x00, 0x03, 0x00, 0x03, 0x08}},
+        {"live request",
+         kRequestStart,
+         kHostAddress,
+         kInstrumentAddress,
+         kCodeLive,
+         {},
          {0xA1, 0x00, 0x01, 0x04, 0x06, 0x03}},
-        {"link test reply", kReplyStart, kInstrumentAddress, kHostAddress, kCodeLinkTest,
-         {0x55, 0xAA}, {0xB1, 0x01, 0x00, 0x06, 0x05, 0x55, 0xAA, 0xFD}},
-        {"count reply", kReplyStart, kInstrumentAddress, kHostAddress, kCodeCount, {0x07},
+        {"link test reply",
+         kReplyStart,
+         kInstrumentAddress,
+         kHostAddress,
+         kCodeLinkTest,
+         {0x55, 0xAA},
+         {0xB1, 0x01, 0x00, 0x06, 0x05, 0x55, 0xAA, 0xFD}},
+        {"count reply",
+         kReplyStart,
+         kInstrumentAddress,
+         kHostAddress,
+         kCodeCount,
+         {0x07},
          {0xB1, 0x01, 0x00, 0x05, 0x02, 0x07, 0x01}},
-        {"two-byte count reply", kReplyStart, kInstrumentAddress, kHostAddress, kCodeCount,
-         {0x00, 0x0A}, {0xB1, 0x01, 0x00, 0x06, 0x02, 0x00, 0x0A, 0x0F}},
+        {"two-byte count reply",
+         kReplyStart,
+         kInstrumentAddress,
+         kHostAddress,
+         kCodeCount,
+         {0x00, 0x0A},
+         {0xB1, 0x01, 0x00, 0x06, 0x02, 0x00, 0x0A, 0x0F}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(MakeFrame(c.start, c.sender, c.receiver, c.code, c.payload), c.frame) << c.what;
@@ -100,9 +130,9 @@ TEST(BuildRequest, StartAndCountAreClamped) {
         uint8_t sL, cL, replylen;
     };
     const Case cases[] = {
-        {250, 3, 200, 1, 30},   {199, 3, 199, 2, 54},  {198, 3, 198, 3, 78},
-        {0, 12, 0, 10, 246},    {200, 0, 200, 0, 6},   {-5, 3, 0, 3, 78},
-        {0, -1, 0, 0, 6},       {32767, 32767, 200, 1, 30},
+        {250, 3, 200, 1, 30}, {199, 3, 199, 2, 54},       {198, 3, 198, 3, 78},
+        {0, 12, 0, 10, 246},  {200, 0, 200, 0, 6},        {-5, 3, 0, 3, 78},
+        {0, -1, 0, 0, 6},     {32767, 32767, 200, 1, 30},
     };
     for (const auto& c : cases) {
         const auto r = BuildRequest(1, 1, c.start, c.count, 0);
@@ -150,7 +180,11 @@ TEST(ScanReply, Vectors) {
         {"empty", {}, ReplyCheck::NoStart, 0, 0},
         {"length not yet here", {0x00, 0xB1, 0x01, 0x00}, ReplyCheck::NeedMore, 1, 0},
         {"short of announced", {0xB1, 0x01, 0x00, 0x06, 0x05, 0x55}, ReplyCheck::NeedMore, 0, 8},
-        {"length too small", {0xB1, 0x01, 0x00, 0x03, 0x05, 0x00, 0x00}, ReplyCheck::Malformed, 0, 5},
+        {"length too small",
+         {0xB1, 0x01, 0x00, 0x03, 0x05, 0x00, 0x00},
+         ReplyCheck::Malformed,
+         0,
+         5},
         {"length past buffer", {0xB1, 0x01, 0x00, 0xFF, 0x01}, ReplyCheck::Malformed, 0, 257},
     };
     for (const auto& c : cases) {
@@ -210,18 +244,18 @@ TEST(ScanReply, LongestFrameThatFitsTheBufferIsAccepted) {
 // A live reply laid out byte by byte: angles from index 5, indicator bytes from 17, voltage
 // bytes from 23, each block in the order A1 B1 C1 A2 B2 C2.
 TEST(LiveReading, FieldsComeFromTheirPlacesInTheReply) {
-    const Bytes reply = withChecksum({0xB1, 0x01, 0x00, 0x1C, 0x06,              // header
-                                      0x00, 0x05, 0x00, 0xB4, 0x01, 0x68,          // A1A2 B1B2 C1C2
-                                      0x00, 0x78, 0x00, 0xF0, 0x01, 0x67,          // A1B2 B1C2 C1A2
-                                      0x01, 0x00, 0x00, 0xFF, 0x00, 0x00,          // indicators
-                                      10, 0, 35, 11, 0, 36});                      // voltages
+    const Bytes reply = withChecksum({0xB1, 0x01, 0x00, 0x1C, 0x06,        // header
+                                      0x00, 0x05, 0x00, 0xB4, 0x01, 0x68,  // A1A2 B1B2 C1C2
+                                      0x00, 0x78, 0x00, 0xF0, 0x01, 0x67,  // A1B2 B1C2 C1A2
+                                      0x01, 0x00, 0x00, 0xFF, 0x00, 0x00,  // indicators
+                                      10,   0,    35,   11,   0,    36});  // voltages
     ASSERT_EQ(reply.size(), 30u);
     const auto reading = LiveReading(reply);
     ASSERT_TRUE(reading);
     EXPECT_EQ(reading->pairAngles, (std::array<int16_t, 6>{5, 180, 360, 120, 240, 359}));
     using enum measure::Input;
     const std::pair<measure::Input, std::pair<bool, int>> inputs[] = {
-        {A1, {true, 10}}, {B1, {false, 0}},  {C1, {false, 35}},
+        {A1, {true, 10}}, {B1, {false, 0}}, {C1, {false, 35}},
         {A2, {true, 11}}, {B2, {false, 0}}, {C2, {false, 36}},
     };
     for (const auto& [input, want] : inputs) {
@@ -249,9 +283,12 @@ TEST(HistoryGroups, StopAtTheFirstGroupThatDoesNotDecodeOrDoesNotFit) {
         std::size_t want;
     };
     const Case cases[] = {
-        {"all three", 3, -1, 3},          {"fewer than the reply holds", 2, -1, 2},
-        {"none asked", 0, -1, 0},         {"second fails", 3, 1, 1},
-        {"first fails", 3, 0, 0},         {"last fails", 3, 2, 2},
+        {"all three", 3, -1, 3},
+        {"fewer than the reply holds", 2, -1, 2},
+        {"none asked", 0, -1, 0},
+        {"second fails", 3, 1, 1},
+        {"first fails", 3, 0, 0},
+        {"last fails", 3, 2, 2},
         {"more than the reply holds", 5, -1, 3},
     };
     for (const Case& c : cases) {

@@ -114,7 +114,10 @@ TEST(IconFile, StoresOnlySquarePicturesUpTo256) {
     const struct {
         QSize size;
         bool stored;
-    } cases[] = {{{16, 16}, true}, {{256, 256}, true}, {{16, 32}, false}, {{257, 257}, false},
+    } cases[] = {{{16, 16}, true},
+                 {{256, 256}, true},
+                 {{16, 32}, false},
+                 {{257, 257}, false},
                  {{0, 0}, false}};
     for (const auto& c : cases) {
         QImage img(c.size, QImage::Format_ARGB32);

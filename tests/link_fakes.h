@@ -148,8 +148,8 @@ protected:
         ++opens;
         if (busy.contains(n)) return platform::kErrPortInUse;
         if (refused.contains(n)) {
-            noteOpenFailure({"/dev/ttyUSB" + std::to_string(n), "alice", "dialout",
-                             "Permission denied"});
+            noteOpenFailure(
+                {"/dev/ttyUSB" + std::to_string(n), "alice", "dialout", "Permission denied"});
             return platform::kErrPermissionDenied;
         }
         if (failing.contains(n)) return platform::kErrOpenFailed;
@@ -166,7 +166,9 @@ protected:
         return true;
     }
     void doDrainOutput() override {}
-    void postReceiveEvent() override { clock_.post([this] { raiseReceiveEvent(); }); }
+    void postReceiveEvent() override {
+        clock_.post([this] { raiseReceiveEvent(); });
+    }
 
 private:
     platform::VirtualClock& clock_;

@@ -54,9 +54,12 @@ struct Rig {
         port.present = {3};
         port.responder = [this, stored](const Bytes& req) -> std::vector<Bytes> {
             switch (CodeOf(req)) {
-                case protocol::kCodeLinkTest: return {reply(5, {0x55, 0xAA})};
-                case protocol::kCodeLive: return {reply(6, Bytes(24, 0))};
-                case protocol::kCodeCount: return {reply(2, {static_cast<uint8_t>(stored)})};
+                case protocol::kCodeLinkTest:
+                    return {reply(5, {0x55, 0xAA})};
+                case protocol::kCodeLive:
+                    return {reply(6, Bytes(24, 0))};
+                case protocol::kCodeCount:
+                    return {reply(2, {static_cast<uint8_t>(stored)})};
                 case protocol::kCodeHistory: {
                     const auto [start, asked] = *BlockOf(req);
                     const int count = std::min(asked, stored - start);
@@ -517,9 +520,9 @@ TEST(ComOpen, StatusTexts) {
         // Only an opening that succeeded leaves the port open.
         EXPECT_EQ(r.port.isOpen(), n == 3 || n == 12) << n;
     }
-    EXPECT_EQ(r.ui.comStatus, (std::vector<std::string>{"COM3已打开", "COM4无效", "COM5被占用",
-                                                        "COM6无权限", "COM7打开失败",
-                                                        "COM12已打开"}));
+    EXPECT_EQ(r.ui.comStatus,
+              (std::vector<std::string>{"COM3已打开", "COM4无效", "COM5被占用", "COM6无权限",
+                                        "COM7打开失败", "COM12已打开"}));
 }
 
 // Ports that cannot be opened get no link test, whatever the reason; the scan goes on and
@@ -984,7 +987,7 @@ TEST(Download, DownloadingLastsFromTheReadCommandToEveryKindOfEnd) {
         r.link.requestDownload();
         EXPECT_TRUE(r.link.downloading());
         EXPECT_FALSE(r.ui.isEnabled(Control::menuports));  // the pins stay as they are
-        r.clock.advance(31);  // the count has been asked for
+        r.clock.advance(31);                               // the count has been asked for
         if (c.end == End::Stop) {
             EXPECT_TRUE(r.link.downloading());
             r.link.stop();

@@ -18,8 +18,8 @@ std::array<uint8_t, 24> groupBytes(std::array<uint8_t, 12> angles, std::array<ui
 }
 
 TEST(DecodeGroup, AnglesAreBigEndianWordsInPairOrder) {
-    const auto g = groupBytes({0x01, 0x68, 0x00, 0x00, 0x01, 0x67, 0x03, 0xE8, 0x7F, 0xFF, 0x00, 0x05},
-                              {}, {});
+    const auto g = groupBytes(
+        {0x01, 0x68, 0x00, 0x00, 0x01, 0x67, 0x03, 0xE8, 0x7F, 0xFF, 0x00, 0x05}, {}, {});
     const auto m = DecodeGroup(g, 0, Source::Live);
     ASSERT_TRUE(m);
     EXPECT_EQ(m->pairAngles, (std::array<int16_t, 6>{360, 0, 359, 1000, 32767, 5}));
@@ -92,14 +92,22 @@ TEST(Format, Texts) {
         std::string got, want;
     };
     const Case cases[] = {
-        {FormatLiveVoltage(0), "-- kV"},     {FormatLiveVoltage(10), "10 kV"},
-        {FormatLiveVoltage(255), "255 kV"},  {FormatLiveVoltage(1), "1 kV"},
-        {FormatStoredVoltage(0), "--kV"},    {FormatStoredVoltage(35), "35 kV"},
-        {FormatStoredVoltage(255), "255 kV"}, {FormatAngle(360), "------"},
-        {FormatAngle(0), "000"},             {FormatAngle(7), "007"},
-        {FormatAngle(45), "045"},            {FormatAngle(359), "359"},
-        {FormatAngle(1000), "1000"},         {FormatAngle(32767), "32767"},
-        {FormatGroupNumber(1), " 1"},        {FormatGroupNumber(7), " 7"},
+        {FormatLiveVoltage(0), "-- kV"},
+        {FormatLiveVoltage(10), "10 kV"},
+        {FormatLiveVoltage(255), "255 kV"},
+        {FormatLiveVoltage(1), "1 kV"},
+        {FormatStoredVoltage(0), "--kV"},
+        {FormatStoredVoltage(35), "35 kV"},
+        {FormatStoredVoltage(255), "255 kV"},
+        {FormatAngle(360), "------"},
+        {FormatAngle(0), "000"},
+        {FormatAngle(7), "007"},
+        {FormatAngle(45), "045"},
+        {FormatAngle(359), "359"},
+        {FormatAngle(1000), "1000"},
+        {FormatAngle(32767), "32767"},
+        {FormatGroupNumber(1), " 1"},
+        {FormatGroupNumber(7), " 7"},
         {FormatGroupNumber(200), " 200"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.got, c.want);
@@ -107,9 +115,9 @@ TEST(Format, Texts) {
 
 TEST(Classify, PhaseBands) {
     const std::pair<float, std::string_view> cases[] = {
-        {0, "同相"},     {19, "同相"},     {20, "------"},  {99, "------"},  {100, "异相"},
-        {139, "异相"},   {140, "------"},  {219, "------"}, {220, "异相"},   {259, "异相"},
-        {260, "------"}, {339, "------"},  {340, "同相"},   {359, "同相"},   {360, "------"},
+        {0, "同相"},      {19, "同相"},      {20, "------"},      {99, "------"}, {100, "异相"},
+        {139, "异相"},    {140, "------"},   {219, "------"},     {220, "异相"},  {259, "异相"},
+        {260, "------"},  {339, "------"},   {340, "同相"},       {359, "同相"},  {360, "------"},
         {1000, "------"}, {19.999f, "同相"}, {339.99f, "------"},
     };
     for (const auto& [angle, want] : cases) EXPECT_EQ(ClassifyPhase(angle), want) << angle;
@@ -117,9 +125,9 @@ TEST(Classify, PhaseBands) {
 
 TEST(Classify, SequenceBands) {
     const std::pair<float, std::string_view> cases[] = {
-        {0, "------"},   {99, "------"},  {100, "顺相序"}, {139, "顺相序"}, {140, "------"},
-        {219, "------"}, {220, "逆相序"}, {259, "逆相序"}, {260, "------"}, {359, "------"},
-        {360, "------"}, {32767, "------"},
+        {0, "------"},   {99, "------"},  {100, "顺相序"}, {139, "顺相序"},
+        {140, "------"}, {219, "------"}, {220, "逆相序"}, {259, "逆相序"},
+        {260, "------"}, {359, "------"}, {360, "------"}, {32767, "------"},
     };
     for (const auto& [angle, want] : cases) EXPECT_EQ(ClassifySequence(angle), want) << angle;
 }

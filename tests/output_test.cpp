@@ -70,14 +70,16 @@ TEST(LiveText, BeforeAnyReading) {
 
 TEST(LiveText, AfterAReading) {
     const std::map<int, std::string> captions = {
-        {11, "10 kV"}, {21, "005"}, {31, "120"},   {12, "11 kV"}, {22, "同相"}, {32, "顺相序"},
-        {13, "35 kV"}, {23, "180"}, {33, "240"},   {14, "-- kV"}, {24, "------"}, {34, "逆相序"},
-        {15, "36 kV"}, {25, "------"}, {35, "------"}, {16, "1 kV"}, {26, "------"}, {36, "------"},
+        {11, "10 kV"},  {21, "005"},    {31, "120"},    {12, "11 kV"},  {22, "同相"},
+        {32, "顺相序"}, {13, "35 kV"},  {23, "180"},    {33, "240"},    {14, "-- kV"},
+        {24, "------"}, {34, "逆相序"}, {15, "36 kV"},  {25, "------"}, {35, "------"},
+        {16, "1 kV"},   {26, "------"}, {36, "------"},
     };
     const std::string text = LiveText([&](int n) { return captions.at(n); });
     const std::string gbk = *ToGbk(text);
     std::vector<std::string> lines;
-    for (std::size_t from = 0, at; (at = gbk.find("\r\n", from)) != std::string::npos; from = at + 2) {
+    for (std::size_t from = 0, at; (at = gbk.find("\r\n", from)) != std::string::npos;
+         from = at + 2) {
         lines.push_back(gbk.substr(from, at + 2 - from));
     }
     ASSERT_EQ(lines.size(), 7u);
@@ -100,9 +102,9 @@ TEST(HistoryText, EmptyTable) {
 
 // A row as the grid holds it for group n.
 std::string cellText(int r, int c) {
-    static const char* row[] = {"", "10 kV", "--kV", "005", "同相", "35 kV", "11 kV", "120",
-                                "异相", "--kV", "36 kV", "------", "------", "235", "逆相序",
-                                "100", "顺相序", "------", "------"};
+    static const char* row[] = {"",       "10 kV", "--kV",   "005",    "同相",   "35 kV",  "11 kV",
+                                "120",    "异相",  "--kV",   "36 kV",  "------", "------", "235",
+                                "逆相序", "100",   "顺相序", "------", "------"};
     if (c == 0) return std::string(" ").append(std::to_string(r));
     return row[c];
 }
@@ -111,13 +113,16 @@ TEST(HistoryText, FiveGroupsThenEmptyRows) {
     const std::string text = HistoryText([](int r, int c) -> std::optional<std::string> {
         return r <= 5 ? cellText(r, c) : std::string();
     });
-    std::string line = " 3      10 kV   --kV    005     同相    35 kV   11 kV   120     异相    --kV"
-                       "    36 kV   ------  ------  235     逆相序  100     顺相序  ------  ------";
+    std::string line =
+        " 3      10 kV   --kV    005     同相    35 kV   11 kV   120     异相    --kV"
+        "    36 kV   ------  ------  235     逆相序  100     顺相序  ------  ------";
     EXPECT_NE(text.find("\r\n" + line + "\r\n"), std::string::npos);
     const std::string tail = "\r\n" + std::string(144, ' ');
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail);  // no final line break
     std::size_t breaks = 0;
-    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 1)) ++breaks;
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos;
+         at = text.find("\r\n", at + 1))
+        ++breaks;
     EXPECT_EQ(breaks, 200u);
 }
 
@@ -129,7 +134,8 @@ TEST(HistoryText, OverLongAndExactCells) {
         if (c == 2) return std::string("x");
         return std::string();
     });
-    const std::string want = "\r\n0123456789\r\n        ABCDEFGHx" + std::string(144 - 17, ' ') + "\r\n";
+    const std::string want =
+        "\r\n0123456789\r\n        ABCDEFGHx" + std::string(144 - 17, ' ') + "\r\n";
     EXPECT_EQ(text.substr(kFileHeading.size(), want.size()), want);
 }
 
@@ -139,7 +145,9 @@ TEST(HistoryText, UnreadableCellDropsItsWholeRow) {
         return std::string();
     });
     std::size_t breaks = 0;
-    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 1)) ++breaks;
+    for (std::size_t at = text.find("\r\n"); at != std::string::npos;
+         at = text.find("\r\n", at + 1))
+        ++breaks;
     EXPECT_EQ(breaks, 199u);
 }
 
@@ -161,7 +169,9 @@ TEST(Reports, HistoryReport) {
                        std::string(144 - 2, ' ') + "  \r\n");
     std::size_t lines = 0;
     const std::string many = HistoryReport(cells, 300);
-    for (std::size_t at = many.find("\r\n"); at != std::string::npos; at = many.find("\r\n", at + 1)) ++lines;
+    for (std::size_t at = many.find("\r\n"); at != std::string::npos;
+         at = many.find("\r\n", at + 1))
+        ++lines;
     EXPECT_EQ(lines, 202u);  // blank, heading, rows 1..200 (the last ending the report)
 }
 

@@ -33,11 +33,11 @@
 #include <string>
 #include <vector>
 
+#include "link/link.h"
+#include "link_fakes.h"
 #include "platform/qt/com_resolver.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_timer.h"
-#include "link/link.h"
-#include "link_fakes.h"
 #include "sim/instrument.h"
 
 namespace ck::platform {
@@ -69,8 +69,8 @@ struct ResolveCase {
 };
 
 const std::vector<std::string> kMixedPorts = {
-    "/dev/ttyS10", "/dev/ttyS2", "/dev/ttyACM0", "/dev/ttyUSB10", "/dev/ttymxc0",
-    "/dev/ttyUSB9", "/dev/ttyAMA0", "/dev/rfcomm0", "/dev/ttyUSB0", "/dev/ttyS0",
+    "/dev/ttyS10",  "/dev/ttyS2",   "/dev/ttyACM0", "/dev/ttyUSB10", "/dev/ttymxc0",
+    "/dev/ttyUSB9", "/dev/ttyAMA0", "/dev/rfcomm0", "/dev/ttyUSB0",  "/dev/ttyS0",
 };
 
 TEST(ComResolver, ResolvesByPinThenByPosition) {
@@ -90,10 +90,12 @@ TEST(ComResolver, ResolvesByPinThenByPosition) {
         {"zero", 0, std::nullopt, kMixedPorts, std::nullopt},
         {"negative", -1, std::nullopt, kMixedPorts, std::nullopt},
         {"no ports at all", 1, std::nullopt, {}, std::nullopt},
-        {"duplicates count once", 2, std::nullopt,
-         {"/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyS0"}, "/dev/ttyS0"},
-        {"digits only in the middle", 1, std::nullopt, {"/dev/ttyS1a", "/dev/ttyS1"},
-         "/dev/ttyS1"},
+        {"duplicates count once",
+         2,
+         std::nullopt,
+         {"/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyS0"},
+         "/dev/ttyS0"},
+        {"digits only in the middle", 1, std::nullopt, {"/dev/ttyS1a", "/dev/ttyS1"}, "/dev/ttyS1"},
     };
     for (const ResolveCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -192,8 +194,8 @@ TEST(ComResolverOnMachine, ReadsPinsFromTheConfigurationHome) {
 
     home.pin(3, device);
     home.pin(4, home.root() / "gone");
-    home.pin(5, "../../../device");  // relative to the link's directory
-    home.pin(6, home.ports() / "COM3");  // a link to a link
+    home.pin(5, "../../../device");                 // relative to the link's directory
+    home.pin(6, home.ports() / "COM3");             // a link to a link
     std::ofstream(home.ports() / "COM7").put('x');  // not a link: ignored
 
     EXPECT_EQ(resolveComOnThisMachine(3), real);
@@ -352,7 +354,8 @@ TEST_F(QtSerialPortTest, LinkGetsAReplyInChunksWholeInOneEvent) {
         QTimer look;  // wakes the loop to look at the time
         look.start(1);
         ASSERT_TRUE(runUntil([&] { return line.nsecsElapsed() / 1000 >= dueUs; }));
-        pty_.send(Bytes(reply.begin() + static_cast<long>(at), reply.begin() + static_cast<long>(end)));
+        pty_.send(
+            Bytes(reply.begin() + static_cast<long>(at), reply.begin() + static_cast<long>(end)));
         if (end < reply.size()) {
             ASSERT_TRUE(runUntil([&] { return port_.inBufferCount() == end; }));
             QCoreApplication::processEvents();
@@ -605,14 +608,14 @@ TEST_F(QtSerialPortTest, AsksTheDriverForLowLatency) {
         {"has no such setting", ENOTTY, 0, 0, LowLatency::NotOffered, -1},
         {"refuses it", 0, 0, EPERM, LowLatency::Refused, ASYNC_LOW_LATENCY},
     };
-    struct stat device{};
+    struct stat device {};
     ASSERT_EQ(::stat(pty_.path().c_str(), &device), 0);
     for (const Driver& d : drivers) {
         SCOPED_TRACE(d.name);
         std::vector<std::string> calls;
         int given = -1;
         QtSerialPort port([&](int fd, unsigned long request, void* arg) {
-            struct stat st{};
+            struct stat st {};
             const bool ours = ::fstat(fd, &st) == 0 && st.st_rdev == device.st_rdev;
             auto* info = static_cast<serial_struct*>(arg);
             if (request == TIOCGSERIAL) {
@@ -634,8 +637,9 @@ TEST_F(QtSerialPortTest, AsksTheDriverForLowLatency) {
         ASSERT_EQ(port.open(), kPortOk);
         EXPECT_TRUE(port.isOpen());
         EXPECT_EQ(port.lowLatency(), d.outcome);
-        const std::vector<std::string> want =
-            d.setFlags < 0 ? std::vector<std::string>{"get"} : std::vector<std::string>{"get", "set"};
+        const std::vector<std::string> want = d.setFlags < 0
+                                                  ? std::vector<std::string>{"get"}
+                                                  : std::vector<std::string>{"get", "set"};
         EXPECT_EQ(calls, want);
         EXPECT_EQ(given, d.setFlags);
         port.close();

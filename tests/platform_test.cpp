@@ -60,15 +60,15 @@ TEST(WindowsCom, DeviceNamesAndOpenFailures) {
         int error;
     };
     const Case cases[] = {
-        {5, kErrPortInUse},     // access denied: Windows opens a serial port exclusively
-        {32, kErrPortInUse},    // sharing violation: the holder's share mode says no
-        {2, kErrNoSuchPort},    // file not found
-        {3, kErrNoSuchPort},    // path not found
-        {123, kErrNoSuchPort},  // invalid name
-        {1167, kErrNoSuchPort}, // device not connected
-        {1, kErrNoSuchPort},    // invalid function: the name takes no serial-port request
-        {31, kErrOpenFailed},   // a device that is there but does not work
-        {87, kErrOpenFailed},   // invalid parameter
+        {5, kErrPortInUse},      // access denied: Windows opens a serial port exclusively
+        {32, kErrPortInUse},     // sharing violation: the holder's share mode says no
+        {2, kErrNoSuchPort},     // file not found
+        {3, kErrNoSuchPort},     // path not found
+        {123, kErrNoSuchPort},   // invalid name
+        {1167, kErrNoSuchPort},  // device not connected
+        {1, kErrNoSuchPort},     // invalid function: the name takes no serial-port request
+        {31, kErrOpenFailed},    // a device that is there but does not work
+        {87, kErrOpenFailed},    // invalid parameter
     };
     for (const Case& c : cases) EXPECT_EQ(OpenErrorFromWindows(c.code), c.error) << c.code;
 }
@@ -165,7 +165,9 @@ protected:
         ++polls;
         if (!onPoll.empty()) deliver(onPoll);
     }
-    void postReceiveEvent() override { clock.post([this] { raiseReceiveEvent(); }); }
+    void postReceiveEvent() override {
+        clock.post([this] { raiseReceiveEvent(); });
+    }
 
 public:
     int polls = 0;
@@ -349,7 +351,9 @@ protected:
     }
     bool doWrite(std::span<const uint8_t>) override { return true; }
     void doDrainOutput() override {}
-    void postReceiveEvent() override { clock_.post([this] { raiseReceiveEvent(); }); }
+    void postReceiveEvent() override {
+        clock_.post([this] { raiseReceiveEvent(); });
+    }
 
 private:
     void note(const std::string& what) { log += (log.empty() ? "" : " ") + what; }

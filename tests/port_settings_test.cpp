@@ -40,8 +40,8 @@ namespace {
 namespace fs = std::filesystem;
 using link::Control;
 
-[[maybe_unused]] auto* const kQtEnvironment =
-    ck::testing::AddQtEnvironment<QApplication>("port_settings_test", ck::testing::Settings::TestMode);
+[[maybe_unused]] auto* const kQtEnvironment = ck::testing::AddQtEnvironment<QApplication>(
+    "port_settings_test", ck::testing::Settings::TestMode);
 
 struct Messages {
     std::vector<QString> texts;

@@ -580,8 +580,8 @@ TEST_F(Printer, BlankLinesTakeTheirPlaceUpToTheLast) {
         SCOPED_TRACE(c.name);
         std::string text = "1\r\n";
         for (int i = 2; i <= kLines; ++i) text += c.blankLine;
-        const Pdf blank = print(text, platform::Orientation::Landscape, 0,
-                                QString::fromUtf8(c.name) + ".pdf");
+        const Pdf blank =
+            print(text, platform::Orientation::Landscape, 0, QString::fromUtf8(c.name) + ".pdf");
         EXPECT_EQ(blank.pageSizes.size(), full.pageSizes.size());
         ASSERT_EQ(blank.words.size(), 1u);
         EXPECT_EQ(blank.words[0].text, "1");

@@ -236,8 +236,8 @@ TEST_F(PtyServerTest, AnswersEachRequestWholeAndPacedLikeTheLine) {
         int64_t sent = 0;
         for (std::size_t i = 0; i < writes_.size(); ++i) {
             sent += static_cast<int64_t>(writes_[i].bytes.size());
-            lineStart = std::min(lineStart, writes_[i].atUs - LineTimeUs(sent) +
-                                                static_cast<int64_t>(i));
+            lineStart =
+                std::min(lineStart, writes_[i].atUs - LineTimeUs(sent) + static_cast<int64_t>(i));
         }
         EXPECT_GE(lineStart, earliest);
         // And every piece leaves close to the line's own time for it: 4 ms late at most, plus

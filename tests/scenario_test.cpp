@@ -104,7 +104,7 @@ TEST(Discovery, FindsTheInstrumentAndPollsItsPort) {
         EXPECT_EQ(w.s.portno, com) << com;
         EXPECT_FALSE(w.link.Timer_findcom().enabled());
         EXPECT_EQ(w.ui.linkStatus.back(), "通讯成功");
-        EXPECT_FALSE(w.ui.isEnabled(Control::Button_read));     // live view
+        EXPECT_FALSE(w.ui.isEnabled(Control::Button_read));  // live view
         EXPECT_TRUE(w.ui.isEnabled(Control::menuread));
         w.clock.advance(1500 * 4 + 100);
         // Polling counts from the next tick, or from the start-up time-out when that came
@@ -245,7 +245,7 @@ TEST(Download, StartsAfterTheTimeOutOfTheRequestItWaitsFor) {
     w.clock.advance(2600);
     ASSERT_FALSE(w.ui.linkStatus.empty());
     EXPECT_EQ(w.ui.linkStatus.front(), "通讯失败");  // the link test is reported
-    ASSERT_EQ(w.requests(2).size(), 1u);  // the count request followed the time-out
+    ASSERT_EQ(w.requests(2).size(), 1u);             // the count request followed the time-out
     EXPECT_FALSE(w.ui.isEnabled(Control::TabStrip1));
     EXPECT_FALSE(w.link.Timer_real().enabled());
     w.clock.advance(6000);

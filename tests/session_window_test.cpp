@@ -25,11 +25,11 @@
 #include <sstream>
 
 #include "app/main_window.h"
+#include "link/protocol.h"
 #include "measure/phasors.h"
 #include "output/session_log.h"
 #include "platform/append_file.h"
 #include "platform/virtual_clock.h"
-#include "link/protocol.h"
 #include "sim/instrument.h"
 #include "sim/sim_port.h"
 #include "views/live_panel.h"
@@ -40,8 +40,8 @@ namespace {
 
 using platform::LocalTime;
 
-[[maybe_unused]] auto* const kQtEnvironment =
-    ck::testing::AddQtEnvironment<QApplication>("session_window_test", ck::testing::Settings::TestMode);
+[[maybe_unused]] auto* const kQtEnvironment = ck::testing::AddQtEnvironment<QApplication>(
+    "session_window_test", ck::testing::Settings::TestMode);
 
 // 2026-12-07 23:30:00 in China (+08:00): half an hour before midnight.
 constexpr int64_t kStartUnixMs = 1796657400000;

@@ -314,11 +314,13 @@ TEST(Fonts, WindowsFacesFirstOnWindowsFreeFontsFirstElsewhere) {
         QStringList families;
     };
     const Case cases[] = {
-        {Typeface::Song, FontPlatform::Windows,
+        {Typeface::Song,
+         FontPlatform::Windows,
          {"SimSun", "宋体", "Noto Serif CJK SC", "Noto Sans CJK SC"}},
         {Typeface::Hei, FontPlatform::Windows, {"SimHei", "黑体", "Noto Sans CJK SC"}},
         {Typeface::Arial, FontPlatform::Windows, {"Arial", "Liberation Sans", "Noto Sans CJK SC"}},
-        {Typeface::MonoCjk, FontPlatform::Windows,
+        {Typeface::MonoCjk,
+         FontPlatform::Windows,
          {"NSimSun", "新宋体", "Noto Sans Mono CJK SC", "Noto Sans CJK SC"}},
         {Typeface::Song, FontPlatform::Other, {"Noto Serif CJK SC", "宋体", "Noto Sans CJK SC"}},
         {Typeface::Hei, FontPlatform::Other, {"Noto Sans CJK SC", "黑体"}},

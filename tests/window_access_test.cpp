@@ -50,8 +50,8 @@ namespace {
 
 using link::Control;
 
-[[maybe_unused]] auto* const kQtEnvironment =
-    ck::testing::AddQtEnvironment<QApplication>("window_access_test", ck::testing::Settings::TestMode);
+[[maybe_unused]] auto* const kQtEnvironment = ck::testing::AddQtEnvironment<QApplication>(
+    "window_access_test", ck::testing::Settings::TestMode);
 
 // Counts what the save and print commands ask of their dialogs; the user cancels.
 struct CountingDialogs final : platform::DialogService {

@@ -15,13 +15,13 @@
 #include <QTabWidget>
 #include <QToolButton>
 
+#include <QFile>
+#include <QTemporaryDir>
 #include "app/main_window.h"
 #include "generated/version.h"
 #include "link/frames.h"
 #include "output/column_writer.h"
 #include "output/reports.h"
-#include <QFile>
-#include <QTemporaryDir>
 #include "platform/virtual_clock.h"
 #include "sim/instrument.h"
 #include "sim/sim_port.h"
@@ -40,9 +40,8 @@ using link::Control;
 struct Messages {
     std::vector<std::tuple<QString, QString, int>> shown;
     Messages() {
-        SetMessageBoxObserver([this](const QString& t, const QString& x, int s) {
-            shown.emplace_back(t, x, s);
-        });
+        SetMessageBoxObserver(
+            [this](const QString& t, const QString& x, int s) { shown.emplace_back(t, x, s); });
     }
     ~Messages() { SetMessageBoxObserver({}); }
 };
@@ -97,15 +96,15 @@ TEST(Window, StartUpState) {
         bool enabled;
     };
     const Case cases[] = {
-        {Control::Button_read, false}, {Control::menuread, false},  {Control::Button_save, true},
+        {Control::Button_read, false},  {Control::menuread, false},    {Control::Button_save, true},
         {Control::Button_clear, false}, {Control::Button_print, true}, {Control::Button_help, true},
-        {Control::Button_close, true}, {Control::menusave, true},   {Control::menuclose, true},
-        {Control::menuclear, true},    {Control::menuprint, true},  {Control::menuhelp, true},
+        {Control::Button_close, true},  {Control::menusave, true},     {Control::menuclose, true},
+        {Control::menuclear, true},     {Control::menuprint, true},    {Control::menuhelp, true},
         {Control::TabStrip1, true},
     };
     for (const auto& c : cases) EXPECT_EQ(w.controlEnabled(c.c), c.enabled) << int(c.c);
     const char* captions[] = {"读取", "保存", "清空", "打印", "帮助", "关闭"};
-    const Control buttons[] = {Control::Button_read, Control::Button_save, Control::Button_clear,
+    const Control buttons[] = {Control::Button_read,  Control::Button_save, Control::Button_clear,
                                Control::Button_print, Control::Button_help, Control::Button_close};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(w.button(buttons[i]).text(), QString::fromUtf8(captions[i]));
@@ -222,10 +221,10 @@ TEST(Window, LinkControlSetsReachTheRealWidgets) {
     r.clock.advance(2400);
     r.selectTab(2);
     r.w.Button_read_Click();  // busy set
-    for (Control c : {Control::Button_read, Control::menuread, Control::Button_clear,
-                      Control::menuclear, Control::Button_save, Control::menusave,
-                      Control::Button_print, Control::menuprint, Control::Button_help,
-                      Control::menuhelp, Control::TabStrip1}) {
+    for (Control c :
+         {Control::Button_read, Control::menuread, Control::Button_clear, Control::menuclear,
+          Control::Button_save, Control::menusave, Control::Button_print, Control::menuprint,
+          Control::Button_help, Control::menuhelp, Control::TabStrip1}) {
         EXPECT_FALSE(r.w.controlEnabled(c)) << int(c);
     }
     EXPECT_TRUE(r.w.controlEnabled(Control::Button_close));
@@ -263,8 +262,8 @@ TEST(Window, WholeRunFindsReadsAndDownloads) {
         EXPECT_EQ(r.cell(row, 0), QStringLiteral(" %1").arg(row));
         EXPECT_EQ(r.cell(row, 1), QString::fromStdString(measure::FormatStoredVoltage(
                                       stored[row - 1].voltages[measure::idx(measure::Input::A1)])));
-        EXPECT_EQ(r.cell(row, 3), QString::fromStdString(
-                                      measure::FormatAngle(stored[row - 1].pairAngles[0])));
+        EXPECT_EQ(r.cell(row, 3),
+                  QString::fromStdString(measure::FormatAngle(stored[row - 1].pairAngles[0])));
     }
     EXPECT_EQ(r.cell(8, 0), "");
     EXPECT_EQ(r.w.Progress_read().value(), 7);
@@ -387,11 +386,11 @@ TEST(Window, SaveWritesWhatTheViewsShow) {
     PickFile* dialog = pick.get();
     r.w.setDialogService(std::move(pick));
     r.w.button(Control::Button_save).click();
-    const auto live = output::ToGbk(output::LiveText(
-        [&](int n) { return r.w.Frame_realtime().caption(n).toStdString(); }));
+    const auto live = output::ToGbk(
+        output::LiveText([&](int n) { return r.w.Frame_realtime().caption(n).toStdString(); }));
     EXPECT_EQ(fileBytes(QString::fromStdString(liveFile)), QByteArray::fromStdString(*live));
-    EXPECT_NE(live->find(*output::ToGbk(measure::FormatLiveVoltage(
-                  r.instrument.liveSequence()[0].voltages[0]))),
+    EXPECT_NE(live->find(*output::ToGbk(
+                  measure::FormatLiveVoltage(r.instrument.liveSequence()[0].voltages[0]))),
               std::string::npos);
     EXPECT_EQ(dialog->seen.at(0).DefaultExt, ".jpg");
 
@@ -401,9 +400,10 @@ TEST(Window, SaveWritesWhatTheViewsShow) {
     const std::string histFile = tmp.filePath("hist.txt").toStdString();
     r.w.setDialogService(std::make_unique<PickFile>(1, histFile));
     r.w.menuAction(Control::menusave).trigger();
-    const auto hist = output::ToGbk(output::HistoryText([&](int row, int c) -> std::optional<std::string> {
-        return r.cell(row, c).toStdString();
-    }));
+    const auto hist =
+        output::ToGbk(output::HistoryText([&](int row, int c) -> std::optional<std::string> {
+            return r.cell(row, c).toStdString();
+        }));
     EXPECT_EQ(fileBytes(QString::fromStdString(histFile)), QByteArray::fromStdString(*hist));
     EXPECT_NE(hist->find("\r\n 5"), std::string::npos);
     EXPECT_TRUE(r.messages.shown.empty());

@@ -50,11 +50,15 @@ QStringList FaceFamilies(Typeface face, FontPlatform platform) {
     return {};
 }
 
-QFont SongFont(double points, bool bold) { return make(FaceFamilies(Typeface::Song), points, bold); }
+QFont SongFont(double points, bool bold) {
+    return make(FaceFamilies(Typeface::Song), points, bold);
+}
 
 QFont HeiFont(double points, bool bold) { return make(FaceFamilies(Typeface::Hei), points, bold); }
 
-QFont ArialFont(double points, bool bold) { return make(FaceFamilies(Typeface::Arial), points, bold); }
+QFont ArialFont(double points, bool bold) {
+    return make(FaceFamilies(Typeface::Arial), points, bold);
+}
 
 QFont MonoCjkFont(double points) {
     QFont f = make(FaceFamilies(Typeface::MonoCjk), points, false);
@@ -64,8 +68,8 @@ QFont MonoCjkFont(double points) {
 }
 
 void InstallFontSubstitutions() {
-    QFont::insertSubstitutions(QStringLiteral("宋体"),
-                               {QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")});
+    QFont::insertSubstitutions(QStringLiteral("宋体"), {QStringLiteral("Noto Serif CJK SC"),
+                                                        QStringLiteral("Noto Sans CJK SC")});
     QFont::insertSubstitution(QStringLiteral("黑体"), QStringLiteral("Noto Sans CJK SC"));
     QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
 }

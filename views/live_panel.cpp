@@ -4,10 +4,10 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QEvent>
+#include <QHash>
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QHash>
 #include <QPainterPath>
 
 #include <cmath>

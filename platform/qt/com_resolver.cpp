@@ -77,7 +77,6 @@ std::vector<std::string> machineSerialPorts() {
 
 }  // namespace
 
-
 std::vector<std::string> orderSerialPorts(std::vector<std::string> devices) {
     std::vector<PortKey> keys;
     keys.reserve(devices.size());

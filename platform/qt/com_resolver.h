@@ -31,12 +31,12 @@ namespace ck::platform {
 
 // What the pin file for one COM number holds, when it is a symbolic link.
 struct ComPin {
-    std::string target;  // the device path it resolves to
+    std::string target;   // the device path it resolves to
     bool exists = false;  // false for a dangling link
 };
 
 struct ComLookup {
-    std::optional<ComPin> pin;  // set only when the pin file is a symbolic link
+    std::optional<ComPin> pin;         // set only when the pin file is a symbolic link
     std::vector<std::string> devices;  // the machine's serial ports as device paths, any order
 };
 

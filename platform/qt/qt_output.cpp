@@ -41,7 +41,8 @@ DialogResult QtDialogService::ShowSave(CommonDialog& d) {
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters(nameFilters);
     const int index = std::max(1, d.FilterIndex);
-    if (index <= static_cast<int>(nameFilters.size())) dialog.selectNameFilter(nameFilters[index - 1]);
+    if (index <= static_cast<int>(nameFilters.size()))
+        dialog.selectNameFilter(nameFilters[index - 1]);
     QString ext = q(d.DefaultExt);
     if (ext.startsWith(QLatin1Char('.'))) ext.remove(0, 1);
     dialog.setDefaultSuffix(ext);

@@ -112,27 +112,27 @@ bool QtSerialPort::doResume(int16_t port) {
 
 int QtSerialPort::classifyOpenFailure(const std::string& path) {
     switch (port_.error()) {
-    case QSerialPort::DeviceNotFoundError:
-        return kErrNoSuchPort;
-    case QSerialPort::PermissionError: {
-        // QSerialPort reports a held lock file, an exclusive open (EBUSY) and a refused
-        // permission alike; a plain open of the device tells them apart.
-        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            const int why = errno;
-            if (why == EBUSY) return kErrPortInUse;
-            if (why == ENOENT) return kErrNoSuchPort;
-            if (why == EACCES || why == EPERM) {
-                noteOpenFailure({path, userName(), deviceGroup(path), std::strerror(why)});
-                return kErrPermissionDenied;
+        case QSerialPort::DeviceNotFoundError:
+            return kErrNoSuchPort;
+        case QSerialPort::PermissionError: {
+            // QSerialPort reports a held lock file, an exclusive open (EBUSY) and a refused
+            // permission alike; a plain open of the device tells them apart.
+            const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) {
+                const int why = errno;
+                if (why == EBUSY) return kErrPortInUse;
+                if (why == ENOENT) return kErrNoSuchPort;
+                if (why == EACCES || why == EPERM) {
+                    noteOpenFailure({path, userName(), deviceGroup(path), std::strerror(why)});
+                    return kErrPermissionDenied;
+                }
+                return kErrOpenFailed;
             }
-            return kErrOpenFailed;
+            ::close(fd);
+            return kErrPortInUse;  // the device would open: the lock file of another program
         }
-        ::close(fd);
-        return kErrPortInUse;  // the device would open: the lock file of another program
-    }
-    default:
-        return kErrOpenFailed;
+        default:
+            return kErrOpenFailed;
     }
 }
 
@@ -179,7 +179,8 @@ void QtSerialPort::doPollInput() {
 void QtSerialPort::postReceiveEvent() {
     // Queued, so the link's handler never runs inside QSerialPort's own signal; dropped with
     // port_ if this object goes first.
-    QMetaObject::invokeMethod(&port_, [this] { raiseReceiveEvent(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &port_, [this] { raiseReceiveEvent(); }, Qt::QueuedConnection);
 }
 
 }  // namespace ck::platform

@@ -232,7 +232,8 @@ void WinSerialPort::doClose() {
 void WinSerialPort::postReceiveEvent() {
     // Queued, so the link's handler never runs inside the wait's own handler; dropped with
     // events_ if this object goes first.
-    QMetaObject::invokeMethod(&events_, [this] { raiseReceiveEvent(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &events_, [this] { raiseReceiveEvent(); }, Qt::QueuedConnection);
 }
 
 }  // namespace ck::platform
