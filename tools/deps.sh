@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages that building, running and testing need; only what is missing.
+#   --linux: only what the Linux build and its tests need (not the Windows cross-build's).
 set -euo pipefail
 
 packages=(
@@ -10,14 +11,16 @@ packages=(
     python3-xlrd poppler-utils
     clang libclang-rt-14-dev
     fonts-noto-cjk fonts-liberation2
-    dpkg-dev file man-db desktop-file-utils appstream lintian
+    dpkg-dev file man-db desktop-file-utils appstream lintian clang-format
     qt6-translations-l10n
     # The screen-reader test: a display server, a private D-Bus session and AT-SPI.
     xvfb dbus-daemon dbus-bin at-spi2-core python3-pyatspi
+)
+if [ "${1:-}" != --linux ]; then
     # The Windows build: the cross compiler, GoogleTest's sources, the installer, and Wine
     # with a display server to test it on.
-    g++-mingw-w64-x86-64-posix googletest nsis wine wine64 xauth
-)
+    packages+=(g++-mingw-w64-x86-64-posix googletest nsis wine wine64 xauth)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

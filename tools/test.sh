@@ -3,28 +3,38 @@
 # Installs what is missing, builds and runs every test: the build with Debian's flags and the
 # Debian package made from it, the Windows build under Wine, a bounded fuzzing run, and the
 # whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
-#   --quick: the loop while working: brings the plain build up to date for the unit suites
-#            and runs them; no fuzzing, no sanitizer build, no end-to-end runs. CI runs it all.
+#   --quick: the loop while working: the format check, then the build with CI's flags
+#            (Debian's, warnings as errors) brought up to date for the unit suites, and
+#            those run; only the Linux packages, no fuzzing, no sanitizer build, no
+#            end-to-end runs. CI runs it all.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/deps.sh
+quick=false
+[ "${1:-}" = --quick ] && quick=true
+if $quick; then bash tools/deps.sh --linux; else bash tools/deps.sh; fi
 jobs=$(nproc)
+
+# Every C++ file as the project's .clang-format lays it out.
+echo "== format"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 # The independent readers of the spreadsheet and the printed PDF, the screen-reader stack and
 # Qt's translations are installed: never skip them.
 export CK_REQUIRE_XLRD=1 CK_REQUIRE_PDFTOTEXT=1 CK_REQUIRE_ATSPI=1 CK_REQUIRE_QT_TRANSLATIONS=1
 
-if [ "${1:-}" = --quick ]; then
-    [ -f build/release/build.ninja ] ||
-        cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build build/release -j "$jobs" --target unit_tests
-    ctest --test-dir build/release --output-on-failure -j "$jobs" -L unit
+source tools/debian_flags.sh
+if $quick; then
+    # The same directory and flags as CI's first build, so a warning fails here as it would there.
+    [ -f build/debian/build.ninja ] ||
+        cmake -S . -B build/debian -G Ninja -DCMAKE_BUILD_TYPE=None -DCK_WERROR=ON \
+            "${debian_flags[@]}" >/dev/null
+    cmake --build build/debian -j "$jobs" --target unit_tests
+    ctest --test-dir build/debian --output-on-failure -j "$jobs" -L unit
     exit
 fi
 fuzz_seconds=${CK_FUZZ_SECONDS:-60}
 fuzz_other_seconds=${CK_FUZZ_OTHER_SECONDS:-20}
 
 echo "== build with Debian's flags and test"
-source tools/debian_flags.sh
 cmake -S . -B build/debian -G Ninja -DCMAKE_BUILD_TYPE=None -DCK_WERROR=ON "${debian_flags[@]}" \
     >/dev/null
 cmake --build build/debian -j "$jobs"
