@@ -216,6 +216,8 @@ int main(int argc, char** argv) {
     window.sessionRecorder().setSettings(std::make_unique<QSettings>(
         QString::fromLatin1(ck::app::kSettingsOrganisation), QStringLiteral("checkkorvelt-demo")));
     window.sessionRecorder().setFileSystem(std::make_unique<DemoLogFiles>());
+    window.setReportSettings(std::make_unique<QSettings>(
+        QString::fromLatin1(ck::app::kSettingsOrganisation), QStringLiteral("checkkorvelt-demo")));
     // The demo's instrument is simulated: the settings list the machine's ports, and the
     // pins, which the real program follows, stay as they are.
     ck::app::PortSettingsSources ports = ck::app::MachinePortSettings();
