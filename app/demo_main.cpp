@@ -17,12 +17,14 @@
 #include "app/main_window.h"
 #include "app/qt_translations.h"
 #include "platform/qt/qt_log_services.h"
+#include "platform/qt/qt_output.h"
 #include "platform/qt/qt_timer.h"
 #include "sim/instrument.h"
 #include "sim/live_sequences.h"
 #include "sim/sim_port.h"
 #include "views/fonts.h"
 #include "views/history_grid.h"
+#include "views/phasing_report.h"
 #include "views/phasor_window.h"
 
 namespace {
@@ -47,7 +49,8 @@ bool wantsScreenshot(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
         if (a.startsWith("--screenshot") || a.startsWith("--history-screenshot") ||
-            a.startsWith("--phasor-screenshot") || a == "--exit-when-shown") {
+            a.startsWith("--phasor-screenshot") || a.startsWith("--report-pdf") ||
+            a == "--exit-when-shown") {
             return true;
         }
     }
@@ -96,6 +99,11 @@ struct DemoOptions {
         QStringLiteral("phasor-screenshot"),
         QStringLiteral("Save the phasor window as a PNG once a reading is shown, then exit."),
         QStringLiteral("file")};
+    QCommandLineOption reportPdf{
+        QStringLiteral("report-pdf"),
+        QStringLiteral("Write the phasing report (核相报告) of the first reading shown as a PDF, "
+                       "with sample fields, then exit."),
+        QStringLiteral("file")};
     QCommandLineOption liveSequence{
         QStringLiteral("live"),
         QStringLiteral("Live readings: default, in-phase, crossed or missing."),
@@ -110,6 +118,7 @@ struct DemoOptions {
         parser.addOption(liveShot);
         parser.addOption(historyShot);
         parser.addOption(phasorShot);
+        parser.addOption(reportPdf);
         parser.addOption(liveSequence);
         parser.addOption(exitWhenShown);
     }
@@ -122,6 +131,41 @@ bool save(QWidget& window, const QString& file) {
     std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "could not write",
                  qPrintable(file));
     return ok;
+}
+
+// The report of the reading the window shows, for a made-up job; its remark says that the
+// reading is simulated.
+bool writeReport(const ck::app::MainWindow& window, const QString& file) {
+    using ck::views::ReportField;
+    ck::views::PhasingReport report;
+    const std::pair<ReportField, const char*> fields[] = {
+        {ReportField::WorkUnit, "示例供电公司 运维检修部"},
+        {ReportField::Place, "110kV 示例变电站"},
+        {ReportField::FirstGroup, "10kV I段母线"},
+        {ReportField::SecondGroup, "10kV II段母线"},
+        {ReportField::VoltageLevel, "10kV"},
+        {ReportField::InstrumentNo, "ZD-0001"},
+        {ReportField::Operator, "张工"},
+        {ReportField::Supervisor, "李工"},
+        {ReportField::Remarks, "演示程序：读数来自模拟仪器，不是实测。"},
+    };
+    for (const auto& [field, text] : fields) {
+        report.fields[static_cast<std::size_t>(field)] = QString::fromUtf8(text);
+    }
+    report.readings = window.reportReadings().content(true, {}, 0).chosen;
+    report.made = QDateTime::currentDateTime();
+    QString why;
+    const QByteArray pdf = ck::views::PhasingReportPdf(report, &why);
+    if (!pdf.isEmpty()) {
+        why = QString::fromStdString(ck::platform::QtFileSystem().writeFile(
+            file.toStdString(), std::vector<uint8_t>(pdf.begin(), pdf.end())));
+    }
+    if (why.isEmpty()) {
+        std::printf("wrote %s\n", qPrintable(file));
+        return true;
+    }
+    std::fprintf(stderr, "could not write %s: %s\n", qPrintable(file), qPrintable(why));
+    return false;
 }
 
 }  // namespace
@@ -139,7 +183,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "checkkorvelt-demo: no display to show the window on; run it on a desktop "
                      "or under xvfb-run, or save pictures with --screenshot live.png "
-                     "--history-screenshot history.png\n");
+                     "--history-screenshot history.png, or a report with --report-pdf "
+                     "report.pdf\n");
         return 2;
     }
 
@@ -171,6 +216,8 @@ int main(int argc, char** argv) {
     window.sessionRecorder().setSettings(std::make_unique<QSettings>(
         QString::fromLatin1(ck::app::kSettingsOrganisation), QStringLiteral("checkkorvelt-demo")));
     window.sessionRecorder().setFileSystem(std::make_unique<DemoLogFiles>());
+    window.setReportSettings(std::make_unique<QSettings>(
+        QString::fromLatin1(ck::app::kSettingsOrganisation), QStringLiteral("checkkorvelt-demo")));
     // The demo's instrument is simulated: the settings list the machine's ports, and the
     // pins, which the real program follows, stay as they are.
     ck::app::PortSettingsSources ports = ck::app::MachinePortSettings();
@@ -185,18 +232,21 @@ int main(int argc, char** argv) {
     const QString liveFile = parser.value(liveShot);
     const QString historyFile = parser.value(historyShot);
     const QString phasorFile = parser.value(phasorShot);
+    const QString reportFile = parser.value(options.reportPdf);
     if (!phasorFile.isEmpty()) window.menuphasor_Click();
-    if (!liveFile.isEmpty() || !historyFile.isEmpty() || !phasorFile.isEmpty()) {
+    if (!liveFile.isEmpty() || !historyFile.isEmpty() || !phasorFile.isEmpty() ||
+        !reportFile.isEmpty()) {
         auto ok = std::make_shared<bool>(true);
         // After the first reading: the live picture, then the download for the history one.
         QObject::connect(
             &window, &ck::app::MainWindow::liveReadingShown, &app,
-            [&window, liveFile, historyFile, phasorFile, ok] {
+            [&window, liveFile, historyFile, phasorFile, reportFile, ok] {
                 static bool once = false;
                 if (once) return;
                 once = true;
                 if (!liveFile.isEmpty()) *ok = save(window, liveFile) && *ok;
                 if (!phasorFile.isEmpty()) *ok = save(window.phasorWindow(), phasorFile) && *ok;
+                if (!reportFile.isEmpty()) *ok = writeReport(window, reportFile) && *ok;
                 if (historyFile.isEmpty()) {
                     QCoreApplication::exit(*ok ? 0 : 1);
                     return;

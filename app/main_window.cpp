@@ -210,6 +210,33 @@ void MainWindow::menuports_Click() {
     portDialog_->open();
 }
 
+void MainWindow::menureport_Click() {
+    if (reportDialog_) {
+        reportDialog_->raise();
+        reportDialog_->activateWindow();
+        return;
+    }
+    std::vector<int> selected;
+    for (const QModelIndex& i : grid_->selectionModel()->selectedIndexes()) {
+        selected.push_back(i.row() + 1);  // the table's row 0 is grid row 1
+    }
+    const auto& s = link_->state();
+    ReportContent content = reportReadings_.content(s.realmode, selected, s.histcount);
+    if (!reportSettings_) {
+        reportSettings_ = std::make_unique<QSettings>(QString::fromLatin1(kSettingsOrganisation),
+                                                      QString::fromLatin1(kSettingsApplication));
+    }
+    auto* qtPrinter = dynamic_cast<platform::QtPrinterService*>(printer_.get());
+    ReportServices services{dialogs_.get(), files_.get(), messages_.get(),
+                            qtPrinter ? &qtPrinter->printer() : nullptr, [this] { return now(); }};
+    reportDialog_ = new ReportDialog(std::move(content), std::move(services), *reportSettings_,
+                                     reportFileDialog_, this);
+    reportDialog_->setAttribute(Qt::WA_DeleteOnClose);
+    // Window-modal without a nested event loop: the link goes on meanwhile, and the report
+    // keeps what it held when it opened.
+    reportDialog_->open();
+}
+
 void MainWindow::menulog_Click(bool on) {
     recorder_->setOn(on);
     showLogState();
@@ -250,6 +277,7 @@ void MainWindow::buildMenus() {
     file->setObjectName(QStringLiteral("menufile"));
     add(file, Control::menuread, "menuread", "读取", &MainWindow::menuread_Click);
     add(file, Control::menusave, "menusave", "保存", &MainWindow::menusave_Click);
+    menureport_ = entry(file, "menureport", "核相报告...", &MainWindow::menureport_Click);
     // Before close, which users expect last.
     add(file, Control::menuports, "menuports", "串口设置...", &MainWindow::menuports_Click);
     file->addSeparator();
@@ -271,6 +299,7 @@ void MainWindow::buildMenus() {
         {&menuAction(Control::menusave), QKeySequence(Qt::CTRL | Qt::Key_S)},
         {&menuAction(Control::menuprint), QKeySequence(Qt::CTRL | Qt::Key_P)},
         {menuabout_, QKeySequence(Qt::Key_F1)},
+        {menureport_, QKeySequence(Qt::CTRL | Qt::Key_R)},
         {&menuAction(Control::menuclose), QKeySequence(Qt::CTRL | Qt::Key_Q)},
     };
     for (const auto& [action, key] : keys) action->setShortcut(key);
@@ -488,8 +517,10 @@ void MainWindow::TabStrip1_Click() {
     link_->setView(tabs_->currentIndex() + 1 == 1 ? link::View::Live : link::View::History);
 }
 
+QDateTime MainWindow::now() const { return now_ ? now_() : QDateTime::currentDateTime(); }
+
 void MainWindow::onClockTick() {
-    const QDateTime t = now_ ? now_() : QDateTime::currentDateTime();
+    const QDateTime t = now();
     const QLocale locale = QLocale::system();
     panels_[0]->setText(locale.toString(t.date(), QLocale::ShortFormat));
     panels_[2]->setText(locale.toString(t.time(), timeOfDayFormat(locale)));
@@ -519,7 +550,10 @@ void MainWindow::Button_print_Click() {
     output::Print(out, viewTexts());
 }
 
-void MainWindow::Button_clear_Click() { grid_->InitGrid(); }
+void MainWindow::Button_clear_Click() {
+    grid_->InitGrid();
+    reportReadings_.clearHistory();
+}
 
 void MainWindow::Button_help_Click() {
     // The box's own text, then one more line: the version.
@@ -557,11 +591,13 @@ void MainWindow::setProgressRange(int min, int max) {
 void MainWindow::setProgressValue(int value) { progress_->setValue(value); }
 void MainWindow::ShowReal(const measure::MeasurementGroup& reading) {
     frame_->ShowReal(reading);
+    reportReadings_.shown(reading, now(), link_->state().portno);
     onLiveReading(reading);
     emit liveReadingShown();
 }
 void MainWindow::FillHist(int firstGroupNumber, std::span<const measure::MeasurementGroup> groups) {
     grid_->FillHist(firstGroupNumber, groups);
+    reportReadings_.filled(firstGroupNumber, groups, now(), link_->state().portno);
 }
 
 void MainWindow::showMessage(const std::string& text, int style) {

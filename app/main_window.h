@@ -12,6 +12,8 @@
 #include <memory>
 
 #include "app/port_settings_dialog.h"
+#include "app/report_dialog.h"
+#include "app/report_readings.h"
 #include "app/session_recorder.h"
 #include "link/link.h"
 #include "measure/measurement.h"
@@ -71,6 +73,8 @@ public:
     // The view menu: the phasor window, and the session log on or off.
     void menuphasor_Click();
     void menulog_Click(bool on);
+    // 核相报告...: the report of the reading shown or of the selected history rows.
+    void menureport_Click();
 
     link::Link& link() { return *link_; }
     views::LivePanel& Frame_realtime() { return *frame_; }
@@ -95,6 +99,12 @@ public:
     views::PhasorWindow& phasorWindow() const { return *phasor_; }
     // Tests put their own settings, files and clock into it before start-up.
     SessionRecorder& sessionRecorder() { return *recorder_; }
+    QAction& menureport() const { return *menureport_; }
+    // The readings as received, for the report; the report's dialog while it is open.
+    const ReportReadings& reportReadings() const { return reportReadings_; }
+    ReportDialog* reportDialog() const { return reportDialog_; }
+    // Where the report's fields are remembered (the program's settings unless set).
+    void setReportSettings(std::unique_ptr<QSettings> s) { reportSettings_ = std::move(s); }
 
     // Keeps the whole window inside the screen area `available`, given the margins of the
     // window's frame: at sizes that fit nothing changes; otherwise the client area scrolls in
@@ -153,6 +163,8 @@ private:
     // Everything beyond the live panel that follows each accepted live reading.
     void onLiveReading(const measure::MeasurementGroup& g);
     void showLogState();
+    // The user's clock, or the one a test set.
+    QDateTime now() const;
     // fitScreen() on the window's screen, with the frame the window system reports once it
     // has shown the window and an allowance for one until then.
     void fitOwnScreen();
@@ -195,6 +207,11 @@ private:
     bool screenWatched_ = false;
     PortSettingsSources portSources_;
     QPointer<PortSettingsDialog> portDialog_;
+    QAction* menureport_ = nullptr;
+    ReportReadings reportReadings_;
+    std::unique_ptr<QSettings> reportSettings_;
+    platform::CommonDialog reportFileDialog_;
+    QPointer<ReportDialog> reportDialog_;
 };
 
 // Shows a modal message box (style 48 exclamation, 64 information) with one OK button and

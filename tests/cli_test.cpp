@@ -68,7 +68,11 @@ TEST_F(CommandLine, HelpAndVersionWithoutADisplay) {
         {CK_CHECKKORVELT, {"-h"}, 0, "", {"Usage:", "--help"}},
         {CK_CHECKKORVELT, {"--help-all"}, 0, "", {"Usage:", "--help-all", "--version"}},
         {CK_DEMO, {"--version"}, 0, "checkkorvelt-demo " + version + "\n", {}},
-        {CK_DEMO, {"--help"}, 0, "", {"--screenshot <file>", "--history-screenshot", "--version"}},
+        {CK_DEMO,
+         {"--help"},
+         0,
+         "",
+         {"--screenshot <file>", "--history-screenshot", "--report-pdf <file>", "--version"}},
         {CK_ZANDREL_SIM, {"--version"}, 0, "zandrel-sim " + version + "\n", {}},
         {CK_ZANDREL_SIM, {"--help"}, 0, "", {"--as COMn", "--version"}},
         // Asking for help with an option that does not exist is an error, not the window.

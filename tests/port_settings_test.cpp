@@ -285,8 +285,8 @@ TEST(PortSettingsWindow, EntryBeforeCloseInTheFileMenu) {
     for (const QAction* a : file->actions()) {
         if (!a->isSeparator()) entries << a->text();
     }
-    EXPECT_EQ(entries, (QStringList{"读取", "保存", "串口设置...", "关闭"}));
-    EXPECT_EQ(&r.w.menuAction(Control::menuports), file->actions().at(2));
+    EXPECT_EQ(entries, (QStringList{"读取", "保存", "核相报告...", "串口设置...", "关闭"}));
+    EXPECT_EQ(&r.w.menuAction(Control::menuports), file->actions().at(3));
 }
 
 TEST(PortSettingsWindow, OpensBesideARunningLinkAndNeverDuringADownload) {

@@ -57,14 +57,14 @@ void arrowHead(QPainter& p, QPointF tip, QPointF dir, double size, const QColor&
 }
 
 // Text centred on `at`, on a light ground so that lines beneath it do not hide it.
-void label(QPainter& p, QPointF at, const QString& text, const QColor& colour) {
-    const QFontMetricsF fm(p.font());
+void label(QPainter& p, QPointF at, const QString& text, const QColor& colour, double hair) {
+    const QFontMetricsF fm(p.font(), p.device());
     const QSizeF size(fm.horizontalAdvance(text) + fm.height() * 0.3, fm.height());
     const QRectF box(at - QPointF(size.width() / 2, size.height() / 2), size);
     p.save();
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(255, 255, 255, 210));
-    p.drawRoundedRect(box, 2, 2);
+    p.drawRoundedRect(box, 2 * hair, 2 * hair);
     p.setPen(colour);
     p.drawText(box, Qt::AlignCenter, text);
     p.restore();
@@ -120,12 +120,15 @@ void PhasorDiagramView::setReading(const measure::MeasurementGroup& g) {
     update();
 }
 
-QPointF PhasorDiagramView::centre() const { return QRectF(rect()).center(); }
+QPointF DiagramCentre(const QRectF& area) { return area.center(); }
 
-double PhasorDiagramView::radius() const {
-    const double side = std::min(width(), height());
-    return side * (0.5 - kMarginShare);
+double DiagramRadius(const QRectF& area) {
+    return std::min(area.width(), area.height()) * (0.5 - kMarginShare);
 }
+
+QPointF PhasorDiagramView::centre() const { return DiagramCentre(QRectF(rect())); }
+
+double PhasorDiagramView::radius() const { return DiagramRadius(QRectF(rect())); }
 
 QPointF PhasorDiagramView::tipOf(Input in) const {
     if (!diagram_) return centre();
@@ -134,31 +137,43 @@ QPointF PhasorDiagramView::tipOf(Input in) const {
 }
 
 void PhasorDiagramView::paintEvent(QPaintEvent*) {
-    // Everything in logical pixels, scaled from the widget's size: sharp at any screen scale.
     QPainter p(this);
+    PaintPhasorDiagram(p, QRectF(rect()), diagram_ ? &*diagram_ : nullptr);
+}
+
+void PaintPhasorDiagram(QPainter& p, const QRectF& area, const measure::PhasorDiagram* diagram,
+                        double minTextPixels) {
+    // Everything scaled from the area's size: sharp at any screen scale, and the same picture
+    // on paper.
+    p.save();
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    const QPointF c = centre();
-    const double r = radius();
-    const double side = std::min(width(), height());
+    const QPointF c = DiagramCentre(area);
+    const double r = DiagramRadius(area);
+    const double side = std::min(area.width(), area.height());
     QFont font = HeiFont(9);
-    font.setPixelSize(std::max(10, static_cast<int>(side * 0.036)));
+    // Latin and digits from the font's own cmap, so that a PDF's text says what it shows.
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    font.setPixelSize(static_cast<int>(std::max(minTextPixels, side * 0.036)));
     p.setFont(font);
     const double stroke = std::max(1.5, side * 0.007);
+    // A window's hairline, the same share of a larger area.
+    const double hair = std::max(1.0, side / 460.0);
 
     // The circle and the reference directions of the three phases.
-    p.setPen(QPen(kGridColour, 1));
+    p.setPen(QPen(kGridColour, hair));
     p.setBrush(Qt::NoBrush);
     p.drawEllipse(c, r, r);
-    QPen spoke(kGridColour, 1, Qt::DotLine);
+    QPen spoke(kGridColour, hair, Qt::DotLine);
     p.setPen(spoke);
     for (const int deg : {0, 120, -120}) p.drawLine(c, polar(c, r, deg));
 
-    if (!diagram_) {
-        label(p, c, QStringLiteral("尚无实时读数"), ToneColour(Tone::None));
+    if (diagram == nullptr) {
+        label(p, c, QStringLiteral("尚无实时读数"), ToneColour(Tone::None), hair);
+        p.restore();
         return;
     }
-    const measure::PhasorDiagram& d = *diagram_;
+    const measure::PhasorDiagram& d = *diagram;
 
     // The cross pairs: from the first group's phasor, clockwise by the measured angle, in the
     // colour of the sequence verdict.
@@ -174,12 +189,13 @@ void PhasorDiagramView::paintEvent(QPaintEvent*) {
         const QPointF along = unit(end - 90);
         arrowHead(p, polar(c, ar, end), along, stroke * 4, colour);
         label(p, polar(c, ar, a.startDeg + a.sweepDeg / 2.0),
-              QStringLiteral("%1 %2°").arg(u(measure::PairName(a.pair)), u(a.angleText)), colour);
+              QStringLiteral("%1 %2°").arg(u(measure::PairName(a.pair)), u(a.angleText)), colour,
+              hair);
     }
 
     // The phasors: the first group solid, the second solid in its own colour, anything without
     // a reading dashed and grey without an arrowhead.
-    const QFontMetricsF fm(font);
+    const QFontMetricsF fm(font, p.device());
     for (const measure::Phasor& ph : d.phasors) {
         const bool first = measure::idx(ph.input) < measure::idx(Input::A2);
         const QColor colour =
@@ -199,12 +215,12 @@ void PhasorDiagramView::paintEvent(QPaintEvent*) {
         const QPointF normal(-dir.y(), dir.x());
         const QPointF at =
             tip + dir * (fm.height() * 0.9) + normal * (fm.height() * (first ? 0.55 : -0.55));
-        label(p, at, u(ph.name) + (ph.missing() ? QStringLiteral("?") : QString()), colour);
+        label(p, at, u(ph.name) + (ph.missing() ? QStringLiteral("?") : QString()), colour, hair);
     }
 
     // Legend, top left.
     const double lh = fm.height() * 1.25;
-    const double x0 = fm.height() * 0.5;
+    const double x0 = area.left() + fm.height() * 0.5;
     struct Key {
         QString text;
         QColor colour;
@@ -214,12 +230,13 @@ void PhasorDiagramView::paintEvent(QPaintEvent*) {
                         {QStringLiteral("第二组"), kSecondGroupColour, Qt::SolidLine},
                         {QStringLiteral("无读数"), kMissingColour, Qt::DashLine}};
     for (int i = 0; i < 3; ++i) {
-        const double y = lh * (i + 0.8);
+        const double y = area.top() + lh * (i + 0.8);
         p.setPen(QPen(keys[i].colour, stroke, keys[i].style, Qt::FlatCap));
         p.drawLine(QPointF(x0, y), QPointF(x0 + fm.height() * 1.6, y));
         p.setPen(keys[i].colour);
         p.drawText(QPointF(x0 + fm.height() * 2.0, y + fm.ascent() * 0.35), keys[i].text);
     }
+    p.restore();
 }
 
 PhasorWindow::PhasorWindow(QWidget* parent) : QWidget(parent, Qt::Window) {

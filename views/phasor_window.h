@@ -13,11 +13,23 @@
 #include "measure/phasors.h"
 
 class QLabel;
+class QPainter;
 
 namespace ck::views {
 
 // Colours of the verdict tones: green for 同相 / 顺相序, red for 异相 / 逆相序, grey for none.
 QColor ToneColour(measure::Tone tone);
+
+// Where the diagram's circle sits in `area`: centred, its radius a share of the shorter side
+// that leaves room around it for the phasor names.
+QPointF DiagramCentre(const QRectF& area);
+double DiagramRadius(const QRectF& area);
+
+// Paints the phasor diagram of a reading into `area` on any painter (a widget, a PDF page, a
+// printer), in the painter's units, sized from the area alone. Text is never smaller than
+// `minTextPixels` in those units. Without a diagram it says that there is no reading yet.
+void PaintPhasorDiagram(QPainter& p, const QRectF& area, const measure::PhasorDiagram* diagram,
+                        double minTextPixels = 10);
 
 class PhasorDiagramView final : public QWidget {
     Q_OBJECT
