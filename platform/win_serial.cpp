@@ -146,8 +146,11 @@ Dword WinSerial::configure(Handle h) {
     const CommTimeouts t{kMaxDword, kMaxDword, kReadTimeoutMs, 0, 0};
     if (const Dword e = api_.setCommTimeouts(h, t); e != kOk) return e;
     // Asserted as a Linux port is on opening; an RS-485 converter keyed by RTS depends on it.
-    if (const Dword e = api_.escapeCommFunction(h, kSetDtr); e != kOk) return e;
-    return api_.escapeCommFunction(h, kSetRts);
+    // The DCB has asked for both already; a port without modem lines (a pseudo-terminal under
+    // Wine, some virtual ports) refuses these with ERROR_NOT_SUPPORTED and works all the same.
+    api_.escapeCommFunction(h, kSetDtr);
+    api_.escapeCommFunction(h, kSetRts);
+    return kOk;
 }
 
 WinSerial::Operation* WinSerial::freeOperation(Device& d, bool read) {
@@ -184,9 +187,14 @@ void WinSerial::startRead(Device& d) {
         if (!readWanted(d)) return;
         Operation* op = freeOperation(d, true);
         if (!op) return;
+        // What is waiting, at once; otherwise one byte, which ends the read as soon as it
+        // comes, whether or not the driver honours the time-outs' first-byte rule (Wine's
+        // does not: it waits for the whole count).
+        CommStatus status;
+        const Dword waiting = api_.clearCommError(d.handle, status) == kOk ? status.inQueue : 0;
+        const auto want = static_cast<Dword>(std::clamp<std::size_t>(waiting, 1, kReadChunk));
         begin(*op);
-        const Dword e = api_.readFile(d.handle, op->buffer.data(),
-                                      static_cast<Dword>(op->buffer.size()), op->ov);
+        const Dword e = api_.readFile(d.handle, op->buffer.data(), want, op->ov);
         if (e == kErrorIoPending) {
             op->pending = true;
             watch_.watch(op->event, [this, &d, op] { onSignalled(d, *op); });

@@ -6,8 +6,10 @@
 // platform's timers, with no Qt: the Qt side only watches event objects for it.
 //
 // Receiving needs no comm event: one overlapped ReadFile is always under way while the device
-// is ours, with ReadIntervalTimeout = ReadTotalTimeoutMultiplier = MAXDWORD and a constant,
-// which the driver completes as soon as a byte is there (or empty after the constant). Every
+// is ours, for what ClearCommError reports waiting or else for one byte, with
+// ReadIntervalTimeout = ReadTotalTimeoutMultiplier = MAXDWORD and a constant: the driver
+// completes it as soon as a byte is there (or empty after the constant), and so does one that
+// ignores that rule and waits for the whole count, as Wine's does. Every
 // operation has its own OVERLAPPED, buffer and event, and they are reused only once the
 // driver has finished with them; an operation that is cancelled is finished when its
 // completion arrives, never waited for. Nothing waits on the calling thread, and the only

@@ -294,7 +294,7 @@ win::Dword FakeWinDriver::readFile(win::Handle h, void* buffer, win::Dword size,
         r.dueStatus = kErrorOperationAborted;
         return kErrorIoPending;
     }
-    if (!d->input.empty()) {
+    if (!d->input.empty() && (!b_.readsWaitForCount || d->input.size() >= size)) {
         feedReads(*d, h);
         return kOk;
     }
@@ -302,8 +302,10 @@ win::Dword FakeWinDriver::readFile(win::Handle h, void* buffer, win::Dword size,
         complete(r, kOk, 0);
         return kErrorIoPending;
     }
-    r.dueMs = clock_.nowMs() + d->readTimeoutMs;
-    r.dueStatus = kOk;
+    if (!b_.readsWaitForCount) {
+        r.dueMs = clock_.nowMs() + d->readTimeoutMs;
+        r.dueStatus = kOk;
+    }
     return kErrorIoPending;
 }
 
@@ -403,6 +405,7 @@ void FakeWinDriver::feedReads(Device& d, win::Handle h) {
     for (auto& op : ops_) {
         if (d.input.empty()) return;
         if (op->done || op->cancelling || !op->read || op->handle != h) continue;
+        if (b_.readsWaitForCount && d.input.size() < op->size) return;
         const auto n = std::min<std::size_t>(op->size, d.input.size());
         std::memcpy(op->buffer, d.input.data(), n);
         d.input.erase(d.input.begin(), d.input.begin() + static_cast<std::ptrdiff_t>(n));

@@ -30,6 +30,8 @@ namespace win = platform::win;
 struct DriverBehaviour {
     // Reads end at once with nothing, their event set, whatever the time-outs say.
     bool emptyReadsAtOnce = false;
+    // Reads wait for their whole count, as Wine's do whatever the time-outs say.
+    bool readsWaitForCount = false;
     // Every n-th read ends with ERROR_OPERATION_ABORTED a millisecond after it began, unasked.
     int spuriousAbortEvery = 0;
     // A cancelled operation ends this long after CancelIoEx (0: at once).
