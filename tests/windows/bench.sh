@@ -6,10 +6,10 @@
 # machine, never as a test.
 #   bench.sh ZIP OPERATED_EXE LINUX_BUILD WORK [SECONDS] [DOWNLOADS]   (WINEPREFIX set)
 set -euo pipefail
-zip=$1
-operated=$2
-linux=$3
-work=$4
+zip=$(realpath "$1")
+operated=$(realpath "$2")
+linux=$(realpath "$3")
+work=$(realpath -m "$4")
 seconds=${5:-60}
 downloads=${6:-3}
 : "${WINEPREFIX:?WINEPREFIX must be set}"
@@ -44,7 +44,7 @@ ticks() {  # ticks PID... -> the sum of user and system ticks
 prefix_pids() {
     local p
     for p in /proc/[0-9]*; do
-        tr '\0' '\n' <"$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+        { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
             echo "${p#/proc/}"
     done
 }
@@ -54,7 +54,7 @@ echo "== polling for $seconds s, after 20 s to find the instrument" >&2
 xvfb-run -a -s "-screen 0 1280x1024x24" wine "$shipped" >"$work/poll.log" 2>&1 &
 pids+=($!)
 sleep 20
-program=$(pgrep -f 'checkkorvelt.exe' | head -1)
+program=$(pgrep -x 'checkkorvelt.ex' | head -1)  # Wine's process, its name cut at 15
 xvfb=$(pgrep -f "Xvfb" | tail -1)
 mapfile -t wine_pids < <(prefix_pids)
 before=$(ticks "${wine_pids[@]}")
