@@ -78,11 +78,11 @@ WinSerial::~WinSerial() {
     }
     for (auto& d : devices_) {
         for (auto& op : d->ops) {
+            watch_.forget(op->event);
             if (op->pending) {
                 parked().emplace_back(op.release(),
                                       [](void* p) { delete static_cast<Operation*>(p); });
             } else {
-                watch_.unwatch(op->event);
                 api_.closeHandle(op->event);
             }
         }
@@ -280,7 +280,7 @@ void WinSerial::letGo(Device& d) {
 
 void WinSerial::closeDevice(Device& d) {
     for (auto& op : d.ops) {
-        watch_.unwatch(op->event);
+        watch_.forget(op->event);
         api_.closeHandle(op->event);
     }
     api_.closeHandle(d.handle);

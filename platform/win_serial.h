@@ -34,11 +34,15 @@
 namespace ck::platform::win {
 
 // Calls back when an event object is signalled, from the event loop, as long as it is watched.
+// An event once watched may stay registered while unwatched, so the port resets every event
+// it has seen signalled; forget() ends the registration, before the event is closed or left
+// to a driver.
 class EventWatch {
 public:
     virtual ~EventWatch() = default;
     virtual void watch(Handle event, std::function<void()> onSignalled) = 0;
     virtual void unwatch(Handle event) = 0;
+    virtual void forget(Handle event) = 0;
 };
 
 class WinSerial : public SerialPort {

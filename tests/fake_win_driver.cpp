@@ -147,6 +147,8 @@ win::Dword FakeWinDriver::closeHandle(win::Handle h) {
         return kErrorInvalidHandle;
     }
     if (events_.erase(h)) {
+        if (registered_.contains(h))
+            violation("an event closed while a notifier still waits on it");
         for (const auto& op : ops_) {
             if (!op->done && op->expected.event == h) {
                 violation("an event closed while the driver owned its operation");
@@ -396,10 +398,15 @@ win::Dword FakeWinDriver::waitForEvent(win::Handle event, win::Dword ms) {
 }
 
 void FakeWinDriver::watch(win::Handle event, std::function<void()> onSignalled) {
-    watched_[event] = std::move(onSignalled);
+    registered_[event] = {std::move(onSignalled), true};
 }
 
-void FakeWinDriver::unwatch(win::Handle event) { watched_.erase(event); }
+void FakeWinDriver::unwatch(win::Handle event) {
+    if (const auto it = registered_.find(event); it != registered_.end())
+        it->second.watched = false;
+}
+
+void FakeWinDriver::forget(win::Handle event) { registered_.erase(event); }
 
 void FakeWinDriver::feedReads(Device& d, win::Handle h) {
     for (auto& op : ops_) {
@@ -448,19 +455,20 @@ void FakeWinDriver::due() {
 void FakeWinDriver::pump() {
     for (int round = 0; round < kPumpRounds; ++round) {
         std::vector<win::Handle> ready;
-        for (const auto& [e, fn] : watched_) {
+        for (const auto& [e, r] : registered_) {
             if (const auto s = events_.find(e); s != events_.end() && s->second) ready.push_back(e);
         }
         if (ready.empty()) return;
         for (const win::Handle e : ready) {
-            const auto it = watched_.find(e);
-            if (it == watched_.end()) continue;
+            const auto it = registered_.find(e);
+            if (it == registered_.end()) continue;
             ++wakeUpsPerSecond_[clock_.nowMs() / 1000];
-            auto fn = it->second;  // the call may unwatch it
+            if (!it->second.watched) continue;
+            auto fn = it->second.fn;  // the call may unwatch it
             fn();
         }
     }
-    violation("a busy loop: a watched event stays signalled");
+    violation("a busy loop: a registered event stays signalled");
 }
 
 void FakeWinDriver::step() {

@@ -8,8 +8,9 @@
 // under way; bytes purged before anyone saw them; a DCB that SetCommState would refuse. Each
 // call and each wake-up is counted per second of virtual time, so a busy loop shows.
 //
-// It is also the event loop's watch of event objects: pump() calls back every watched event
-// that is signalled, again and again while it stays so, as QWinEventNotifier does.
+// It is also the event loop's watch of event objects: pump() wakes for every registered event
+// that is signalled, again and again while it stays so, as an enabled QWinEventNotifier does,
+// and calls back the watched ones.
 
 #include <cstdint>
 #include <functional>
@@ -101,6 +102,7 @@ public:
     // EventWatch
     void watch(win::Handle event, std::function<void()> onSignalled) override;
     void unwatch(win::Handle event) override;
+    void forget(win::Handle event) override;
 
 private:
     struct Op {
@@ -150,7 +152,13 @@ private:
     std::map<win::Handle, Device> devices_;
     std::map<int16_t, int64_t> closedAtMs_;
     std::vector<std::unique_ptr<Op>> ops_;
-    std::map<win::Handle, std::function<void()>> watched_;
+    // Registered events, as Qt keeps them: signalled ones wake the loop, watched or not; only
+    // watched ones are called back.
+    struct Registration {
+        std::function<void()> fn;
+        bool watched = false;
+    };
+    std::map<win::Handle, Registration> registered_;
     std::multimap<int64_t, std::vector<uint8_t>> arrivals_;  // bytes towards the program
     std::map<int64_t, int> callsPerSecond_;
     std::map<int64_t, int> wakeUpsPerSecond_;

@@ -20,8 +20,10 @@
 
 namespace ck::platform {
 
-// One notifier per watched event; a notifier ends through the event loop, since it may be
-// the one whose signal is being handled.
+// One notifier per event, made when it is first watched and kept, enabled, until the event is
+// forgotten: Qt registers a wait with the system's thread pool for every enabling, which a
+// read that ends at every byte would otherwise pay each time. A notifier ends through the
+// event loop, since it may be the one whose signal is being handled.
 class QtEventWatch final : public win::EventWatch {
 public:
     QtEventWatch() = default;
@@ -31,11 +33,16 @@ public:
 
     void watch(win::Handle event, std::function<void()> onSignalled) override;
     void unwatch(win::Handle event) override;
+    void forget(win::Handle event) override;
 
 private:
+    struct Callback {
+        std::function<void()> fn;
+        bool live = false;  // false while unwatched: a signal then is dropped
+    };
     struct Watched {
         QWinEventNotifier* notifier;
-        std::shared_ptr<bool> live;  // false once unwatched: a signal already queued is dropped
+        std::shared_ptr<Callback> callback;
     };
     std::map<win::Handle, Watched> watched_;
 };
