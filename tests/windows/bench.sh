@@ -55,7 +55,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" wine "$shipped" >"$work/poll.log" 2>&1 &
 pids+=($!)
 sleep 20
 program=$(pgrep -x 'checkkorvelt.ex' | head -1)  # Wine's process, its name cut at 15
-xvfb=$(pgrep -f "Xvfb" | tail -1)
+xvfb=$(pgrep -P "${pids[-1]}" Xvfb | head -1)  # started by this run's xvfb-run
 mapfile -t wine_pids < <(prefix_pids)
 before=$(ticks "${wine_pids[@]}")
 before_program=$(ticks "$program")
