@@ -173,7 +173,8 @@ void WinSerial::begin(Operation& op) {
     op.ov.event = op.event;
     op.cancelled = false;
     op.startedUs = nowUs();
-    api_.resetEvent(op.event);
+    // No ResetEvent: ReadFile and WriteFile reset the event as they begin, and every completion
+    // seen has reset it already; under Wine each call is a trip to its server.
 }
 
 bool WinSerial::readWanted(const Device& d) const {
