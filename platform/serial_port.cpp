@@ -37,7 +37,7 @@ void SerialPort::close() {
     if (hold_) {
         kept_ = true;
     } else {
-        doClose();
+        letGo();
     }
     open_ = false;
     ++generation_;
@@ -53,6 +53,12 @@ void SerialPort::setHold(bool on) {
 void SerialPort::releaseKept() {
     if (!kept_) return;
     kept_ = false;
+    letGo();
+}
+
+void SerialPort::letGo() {
+    discardBeforeWrite_ = false;
+    doDiscardQueuedOutput();
     doClose();
 }
 
@@ -63,6 +69,10 @@ void SerialPort::setRThreshold(int n) {
 
 bool SerialPort::output(std::span<const uint8_t> bytes) {
     if (!open_) return false;
+    if (discardBeforeWrite_) {
+        discardBeforeWrite_ = false;
+        doDiscardQueuedOutput();
+    }
     return doWrite(bytes);
 }
 
@@ -84,11 +94,6 @@ void SerialPort::purgeInput() { clearInput(); }
 void SerialPort::clearInput() {
     rx_.clear();
     rxArrivedUs_.clear();
-}
-
-void SerialPort::purgeOutput() {
-    // A purge must never cut a request short on the line: let it drain instead.
-    if (open_) doDrainOutput();
 }
 
 void SerialPort::deliver(std::span<const uint8_t> bytes, int64_t atUs) {

@@ -97,8 +97,9 @@ public:
     std::size_t inBufferCount() const { return rx_.size(); }
     // InBufferCount := 0.
     void purgeInput();
-    // OutBufferCount := 0: a frame already written is let out whole first.
-    void purgeOutput();
+    // OutBufferCount := 0, without waiting for the line: the frame just written always goes out
+    // whole; what earlier writes may still have queued is discarded before the next write.
+    void purgeOutput() { discardBeforeWrite_ = true; }
     // CommEvent of the event being handled.
     int commEvent() const { return commEvent_; }
 
@@ -119,8 +120,9 @@ protected:
     // port is then closed and opened anew.
     virtual bool doResume(int16_t /*port*/) { return false; }
     virtual bool doWrite(std::span<const uint8_t> bytes) = 0;
-    // Blocks until what was written has left, or the backend has nothing pending.
-    virtual void doDrainOutput() = 0;
+    // Discards output still queued from earlier writes, at once: before a write that follows a
+    // purge, and before the device is let go, so that a stalled adapter never holds anyone up.
+    virtual void doDiscardQueuedOutput() = 0;
     // Ask the backend to call raiseReceiveEvent() from its event loop, not from this stack.
     virtual void postReceiveEvent() = 0;
 
@@ -141,6 +143,7 @@ private:
     void maybePost();
     void clearInput();
     void releaseKept();
+    void letGo();
 
     int16_t commPort_ = 1;
     bool open_ = false;
@@ -151,6 +154,7 @@ private:
     int threshold_ = 0;
     int commEvent_ = 0;
     bool eventPending_ = false;
+    bool discardBeforeWrite_ = false;
     uint64_t generation_ = 0;
     std::vector<uint8_t> rx_;
     std::vector<int64_t> rxArrivedUs_;  // beside rx_, byte for byte

@@ -61,7 +61,7 @@ protected:
     void doClose() override { deviceOpen_ = false; }
     bool doResume(int16_t port) override { return deviceOpen_ && port == openPort_; }
     bool doWrite(std::span<const uint8_t> bytes) override;
-    void doDrainOutput() override {}
+    void doDiscardQueuedOutput() override {}
     void postReceiveEvent() override;
 
 private:

@@ -165,7 +165,7 @@ protected:
         }
         return true;
     }
-    void doDrainOutput() override {}
+    void doDiscardQueuedOutput() override {}
     void postReceiveEvent() override {
         clock_.post([this] { raiseReceiveEvent(); });
     }

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# The Linux program with its test operator against zandrel-sim pinned as COM3, as the Windows
-# program runs under Wine: the files it saves must be the bytes export_sample writes for the
-# same reading and history.
-#   operator_run.sh CHECKKORVELT ZANDREL_SIM EXPORT_SAMPLE
+# The Linux program with its test operator (checkkorvelt-operated) against zandrel-sim pinned as
+# COM3, as the Windows program runs under Wine: the files it saves must be the bytes
+# export_sample writes for the same reading and history.
+#   operator_run.sh CHECKKORVELT_OPERATED ZANDREL_SIM EXPORT_SAMPLE
 set -euo pipefail
 program=$1
 sim=$2
@@ -36,7 +36,7 @@ pids+=($!)
 read -r -t 10 -u 6 _ || fail "zandrel-sim did not start: $(cat "$work/sim.err")"
 
 status=0
-timeout 150 "$program" --test-operator "$work/report" >"$work/program.log" 2>&1 || status=$?
+timeout 150 "$program" "$work/report" >"$work/program.log" 2>&1 || status=$?
 [ "$status" -eq 0 ] || fail "the program ended with $status: $(tail -5 "$work/program.log")"
 report=$work/report/report.txt
 for line in "com COM1无效" "com COM2无效" "com COM3已打开" "link 通讯成功" "portno 3" \

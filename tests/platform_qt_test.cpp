@@ -389,9 +389,9 @@ TEST_F(QtSerialPortTest, PurgedOutputStillLeavesWhole) {
         ASSERT_EQ(port_.open(), kPortOk);
         const Bytes frame = iota(size, 0xA1);
         ASSERT_TRUE(port_.output(frame));
-        port_.purgeOutput();
-        port_.close();  // no event loop turn in between: the purge alone must have sent it
+        port_.purgeOutput();  // no event loop turn after it: the write alone must send the frame
         EXPECT_EQ(pty_.receive(size), frame);
+        port_.close();
     }
     EXPECT_FALSE(port_.output(Bytes{0xA1}));  // a closed port refuses
 }

@@ -151,7 +151,7 @@ public:
     int64_t nowUs() const override { return clock.nowMs() * 1000; }
     VirtualClock& clock;
     std::vector<uint8_t> written;
-    int drains = 0;
+    int discards = 0;
 
 protected:
     int doOpen(int16_t) override { return kPortOk; }
@@ -160,7 +160,7 @@ protected:
         written.insert(written.end(), b.begin(), b.end());
         return true;
     }
-    void doDrainOutput() override { ++drains; }
+    void doDiscardQueuedOutput() override { ++discards; }
     void doPollInput() override {
         ++polls;
         if (!onPoll.empty()) deliver(onPoll);
@@ -290,7 +290,9 @@ TEST(SerialPort, ReceivedBytesKeepTheirArrivalTimes) {
     EXPECT_EQ(port.polls, 0);
 }
 
-TEST(SerialPort, InputBufferIsBoundedAndOutputPurgeDrains) {
+// A purge never cuts the frame just written: what it discards goes before the next write, and
+// letting the device go discards what is left rather than waiting for it.
+TEST(SerialPort, InputBufferIsBoundedAndOutputPurgeDiscardsBeforeTheNextWrite) {
     VirtualClock clock;
     TestPort port(clock);
     ASSERT_EQ(port.open(), kPortOk);
@@ -298,8 +300,14 @@ TEST(SerialPort, InputBufferIsBoundedAndOutputPurgeDrains) {
     EXPECT_EQ(port.inBufferCount(), SerialPort::kInBufferSize);
     EXPECT_TRUE(port.output(std::vector<uint8_t>{1, 2, 3}));
     port.purgeOutput();
-    EXPECT_EQ(port.drains, 1);
-    EXPECT_EQ(port.written.size(), 3u);
+    EXPECT_EQ(port.discards, 0);
+    EXPECT_TRUE(port.output(std::vector<uint8_t>{4}));
+    EXPECT_EQ(port.discards, 1);
+    EXPECT_TRUE(port.output(std::vector<uint8_t>{5}));  // no purge asked: nothing discarded
+    EXPECT_EQ(port.discards, 1);
+    EXPECT_EQ(port.written.size(), 5u);
+    port.close();
+    EXPECT_EQ(port.discards, 2);
 }
 
 }  // namespace
@@ -350,7 +358,7 @@ protected:
         return resumable;
     }
     bool doWrite(std::span<const uint8_t>) override { return true; }
-    void doDrainOutput() override {}
+    void doDiscardQueuedOutput() override {}
     void postReceiveEvent() override {
         clock_.post([this] { raiseReceiveEvent(); });
     }

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "platform/qt/qt_serial_port.h"
 
-#include <QDeadlineTimer>
 #include <QMetaObject>
 
 #include <utility>
@@ -10,7 +9,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <grp.h>
@@ -143,26 +141,15 @@ void QtSerialPort::doClose() {
 bool QtSerialPort::doWrite(std::span<const uint8_t> bytes) {
     if (!port_.isOpen()) return false;
     const auto size = static_cast<qint64>(bytes.size());
-    return port_.write(reinterpret_cast<const char*>(bytes.data()), size) == size;
+    if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size) return false;
+    // Into the driver now, without waiting for the line: a purge that follows must find the
+    // frame already past Qt's buffer.
+    port_.flush();
+    return true;
 }
 
-void QtSerialPort::doDrainOutput() {
-    if (!port_.isOpen()) return;
-    const QDeadlineTimer deadline(kDrainTimeoutMs);
-    // Out of Qt's buffer into the driver.
-    port_.flush();
-    while (port_.bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!port_.waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) break;
-    }
-    // Out of the driver onto the line. Bounded, unlike tcdrain(), so that a stalled adapter
-    // cannot freeze the window; at 9600 baud one byte takes about a millisecond, so the queue
-    // is looked at every millisecond rather than waited on for its whole length, which would
-    // add a frame's time on a line that empties faster.
-    const int fd = static_cast<int>(port_.handle());
-    int queued = 0;
-    while (!deadline.hasExpired() && ::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
-        ::poll(nullptr, 0, 1);
-    }
+void QtSerialPort::doDiscardQueuedOutput() {
+    if (port_.isOpen()) port_.clear(QSerialPort::Output);
 }
 
 void QtSerialPort::doPollInput() {

@@ -31,15 +31,12 @@ public:
     // What the driver said at the last opening.
     LowLatency lowLatency() const { return lowLatency_; }
 
-    // How long a purge waits at most for written bytes to leave.
-    static constexpr int kDrainTimeoutMs = 1000;
-
 protected:
     int doOpen(int16_t port) override;
     void doClose() override;
     bool doResume(int16_t port) override;
     bool doWrite(std::span<const uint8_t> bytes) override;
-    void doDrainOutput() override;
+    void doDiscardQueuedOutput() override;
     void doPollInput() override;
     void postReceiveEvent() override;
 

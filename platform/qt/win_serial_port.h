@@ -1,79 +1,64 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The serial port on Windows, on the system's overlapped I/O: COMn is \\.\COMn, opened
-// exclusively at 9600 baud, 8 data bits, no parity, 1 stop bit, no flow control, DTR and RTS
-// on (as a Linux serial port is on opening), driver buffers of 1024 and 512 bytes.
+// The serial port on Windows: the system's overlapped I/O of platform/win_serial.h, with its
+// event objects watched by the Qt event loop.
 //
-// Received bytes are waited for with WaitCommEvent on an event object that the event loop
-// watches; when it fires, every waiting byte is read at once. While the port is open, what is
-// waiting is also read every kSweepMs: under Wine the wait sometimes does not end although
-// bytes have come (without the sweep a 200-group download stalled on a block reply in two of
-// three runs), and a few milliseconds more at 9600 baud cost nothing.
-//
-// QSerialPort is not used here. It learns of received bytes through a completion routine
-// (APC) of the same wait; under Wine 8 that never ran, so readyRead never came although the
-// reply lay in the driver's queue (ClearCommError counted it), and the program, waiting in
-// vain, left each port at the next discovery tick. Event objects are what Windows documents
-// for overlapped serial I/O and work on both.
+// QSerialPort is not used here. Qt 6.4 learns that its WaitCommEvent has ended through an I/O
+// completion port, and Wine 8 never reports that event there (reads and writes it does
+// report), so under Wine QSerialPort received nothing although the reply lay in the driver's
+// queue. Overlapped reads with an event object of their own are what Windows documents and
+// work on both.
 
 #include <QObject>
-#include <QTimer>
 #include <QWinEventNotifier>
 
-#include <windows.h>
+#include <map>
+#include <memory>
 
-#include <vector>
-
-#include "platform/serial_port.h"
+#include "platform/qt/qt_timer.h"
+#include "platform/win_serial.h"
 
 namespace ck::platform {
 
-class WinSerialPort final : public SerialPort {
+// One notifier per event, made when it is first watched and kept, enabled, until the event is
+// forgotten: Qt registers a wait with the system's thread pool for every enabling, which a
+// read that ends at every byte would otherwise pay each time. A notifier ends through the
+// event loop, since it may be the one whose signal is being handled.
+class QtEventWatch final : public win::EventWatch {
 public:
-    WinSerialPort();
-    ~WinSerialPort() override;
+    QtEventWatch() = default;
+    QtEventWatch(const QtEventWatch&) = delete;
+    QtEventWatch& operator=(const QtEventWatch&) = delete;
+    ~QtEventWatch() override;
 
-    // How long a purge or a close waits at most for a written request to leave.
-    static constexpr int kDrainTimeoutMs = 1000;
-    // While the port is open, what is waiting is also looked at this often.
-    static constexpr int kSweepMs = 10;
-
-protected:
-    int doOpen(int16_t port) override;
-    void doClose() override;
-    bool doWrite(std::span<const uint8_t> bytes) override;
-    void doDrainOutput() override;
-    void doPollInput() override { readWaiting(); }
-    void postReceiveEvent() override;
+    void watch(win::Handle event, std::function<void()> onSignalled) override;
+    void unwatch(win::Handle event) override;
+    void forget(win::Handle event) override;
 
 private:
-    bool configure();
-    void armWait();
-    void onWaitSignalled();
-    void readWaiting();
-    std::size_t waitingBytes() const;
-    // Waits up to ms for the write in progress; true when none is left in progress.
-    bool finishWrite(DWORD ms);
-    // Ends an operation that is still in progress and waits for the system to let go of it;
-    // returns the bytes it transferred.
-    DWORD abandon(OVERLAPPED& op, HANDLE event, bool& pending);
+    struct Callback {
+        std::function<void()> fn;
+        bool live = false;  // false while unwatched: a signal then is dropped
+    };
+    struct Watched {
+        QWinEventNotifier* notifier;
+        std::shared_ptr<Callback> callback;
+    };
+    std::map<win::Handle, Watched> watched_;
+};
 
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
-    HANDLE waitEvent_ = nullptr;
-    HANDLE readEvent_ = nullptr;
-    HANDLE writeEvent_ = nullptr;
-    // The system writes into these until their operation ends, so they live with the port.
-    OVERLAPPED waitOp_{};
-    OVERLAPPED readOp_{};
-    OVERLAPPED writeOp_{};
-    std::vector<uint8_t> reading_;
-    DWORD eventMask_ = 0;
-    bool waitPending_ = false;
-    bool writePending_ = false;
-    std::vector<uint8_t> writing_;  // the bytes of the write in progress, kept until it ends
-    QWinEventNotifier notifier_;
-    QTimer sweep_;
-    QObject events_;  // queued receive events die with it
+namespace detail {
+// Built before the port and gone after it.
+struct WinSerialParts {
+    std::unique_ptr<win::SerialApi> api = win::SystemSerialApi();
+    QtTimerService timers;
+    QtEventWatch watch;
+};
+}  // namespace detail
+
+class WinSerialPort final : private detail::WinSerialParts, public win::WinSerial {
+public:
+    WinSerialPort() : WinSerial(*api, timers, watch) {}
 };
 
 }  // namespace ck::platform

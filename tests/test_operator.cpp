@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "app/test_operator.h"
+#include "test_operator.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -58,13 +58,6 @@ private:
     std::deque<std::pair<int, QString>> answers_;
 };
 
-std::unique_ptr<TestOperator> TestOperator::fromArguments(MainWindow& window,
-                                                          const QStringList& arguments) {
-    const qsizetype at = arguments.indexOf(QLatin1String(kOption));
-    if (at < 0 || at + 1 >= arguments.size()) return nullptr;
-    return std::make_unique<TestOperator>(window, arguments.at(at + 1));
-}
-
 TestOperator::TestOperator(MainWindow& window, QString reportDir)
     : window_(window), reportDir_(std::move(reportDir)) {
     auto dialogs = std::make_unique<AnsweredDialogs>();
@@ -111,6 +104,8 @@ void TestOperator::tick() {
             break;
         case Step::WaitDownload:
             if (downloadComplete()) {
+                // From the read click to the full table, to the operator's tick.
+                note(QStringLiteral("download ms %1").arg(clock_.elapsed() - downloadStartMs_));
                 note(QStringLiteral("histcount %1").arg(s.histcount));
                 saveHistory();
                 finish(true, QStringLiteral("done"));
@@ -144,6 +139,7 @@ void TestOperator::saveLive() {
 
 void TestOperator::startDownload() {
     window_.TabStrip1().setCurrentIndex(1);
+    downloadStartMs_ = clock_.elapsed();
     window_.Button_read_Click();
 }
 

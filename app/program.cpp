@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: MIT
+#include "app/program.h"
+
+#include <QApplication>
+
+#include "app/command_line.h"
+#include "app/main_window.h"
+#include "app/qt_translations.h"
+#include "platform/qt/qt_serial_port.h"
+#include "platform/qt/qt_timer.h"
+#include "views/fonts.h"
+
+namespace ck::app {
+
+int RunProgram(int argc, char** argv,
+               const std::function<std::shared_ptr<void>(MainWindow&)>& beside) {
+    NameApplication("checkkorvelt");
+    QApplication app(argc, argv);
+    InstallQtTranslations(app);
+    views::InstallFontSubstitutions();
+    platform::QtTimerService timers;
+    platform::QtSerialPort port;
+    MainWindow window(port, timers);
+    const std::shared_ptr<void> alongside = beside ? beside(window) : nullptr;
+    window.start();
+    window.show();
+    return QApplication::exec();
+}
+
+}  // namespace ck::app
