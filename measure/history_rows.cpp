@@ -17,11 +17,9 @@ constexpr VoltageCol kVoltageCols[] = {{1, Input::A1}, {2, Input::A2}, {5, Input
 struct PairCol {
     std::size_t col;
     Pair pair;
-    bool sequence;  // cross pair: phase-sequence verdict
 };
-constexpr PairCol kPairCols[] = {{3, Pair::A1A2, false},  {7, Pair::B1B2, false},
-                                 {11, Pair::C1C2, false}, {13, Pair::A1B2, true},
-                                 {15, Pair::B1C2, true},  {17, Pair::C1A2, true}};
+constexpr PairCol kPairCols[] = {{3, Pair::A1A2},  {7, Pair::B1B2},  {11, Pair::C1C2},
+                                 {13, Pair::A1B2}, {15, Pair::B1C2}, {17, Pair::C1A2}};
 
 }  // namespace
 
@@ -44,8 +42,7 @@ std::vector<HistoryRow> HistoryRows(int firstGroupNumber, std::span<const Measur
         for (const PairCol& p : kPairCols) {
             const int16_t angle = group.pairAngles[idx(p.pair)];
             r.cells[p.col] = FormatAngle(angle);
-            const auto a = static_cast<float>(angle);
-            r.cells[p.col + 1] = p.sequence ? ClassifySequence(a) : ClassifyPhase(a);
+            r.cells[p.col + 1] = VerdictText(VerdictOf(p.pair, angle));
         }
     }
     return rows;

@@ -13,8 +13,6 @@ using measure::Pair;
 
 constexpr std::array<Input, 6> kVoltageColumns = {Input::A1, Input::A2, Input::B1,
                                                   Input::B2, Input::C1, Input::C2};
-constexpr std::array<Pair, 3> kPhasePairs = {Pair::A1A2, Pair::B1B2, Pair::C1C2};
-constexpr std::array<Pair, 3> kSequencePairs = {Pair::A1B2, Pair::B1C2, Pair::C1A2};
 
 }  // namespace
 
@@ -43,9 +41,10 @@ std::string LogLine(const platform::LocalTime& t, int portno, const measure::Mea
         line += ',';
         if (a != measure::NoAngle) line += std::to_string(a);
     }
-    const auto angle = [&g](Pair p) { return static_cast<float>(g.pairAngles[measure::idx(p)]); };
-    for (const Pair p : kPhasePairs) (line += ',') += measure::ClassifyPhase(angle(p));
-    for (const Pair p : kSequencePairs) (line += ',') += measure::ClassifySequence(angle(p));
+    for (std::size_t k = 0; k < g.pairAngles.size(); ++k) {
+        (line += ',') +=
+            measure::VerdictText(measure::VerdictOf(static_cast<Pair>(k), g.pairAngles[k]));
+    }
     return line + "\r\n";
 }
 

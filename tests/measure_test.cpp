@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "measure/measurement.h"
@@ -130,6 +131,35 @@ TEST(Classify, SequenceBands) {
         {260, "------"}, {359, "------"}, {360, "------"}, {32767, "------"},
     };
     for (const auto& [angle, want] : cases) EXPECT_EQ(ClassifySequence(angle), want) << angle;
+}
+
+// Each pair's angle feeds the verdict of its kind; each verdict has one text and one tone.
+TEST(Classify, PairsVerdictsTextsAndTones) {
+    struct Case {
+        Pair pair;
+        int16_t angle;
+        Verdict verdict;
+        std::string_view text;
+        Tone tone;
+    };
+    const Case cases[] = {
+        {Pair::A1A2, 5, Verdict::InPhase, "同相", Tone::Good},
+        {Pair::B1B2, 120, Verdict::OutOfPhase, "异相", Tone::Bad},
+        {Pair::C1C2, NoAngle, Verdict::None, "------", Tone::None},
+        {Pair::A1B2, 120, Verdict::Positive, "顺相序", Tone::Good},
+        {Pair::B1C2, 240, Verdict::Negative, "逆相序", Tone::Bad},
+        {Pair::C1A2, 5, Verdict::None, "------", Tone::None},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(VerdictOf(c.pair, c.angle), c.verdict) << PairName(c.pair);
+        EXPECT_EQ(VerdictText(c.verdict), c.text) << PairName(c.pair);
+        EXPECT_EQ(ToneOf(c.verdict), c.tone) << PairName(c.pair);
+    }
+    // Pairs are named first-group input first, and a kind goes with the letters.
+    for (const PairFacts& f : kPairFacts) {
+        EXPECT_EQ(f.name, std::string(InputName(f.first)) + std::string(InputName(f.second)));
+        EXPECT_EQ(f.kind == PairKind::Phase, f.name[0] == f.name[2]) << f.name;
+    }
 }
 
 TEST(Classify, NoAngleGivesNoVerdictAnywhere) {

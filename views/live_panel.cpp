@@ -87,15 +87,12 @@ constexpr InputRow kInputRows[] = {
 // Each pair's angle label and, in the row below it, its verdict label.
 struct PairRow {
     Pair pair;
-    const char* name;
     int angle;
     int verdict;
-    bool sequence;  // cross pair: phase-sequence verdict
 };
 constexpr PairRow kPairRows[] = {
-    {Pair::A1A2, "A1A2", 21, 22, false}, {Pair::B1B2, "B1B2", 23, 24, false},
-    {Pair::C1C2, "C1C2", 25, 26, false}, {Pair::A1B2, "A1B2", 31, 32, true},
-    {Pair::B1C2, "B1C2", 33, 34, true},  {Pair::C1A2, "C1A2", 35, 36, true},
+    {Pair::A1A2, 21, 22}, {Pair::B1B2, 23, 24}, {Pair::C1C2, 25, 26},
+    {Pair::A1B2, 31, 32}, {Pair::B1C2, 33, 34}, {Pair::C1A2, 35, 36},
 };
 
 // What a screen reader calls the labels whose text is a reading, and the lamps; their own
@@ -282,11 +279,12 @@ LivePanel::LivePanel(QWidget* parent) : QFrame(parent) {
             QString::fromUtf8(r.name) + QLatin1Char(' ') + QString::fromUtf8(kVoltageName));
     }
     for (const PairRow& r : kPairRows) {
-        const QString pair = QString::fromUtf8(r.name) + QLatin1Char(' ');
+        const QString pair = fromUtf8(measure::PairName(r.pair)) + QLatin1Char(' ');
+        const bool sequence = measure::KindOf(r.pair) == measure::PairKind::Sequence;
         labels_[static_cast<std::size_t>(r.angle)]->setAccessibleName(
             pair + QString::fromUtf8(kAngleName));
         labels_[static_cast<std::size_t>(r.verdict)]->setAccessibleName(
-            pair + QString::fromUtf8(r.sequence ? kSequenceVerdictName : kPhaseVerdictName));
+            pair + QString::fromUtf8(sequence ? kSequenceVerdictName : kPhaseVerdictName));
     }
     for (const LabelSpec& s : kLabelSpecs) {
         QLabel* l = labels_[static_cast<std::size_t>(s.n)];
@@ -315,9 +313,7 @@ void LivePanel::ShowReal(const measure::MeasurementGroup& reading) {
     for (const PairRow& r : kPairRows) {
         const int16_t angle = reading.pairAngles[measure::idx(r.pair)];
         setCaption(r.angle, QString::fromStdString(measure::FormatAngle(angle)));
-        const float a = static_cast<float>(angle);
-        setCaption(r.verdict,
-                   fromUtf8(r.sequence ? measure::ClassifySequence(a) : measure::ClassifyPhase(a)));
+        setCaption(r.verdict, fromUtf8(measure::VerdictText(measure::VerdictOf(r.pair, angle))));
     }
     for (const InputRow& r : kInputRows) {
         showLamp(r.lamp, reading.indicators[measure::idx(r.input)] != 0);
