@@ -25,6 +25,7 @@
 
 #include "app/pictures.h"
 #include "generated/version.h"
+#include "platform/qt/qt_log_services.h"
 #include "platform/qt/qt_output.h"
 #include "platform/qt/qt_printer.h"
 #include "views/fonts.h"
@@ -137,6 +138,7 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
     setFixedSize(designSize_);
 
     date_ = platform::makeTimer(timers, kDateMs, [this] { onClockTick(); });
+    wallClock_ = std::make_unique<platform::QtWallClock>();
     link_ = std::make_unique<link::Link>(port, timers, *this);
     quit_ = [this] {
         close();
@@ -220,9 +222,9 @@ void MainWindow::showLogState() {
     panels_[1]->setText(QString::fromUtf8(recorder_->isOn() ? kStatusLogging : kStatusInstrument));
 }
 
-void MainWindow::onLiveReading(const measure::MeasurementGroup& g) {
-    phasor_->showReading(g);
-    const std::optional<QString> failure = recorder_->record(g, link_->state().portno);
+void MainWindow::onLiveReading() {
+    phasor_->showReading(live_.values());
+    const std::optional<QString> failure = recorder_->record(live_);
     if (!failure) return;
     showLogState();
     // Told once the reading's handling is over: a box opened inside it would run the link's
@@ -298,7 +300,7 @@ void MainWindow::buildControls(QWidget* client) {
     frame_->setGeometry(twipsRect(600, 600, 11535, 7695));
     controls_[static_cast<std::size_t>(Control::Frame_realtime)].widget = frame_;
 
-    grid_ = new views::HistoryGrid(client);
+    grid_ = new views::HistoryGrid(history_, client);
     grid_->setObjectName(QStringLiteral("DataGrid"));
     grid_->setGeometry(twipsRect(3080, 4840, 3375, 2295));
     controls_[static_cast<std::size_t>(Control::DataGrid)].widget = grid_;
@@ -497,29 +499,24 @@ void MainWindow::onClockTick() {
 
 void MainWindow::Button_read_Click() { link_->requestDownload(); }
 
-output::ViewTexts MainWindow::viewTexts() const {
-    output::ViewTexts v;
-    v.realmode = link_->state().realmode;
-    v.histcount = link_->state().histcount;
-    v.caption = [this](int n) { return frame_->caption(n).toStdString(); };
-    v.cell = [this](int r, int c) -> std::optional<std::string> {
-        if (r < 0 || r >= grid_->Rows() || c < 0 || c >= grid_->Cols()) return std::nullopt;
-        return grid_->TextMatrix(r, c).toStdString();
-    };
-    return v;
+output::Shown MainWindow::shown() const {
+    return {link_->state().realmode, live_, history_, link_->state().histcount};
 }
 
 void MainWindow::Button_save_Click() {
     output::OutputServices out{dialog_, *dialogs_, *files_, *capture_, *printer_, *messages_};
-    output::Save(out, viewTexts());
+    output::Save(out, shown());
 }
 
 void MainWindow::Button_print_Click() {
     output::OutputServices out{dialog_, *dialogs_, *files_, *capture_, *printer_, *messages_};
-    output::Print(out, viewTexts());
+    output::Print(out, shown());
 }
 
-void MainWindow::Button_clear_Click() { grid_->InitGrid(); }
+void MainWindow::Button_clear_Click() {
+    history_.clear();
+    grid_->InitGrid();
+}
 
 void MainWindow::Button_help_Click() {
     // The box's own text, then one more line: the version.
@@ -556,12 +553,13 @@ void MainWindow::setProgressRange(int min, int max) {
 }
 void MainWindow::setProgressValue(int value) { progress_->setValue(value); }
 void MainWindow::ShowReal(const measure::MeasurementGroup& reading) {
-    frame_->ShowReal(reading);
-    onLiveReading(reading);
+    live_ = measure::LiveReading(reading, wallClock_->now(), link_->state().portno);
+    frame_->ShowReal(live_);
+    onLiveReading();
     emit liveReadingShown();
 }
 void MainWindow::FillHist(int firstGroupNumber, std::span<const measure::MeasurementGroup> groups) {
-    grid_->FillHist(firstGroupNumber, groups);
+    grid_->showRows(history_.fill(firstGroupNumber, groups));
 }
 
 void MainWindow::showMessage(const std::string& text, int style) {

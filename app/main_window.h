@@ -14,10 +14,13 @@
 #include "app/port_settings_dialog.h"
 #include "app/session_recorder.h"
 #include "link/link.h"
+#include "measure/history_table.h"
+#include "measure/live_reading.h"
 #include "measure/measurement.h"
 #include "output/commands.h"
 #include "platform/common_dialog.h"
 #include "platform/services.h"
+#include "platform/wall_clock.h"
 
 class QAction;
 class QLabel;
@@ -110,6 +113,8 @@ public:
 
     // What "now" is for the status-bar clock (tests fix it).
     void setClock(std::function<QDateTime()> now) { now_ = std::move(now); }
+    // The clock each live reading is stamped with (tests put their own in).
+    void setWallClock(std::unique_ptr<platform::WallClock> clock) { wallClock_ = std::move(clock); }
     // What ends the application (tests watch it instead).
     void setQuit(std::function<void()> quit) { quit_ = std::move(quit); }
 
@@ -121,8 +126,11 @@ public:
     void setScreenCapture(std::unique_ptr<platform::ScreenCapture> s) { capture_ = std::move(s); }
     void setPrinterService(std::unique_ptr<platform::PrinterService> s) { printer_ = std::move(s); }
     void setUserMessages(std::unique_ptr<platform::UserMessages> s) { messages_ = std::move(s); }
-    // What the views show now, as the save and print commands read it.
-    output::ViewTexts viewTexts() const;
+    // What the window shows, as the save and print commands write it.
+    output::Shown shown() const;
+    // The last live reading accepted, and the history table; the views draw them.
+    const measure::LiveReading& liveReading() const { return live_; }
+    const measure::HistoryTable& historyTable() const { return history_; }
 
     // link::LinkControls
     void setEnabled(link::Control c, bool on) override;
@@ -151,7 +159,7 @@ private:
     void buildControls(QWidget* client);
     void buildViewMenu();
     // Everything beyond the live panel that follows each accepted live reading.
-    void onLiveReading(const measure::MeasurementGroup& g);
+    void onLiveReading();
     void showLogState();
     // fitScreen() on the window's screen, with the frame the window system reports once it
     // has shown the window and an allowance for one until then.
@@ -174,6 +182,9 @@ private:
     QAction* menuabout_ = nullptr;
     std::unique_ptr<platform::Timer> date_;
     std::unique_ptr<link::Link> link_;
+    measure::LiveReading live_;
+    measure::HistoryTable history_;
+    std::unique_ptr<platform::WallClock> wallClock_;
     std::function<QDateTime()> now_;
     std::function<void()> quit_;
     platform::CommonDialog dialog_;

@@ -99,9 +99,7 @@ struct SmallDisk {
     std::string path(const char* sub = "") const { return dir.filePath(sub).toStdString(); }
 };
 
-std::string headerLine() {
-    return std::string(output::kUtf8Bom) + std::string(output::kLogHeader) + "\r\n";
-}
+std::string headerLine() { return std::string(output::kUtf8Bom) + output::LogHeader() + "\r\n"; }
 
 struct Rig {
     QTemporaryDir home;  // settings and data folder
@@ -132,7 +130,7 @@ struct Rig {
         auto f = std::make_unique<FilesIn>(data);
         files = f.get();
         w->sessionRecorder().setFileSystem(std::move(f));
-        w->sessionRecorder().setWallClock(std::make_unique<VirtualWallClock>(clock, kStartUnixMs));
+        w->setWallClock(std::make_unique<VirtualWallClock>(clock, kStartUnixMs));
         QObject::connect(w.get(), &MainWindow::liveReadingShown,
                          [this] { shownAt.push_back(clock.nowMs()); });
         w->start();
@@ -280,7 +278,7 @@ TEST(SessionLog, AnHourOfPollingAcrossMidnightEveryLineChecked) {
         const LocalTime t = platform::LocalTimeAt(kStartUnixMs + r.shownAt[i], kOffset);
         // The day's file holds exactly that day's readings.
         EXPECT_EQ(i < beforeMidnight, t.day == 7) << i;
-        EXPECT_EQ(lines[i], output::LogLine(t, 3, seq[i % seq.size()])) << i;
+        EXPECT_EQ(lines[i], output::LogLine(measure::LiveReading(seq[i % seq.size()], t, 3))) << i;
         if (i > 0) {
             const auto secondOf = [](const std::string& l) { return std::stoi(l.substr(17, 2)); };
             ++changedSecondBy[(secondOf(lines[i]) - secondOf(lines[i - 1]) + 60) % 60];
@@ -324,7 +322,7 @@ void expectWholeLinesOfTheFirstReadings(Rig& r, const std::string& content, std:
     const auto& seq = r.instrument.liveSequence();
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const LocalTime t = platform::LocalTimeAt(kStartUnixMs + r.shownAt[i], kOffset);
-        EXPECT_EQ(lines[i], output::LogLine(t, 3, seq[i % seq.size()])) << i;
+        EXPECT_EQ(lines[i], output::LogLine(measure::LiveReading(seq[i % seq.size()], t, 3))) << i;
     }
 }
 

@@ -20,9 +20,6 @@
 namespace ck::views {
 namespace {
 
-using measure::Input;
-using measure::Pair;
-
 constexpr double kPanelPoints = 27.75;
 
 // The frame's design size; the window places it, this only keeps a free-standing panel whole.
@@ -72,28 +69,12 @@ constexpr LabelSpec kLabelSpecs[] = {
 // Lamps Shape1..Shape6 (A1, A2, B1, B2, C1, C2): left 1320, 375 x 255 twips.
 constexpr int kLampTops[] = {2020, 2850, 4050, 4900, 6120, 6975};
 
-// What each input drives on the panel: its lamp and its voltage label.
-struct InputRow {
-    Input input;
-    const char* name;
-    int lamp;
-    int voltage;
-};
-constexpr InputRow kInputRows[] = {
-    {Input::A1, "A1", 1, 11}, {Input::A2, "A2", 2, 12}, {Input::B1, "B1", 3, 13},
-    {Input::B2, "B2", 4, 14}, {Input::C1, "C1", 5, 15}, {Input::C2, "C2", 6, 16},
-};
-
-// Each pair's angle label and, in the row below it, its verdict label.
-struct PairRow {
-    Pair pair;
-    int angle;
-    int verdict;
-};
-constexpr PairRow kPairRows[] = {
-    {Pair::A1A2, 21, 22}, {Pair::B1B2, 23, 24}, {Pair::C1C2, 25, 26},
-    {Pair::A1B2, 31, 32}, {Pair::B1C2, 33, 34}, {Pair::C1A2, 35, 36},
-};
+// The value label of panel cell (row, column): Label11..16, Label21..26, Label31..36.
+constexpr int valueLabel(int row, measure::PanelColumn column) {
+    return 11 + 10 * static_cast<int>(column) + row;
+}
+constexpr measure::PanelColumn kPanelColumns[] = {
+    measure::PanelColumn::Voltage, measure::PanelColumn::Phase, measure::PanelColumn::Sequence};
 
 // What a screen reader calls the labels whose text is a reading, and the lamps; their own
 // texts say only "10 kV" or "同相". Named after their row and column, in the words of the
@@ -147,6 +128,19 @@ constexpr LineSpec kLines[] = {
 
 QString fromUtf8(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// "A1 电压", "A1A2 相位" on a letter's first row, "A1A2 定性相位" or "A1B2 定性相序" on its second.
+QString readerName(int row, measure::PanelColumn column) {
+    if (column == measure::PanelColumn::Voltage) {
+        return fromUtf8(measure::InputName(measure::kPanelInputs[static_cast<std::size_t>(row)])) +
+               QLatin1Char(' ') + QString::fromUtf8(kVoltageName);
+    }
+    const measure::Pair pair = measure::PanelPair(row, column);
+    const char* what = row % 2 == 0                                           ? kAngleName
+                       : measure::KindOf(pair) == measure::PairKind::Sequence ? kSequenceVerdictName
+                                                                              : kPhaseVerdictName;
+    return fromUtf8(measure::PairName(pair)) + QLatin1Char(' ') + QString::fromUtf8(what);
 }
 
 // Outline bounds of the text as drawn from a baseline origin. The font metrics' tight
@@ -271,20 +265,16 @@ LivePanel::LivePanel(QWidget* parent) : QFrame(parent) {
         lamp->setGeometry(twipsRect(1320, kLampTops[i], 375, 255));  // dark until a reading
         shapes_[static_cast<std::size_t>(i + 1)] = lamp;
     }
-    for (const InputRow& r : kInputRows) {
-        shapes_[static_cast<std::size_t>(r.lamp)]->setAccessibleName(
-            QString::fromUtf8(r.name) + QLatin1Char(' ') + QString::fromUtf8(kLampName));
-        showLamp(r.lamp, false);
-        labels_[static_cast<std::size_t>(r.voltage)]->setAccessibleName(
-            QString::fromUtf8(r.name) + QLatin1Char(' ') + QString::fromUtf8(kVoltageName));
-    }
-    for (const PairRow& r : kPairRows) {
-        const QString pair = fromUtf8(measure::PairName(r.pair)) + QLatin1Char(' ');
-        const bool sequence = measure::KindOf(r.pair) == measure::PairKind::Sequence;
-        labels_[static_cast<std::size_t>(r.angle)]->setAccessibleName(
-            pair + QString::fromUtf8(kAngleName));
-        labels_[static_cast<std::size_t>(r.verdict)]->setAccessibleName(
-            pair + QString::fromUtf8(sequence ? kSequenceVerdictName : kPhaseVerdictName));
+    for (int row = 0; row < measure::kPanelRows; ++row) {
+        const QString input =
+            fromUtf8(measure::InputName(measure::kPanelInputs[static_cast<std::size_t>(row)]));
+        shapes_[static_cast<std::size_t>(row + 1)]->setAccessibleName(input + QLatin1Char(' ') +
+                                                                      QString::fromUtf8(kLampName));
+        showLamp(row + 1, false);
+        for (const measure::PanelColumn column : kPanelColumns) {
+            labels_[static_cast<std::size_t>(valueLabel(row, column))]->setAccessibleName(
+                readerName(row, column));
+        }
     }
     for (const LabelSpec& s : kLabelSpecs) {
         QLabel* l = labels_[static_cast<std::size_t>(s.n)];
@@ -309,16 +299,12 @@ QString LivePanel::caption(int n) const {
     return l ? l->text() : QString();
 }
 
-void LivePanel::ShowReal(const measure::MeasurementGroup& reading) {
-    for (const PairRow& r : kPairRows) {
-        const int16_t angle = reading.pairAngles[measure::idx(r.pair)];
-        setCaption(r.angle, QString::fromStdString(measure::FormatAngle(angle)));
-        setCaption(r.verdict, fromUtf8(measure::VerdictText(measure::VerdictOf(r.pair, angle))));
-    }
-    for (const InputRow& r : kInputRows) {
-        showLamp(r.lamp, reading.indicators[measure::idx(r.input)] != 0);
-        setCaption(r.voltage, QString::fromStdString(measure::FormatLiveVoltage(
-                                  reading.voltages[measure::idx(r.input)])));
+void LivePanel::ShowReal(const measure::LiveReading& reading) {
+    for (int row = 0; row < measure::kPanelRows; ++row) {
+        showLamp(row + 1, reading.lamp(measure::kPanelInputs[static_cast<std::size_t>(row)]));
+        for (const measure::PanelColumn column : kPanelColumns) {
+            setCaption(valueLabel(row, column), fromUtf8(reading.text(row, column)));
+        }
     }
 }
 
