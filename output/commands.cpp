@@ -118,7 +118,6 @@ void SaveXls(OutputServices& out, const std::string& path, const measure::Histor
 
 void Print(OutputServices& out, const Shown& shown) {
     platform::CommonDialog& d = out.CommonDialog1;
-    d.Flags = kPrintFlags;
     d.CancelError = true;
     const platform::DialogResult r = out.dialogs.ShowPrinter(d);
     if (r.error == platform::kErrCancel) return;

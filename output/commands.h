@@ -31,7 +31,6 @@ struct Shown {
 
 inline constexpr const char* kRealFilter = "jpg格式 (*.jpg)|*.jpg|txt格式 (*.txt)|*.txt|";
 inline constexpr const char* kHistFilter = "txt格式 (*.txt)|*.txt|excel格式 (*.xls)|*.xls|";
-inline constexpr int kPrintFlags = 264;  // return a device context, no page range
 inline constexpr int kLiveReportTopTwips = 500;
 inline constexpr const char* kPrintErrorTitle = "Printing Error!";
 inline constexpr const char* kPrintErrorText = "文件打印出错.";
