@@ -145,16 +145,6 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
         QCoreApplication::quit();
     };
 
-    auto printer = std::make_unique<platform::QtPrinterService>(views::MonoCjkFont(10));
-    dialogs_ = std::make_unique<platform::QtDialogService>(this, &printer->printer());
-    printer_ = std::move(printer);
-    files_ = std::make_unique<platform::QtFileSystem>();
-    capture_ = std::make_unique<platform::QtScreenCapture>(this);
-    messages_ = std::make_unique<platform::QtUserMessages>(
-        [this](const QString& title, const QString& text, int style) {
-            ShowMessageBox(this, title, text, style);
-        });
-    phasor_ = std::make_unique<views::PhasorWindow>();
     recorder_ = std::make_unique<SessionRecorder>();
     portSources_ = MachinePortSettings();
 }
@@ -175,22 +165,50 @@ void MainWindow::buildViewMenu() {
     connect(menulog_, &QAction::triggered, this, [this](bool on) { menulog_Click(on); });
 }
 
+views::PhasorWindow& MainWindow::phasorWindow() {
+    if (!phasor_) {
+        phasor_ = std::make_unique<views::PhasorWindow>();
+        if (live_.time()) phasor_->showReading(live_.values());
+    }
+    return *phasor_;
+}
+
+output::OutputServices MainWindow::outputServices() {
+    if (!printer_) printer_ = std::make_unique<platform::QtPrinterService>(views::MonoCjkFont(10));
+    if (!dialogs_) {
+        // The print dialog configures the printer the reports go to, when it is Qt's.
+        auto* qtPrinter = dynamic_cast<platform::QtPrinterService*>(printer_.get());
+        dialogs_ = std::make_unique<platform::QtDialogService>(
+            this, qtPrinter ? &qtPrinter->printer() : nullptr);
+    }
+    if (!files_) files_ = std::make_unique<platform::QtFileSystem>();
+    if (!capture_) capture_ = std::make_unique<platform::QtScreenCapture>(this);
+    if (!messages_) {
+        messages_ = std::make_unique<platform::QtUserMessages>(
+            [this](const QString& title, const QString& text, int style) {
+                ShowMessageBox(this, title, text, style);
+            });
+    }
+    return {dialog_, *dialogs_, *files_, *capture_, *printer_, *messages_};
+}
+
 void MainWindow::menuphasor_Click() {
+    views::PhasorWindow& phasor = phasorWindow();
     if (!phasorPlaced_) {
         // The first time beside the main window, where the screen has room for it.
         phasorPlaced_ = true;
         const QScreen* screen = this->screen();
         const QRect free = screen ? screen->availableGeometry() : QRect();
         QPoint at = frameGeometry().topRight() + QPoint(8, 0);
-        if (free.isValid() && at.x() + phasor_->width() > free.right()) {
-            at.setX(std::max(free.left(), free.right() - phasor_->width()));
+        if (free.isValid() && at.x() + phasor.width() > free.right()) {
+            at.setX(std::max(free.left(), free.right() - phasor.width()));
         }
-        phasor_->move(at);
+        phasor.move(at);
     }
-    phasor_->setWindowState(phasor_->windowState() & ~Qt::WindowMinimized);
-    phasor_->show();
-    phasor_->raise();
-    phasor_->activateWindow();
+    phasor.setWindowState(phasor.windowState() & ~Qt::WindowMinimized);
+    phasor.show();
+    phasor.raise();
+    phasor.activateWindow();
 }
 
 void MainWindow::menuports_Click() {
@@ -223,7 +241,7 @@ void MainWindow::showLogState() {
 }
 
 void MainWindow::onLiveReading() {
-    phasor_->showReading(live_.values());
+    if (phasor_) phasor_->showReading(live_.values());
     const std::optional<QString> failure = recorder_->record(live_);
     if (!failure) return;
     showLogState();
@@ -282,6 +300,20 @@ void MainWindow::buildMenus() {
 }
 
 void MainWindow::buildControls(QWidget* client) {
+    buildTabs(client);
+    frame_ = new views::LivePanel(client);
+    frame_->setGeometry(twipsRect(600, 600, 11535, 7695));
+    controls_[static_cast<std::size_t>(Control::Frame_realtime)].widget = frame_;
+    grid_ = new views::HistoryGrid(history_, client);
+    grid_->setGeometry(twipsRect(3080, 4840, 3375, 2295));
+    controls_[static_cast<std::size_t>(Control::DataGrid)].widget = grid_;
+    buildProgress(client);
+    buildButtons(client);
+    buildStatus(client);
+    setFocusOrder();
+}
+
+void MainWindow::buildTabs(QWidget* client) {
     tabs_ = new QTabWidget(client);
     tabs_->setObjectName(QStringLiteral("TabStrip1"));
     tabs_->setGeometry(twipsRect(480, 240, 11775, 8415));
@@ -295,16 +327,9 @@ void MainWindow::buildControls(QWidget* client) {
         if (index == tabs_->currentIndex()) TabStrip1_Click();
     });
     controls_[static_cast<std::size_t>(Control::TabStrip1)].widget = tabs_;
+}
 
-    frame_ = new views::LivePanel(client);
-    frame_->setGeometry(twipsRect(600, 600, 11535, 7695));
-    controls_[static_cast<std::size_t>(Control::Frame_realtime)].widget = frame_;
-
-    grid_ = new views::HistoryGrid(history_, client);
-    grid_->setObjectName(QStringLiteral("DataGrid"));
-    grid_->setGeometry(twipsRect(3080, 4840, 3375, 2295));
-    controls_[static_cast<std::size_t>(Control::DataGrid)].widget = grid_;
-
+void MainWindow::buildProgress(QWidget* client) {
     progress_ = new QProgressBar(client);
     progress_->setObjectName(QStringLiteral("Progress_read"));
     progress_->setGeometry(twipsRect(4200, 4080, 3855, 225));
@@ -323,7 +348,9 @@ void MainWindow::buildControls(QWidget* client) {
     describeProgress();
     progress_->hide();
     controls_[static_cast<std::size_t>(Control::Progress_read)].widget = progress_;
+}
 
+void MainWindow::buildButtons(QWidget* client) {
     for (const ButtonDef& b : kButtons) {
         auto* button = new QToolButton(client);
         button->setObjectName(QString::fromLatin1(b.name));
@@ -345,7 +372,9 @@ void MainWindow::buildControls(QWidget* client) {
     click(Control::Button_print, &MainWindow::Button_print_Click);
     click(Control::Button_help, &MainWindow::Button_help_Click);
     click(Control::Button_close, &MainWindow::Button_close_Click);
+}
 
+void MainWindow::buildStatus(QWidget* client) {
     auto statusLabel = [client](const char* name, const char* caption, int top) {
         auto* l = new QLabel(QString::fromUtf8(caption), client);
         l->setObjectName(QString::fromLatin1(name));
@@ -355,22 +384,6 @@ void MainWindow::buildControls(QWidget* client) {
     };
     LabComsta_ = statusLabel("LabComsta", "串口状态", 7560);
     Lab_rtsta_ = statusLabel("Lab_rtsta", "连接失败", 8160);
-
-    // The design's tab order: the grid, the buttons from read to close, then the tabs. At
-    // start the grid is hidden and read disabled, so focus starts on save.
-    QWidget* const order[] = {grid_,
-                              &button(Control::Button_read),
-                              &button(Control::Button_save),
-                              &button(Control::Button_clear),
-                              &button(Control::Button_print),
-                              &button(Control::Button_help),
-                              &button(Control::Button_close),
-                              tabs_->tabBar()};
-    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
-    // The tabs take focus through their bar alone, which now comes last: the tab widget,
-    // still first in the chain, would hand the focus on to it at start.
-    tabs_->setFocusProxy(nullptr);
-    tabs_->setFocusPolicy(Qt::NoFocus);
 
     status_ = new QStatusBar(client);
     status_->setObjectName(QStringLiteral("StatusBar1"));
@@ -388,6 +401,24 @@ void MainWindow::buildControls(QWidget* client) {
         status_->addWidget(l);
         panels_[i] = l;
     }
+}
+
+void MainWindow::setFocusOrder() {
+    // The design's tab order: the grid, the buttons from read to close, then the tabs. At
+    // start the grid is hidden and read disabled, so focus starts on save.
+    QWidget* const order[] = {grid_,
+                              &button(Control::Button_read),
+                              &button(Control::Button_save),
+                              &button(Control::Button_clear),
+                              &button(Control::Button_print),
+                              &button(Control::Button_help),
+                              &button(Control::Button_close),
+                              tabs_->tabBar()};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+    // The tabs take focus through their bar alone, which now comes last: the tab widget,
+    // still first in the chain, would hand the focus on to it at start.
+    tabs_->setFocusProxy(nullptr);
+    tabs_->setFocusPolicy(Qt::NoFocus);
 }
 
 void MainWindow::start() {
@@ -504,12 +535,12 @@ output::Shown MainWindow::shown() const {
 }
 
 void MainWindow::Button_save_Click() {
-    output::OutputServices out{dialog_, *dialogs_, *files_, *capture_, *printer_, *messages_};
+    output::OutputServices out = outputServices();
     output::Save(out, shown());
 }
 
 void MainWindow::Button_print_Click() {
-    output::OutputServices out{dialog_, *dialogs_, *files_, *capture_, *printer_, *messages_};
+    output::OutputServices out = outputServices();
     output::Print(out, shown());
 }
 
@@ -551,7 +582,13 @@ void MainWindow::setProgressRange(int min, int max) {
     progress_->setRange(min, max);
     progress_->setAccessibleDescription(progress_->text());
 }
-void MainWindow::setProgressValue(int value) { progress_->setValue(value); }
+void MainWindow::setProgressValue(int value) {
+    // A progress bar repaints at once when its text changes; it is drawn with the rest of the
+    // window once the event has been handled instead.
+    progress_->setUpdatesEnabled(false);
+    progress_->setValue(value);
+    progress_->setUpdatesEnabled(true);
+}
 void MainWindow::ShowReal(const measure::MeasurementGroup& reading) {
     live_ = measure::LiveReading(reading, wallClock_->now(), link_->state().portno);
     frame_->ShowReal(live_);
@@ -570,7 +607,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // The window's own close box releases the port like the close command, and nothing of the
     // link goes on behind a window that is gone.
     link_->stop();
-    phasor_->close();
+    if (phasor_) phasor_->close();
     event->accept();
 }
 

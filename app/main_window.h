@@ -95,7 +95,8 @@ public:
     // The settings dialog while it is open.
     PortSettingsDialog* portSettingsDialog() const { return portDialog_; }
     QAction& menulog() const { return *menulog_; }
-    views::PhasorWindow& phasorWindow() const { return *phasor_; }
+    // Made when first asked for, showing the last reading; from then on it follows each one.
+    views::PhasorWindow& phasorWindow();
     // Tests put their own settings, files and clock into it before start-up.
     SessionRecorder& sessionRecorder() { return *recorder_; }
 
@@ -120,7 +121,8 @@ public:
 
     // The shared file and print dialog's properties.
     platform::CommonDialog& CommonDialog1() { return dialog_; }
-    // The machine services the save and print commands use; tests put fakes in.
+    // The machine services the save and print commands use, made at the first command (the
+    // printer is slow to set up); tests put fakes in.
     void setDialogService(std::unique_ptr<platform::DialogService> s) { dialogs_ = std::move(s); }
     void setFileSystem(std::unique_ptr<platform::FileSystem> s) { files_ = std::move(s); }
     void setScreenCapture(std::unique_ptr<platform::ScreenCapture> s) { capture_ = std::move(s); }
@@ -157,10 +159,18 @@ protected:
 private:
     void buildMenus();
     void buildControls(QWidget* client);
+    void buildTabs(QWidget* client);
+    void buildProgress(QWidget* client);
+    void buildButtons(QWidget* client);
+    // The two status labels under the buttons, and the status bar.
+    void buildStatus(QWidget* client);
+    void setFocusOrder();
     void buildViewMenu();
     // Everything beyond the live panel that follows each accepted live reading.
     void onLiveReading();
     void showLogState();
+    // The save and print commands' services, the missing ones made now.
+    output::OutputServices outputServices();
     // fitScreen() on the window's screen, with the frame the window system reports once it
     // has shown the window and an allowance for one until then.
     void fitOwnScreen();

@@ -65,7 +65,6 @@ private:
 
 HistoryGrid::HistoryGrid(const measure::HistoryTable& table, QWidget* parent)
     : QTableView(parent), model_(new Model(table, this)) {
-    setModel(model_);
     setObjectName(QStringLiteral("DataGrid"));
     setFont(SongFont(9));
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -94,6 +93,8 @@ HistoryGrid::HistoryGrid(const measure::HistoryTable& table, QWidget* parent)
         "QHeaderView::section { background-color: palette(button); color: palette(button-text);"
         " padding: 0px; border: none; border-right: 1px solid rgb(192, 192, 192);"
         " border-bottom: 1px solid rgb(192, 192, 192); }"));
+    // Last, so that the headers measure their sections once, in the grid's own font.
+    setModel(model_);
 }
 
 void HistoryGrid::InitGrid() {
