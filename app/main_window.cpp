@@ -306,6 +306,7 @@ void MainWindow::buildControls(QWidget* client) {
     controls_[static_cast<std::size_t>(Control::Frame_realtime)].widget = frame_;
     grid_ = new views::HistoryGrid(history_, client);
     grid_->setGeometry(twipsRect(3080, 4840, 3375, 2295));
+    grid_->hide();  // until the history tab is chosen
     controls_[static_cast<std::size_t>(Control::DataGrid)].widget = grid_;
     buildProgress(client);
     buildButtons(client);
