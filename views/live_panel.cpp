@@ -146,9 +146,10 @@ QString readerName(int row, measure::PanelColumn column) {
 // Outline bounds of the text as drawn from a baseline origin. The font metrics' tight
 // bounds are too coarse here (a CJK glyph reports its whole em box).
 // Outlines are costly and the panel shows few distinct texts, so their bounds are kept.
-QRectF inkOf(const QFont& font, const QString& text) {
+// `fontKey` is the font's key(), which the caller keeps: making it is not cheap.
+QRectF inkOf(const QFont& font, const QString& fontKey, const QString& text) {
     static QHash<QString, QRectF> cache;
-    const QString key = font.key() + QLatin1Char('\n') + text;
+    const QString key = fontKey + QLatin1Char('\n') + text;
     if (const auto it = cache.constFind(key); it != cache.constEnd()) return *it;
     QPainterPath path;
     path.addText(0, 0, font, text);
@@ -165,24 +166,34 @@ public:
     PanelLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
 
     // Width the current caption needs, with half a pixel of air either side at least.
-    int neededWidth() const {
-        return static_cast<int>(std::ceil(inkOf(font(), text()).width())) + 1;
-    }
+    int neededWidth() const { return static_cast<int>(std::ceil(ink(text()).width())) + 1; }
 
 protected:
+    void changeEvent(QEvent* e) override {
+        if (e->type() == QEvent::FontChange) fontKey_.clear();
+        QLabel::changeEvent(e);
+    }
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setFont(font());
         p.setPen(palette().color(foregroundRole()));
-        const QRectF ink = inkOf(font(), text());
+        const QRectF caption = ink(text());
         // The baseline centres a reference run of digits, capitals and a CJK glyph, widened
         // by the caption's own glyphs: labels of a row share one baseline, hyphens sit where
         // they sit in "-- kV", and taller glyphs still stay inside the box.
-        const QRectF band = ink.united(inkOf(font(), QStringLiteral("0A同")));
-        const QPointF origin(std::round(width() / 2.0 - ink.center().x()),
+        const QRectF band = caption.united(ink(QStringLiteral("0A同")));
+        const QPointF origin(std::round(width() / 2.0 - caption.center().x()),
                              std::round(height() / 2.0 - band.center().y()));
         p.drawText(origin, text());
     }
+
+private:
+    QRectF ink(const QString& t) const {
+        if (fontKey_.isEmpty()) fontKey_ = font().key();
+        return inkOf(font(), fontKey_, t);
+    }
+
+    mutable QString fontKey_;
 };
 
 // An indicator lamp: a filled circle centred in its rectangle, ringed in a darker purple.
