@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
+#include "measure/history_table.h"
+#include "measure/live_reading.h"
 #include "measure/measurement.h"
 
 namespace ck::measure {
@@ -166,6 +169,54 @@ TEST(Classify, NoAngleGivesNoVerdictAnywhere) {
     EXPECT_EQ(FormatAngle(NoAngle), "------");
     EXPECT_EQ(ClassifyPhase(NoAngle), "------");
     EXPECT_EQ(ClassifySequence(NoAngle), "------");
+}
+
+// The rows a fill reports are exactly the rows it wrote (the grid redraws those alone), each
+// holding its group; rows past the table or below 1 are neither written nor reported.
+TEST(HistoryTable, FillReportsTheRowsItWrote) {
+    struct Case {
+        int first;
+        std::size_t groups;
+        RowSpan written;
+    };
+    const Case cases[] = {
+        {0, 3, {1, 3}},  {197, 3, {198, 3}}, {199, 3, {200, 1}}, {200, 3, {}},
+        {-2, 3, {1, 1}}, {0, 0, {}},         {-5, 3, {}},
+    };
+    std::vector<MeasurementGroup> groups(3);
+    for (std::size_t i = 0; i < groups.size(); ++i) groups[i].voltages[0] = uint8_t(10 + i);
+    for (const Case& c : cases) {
+        HistoryTable t;
+        const RowSpan span = t.fill(c.first, std::span(groups).first(c.groups));
+        EXPECT_EQ(span, c.written) << c.first << "+" << c.groups;
+        for (int row = 1; row <= kHistoryRows; ++row) {
+            const bool in = row >= span.first && row < span.first + span.count;
+            ASSERT_EQ(t.group(row) != nullptr, in) << row;
+            if (!in) continue;
+            EXPECT_EQ(*t.group(row), groups[static_cast<std::size_t>(row - 1 - c.first)]);
+            EXPECT_EQ(t.cell(row, 0), FormatGroupNumber(row));
+        }
+        t.clear();
+        EXPECT_EQ(t.fill(0, {}), RowSpan{});
+        for (int row = 1; row <= kHistoryRows; ++row) EXPECT_EQ(t.group(row), nullptr);
+        EXPECT_EQ(t.cell(0, 18), "C1A2定性相序");
+    }
+}
+
+// Before any reading the panel reads as a reading of nothing does, and has no time.
+TEST(LiveReading, BeforeAnyReadingIsAReadingOfNothing) {
+    MeasurementGroup nothing;
+    nothing.pairAngles.fill(NoAngle);
+    const LiveReading before;
+    const LiveReading none(nothing, {}, 3);
+    EXPECT_FALSE(before.time());
+    EXPECT_TRUE(none.time());
+    for (int row = 0; row < kPanelRows; ++row) {
+        for (PanelColumn c : {PanelColumn::Voltage, PanelColumn::Phase, PanelColumn::Sequence}) {
+            EXPECT_EQ(before.text(row, c), none.text(row, c));
+            EXPECT_EQ(before.text(row, c), c == PanelColumn::Voltage ? "-- kV" : "------");
+        }
+    }
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include <QLabel>
 
 #include <algorithm>
-#include <limits>
 #include <memory>
 #include <set>
 #include <span>
@@ -282,30 +281,6 @@ TEST_F(GridFixture, FillHistWritesWholeRowsInStoredOrder) {
     const QModelIndex cell = grid.model()->index(0, 3);
     EXPECT_EQ(cell.data(Qt::TextAlignmentRole).toInt(), static_cast<int>(Qt::AlignCenter));
     EXPECT_FALSE(grid.model()->flags(cell) & Qt::ItemIsEditable);
-}
-
-TEST_F(GridFixture, FillHistNeverLeavesTheGrid) {
-    struct Case {
-        int first;
-        std::size_t groups;
-        std::vector<int> rows;
-    };
-    const Case cases[] = {
-        {0, 0, {}},
-        {199, 3, {200}},
-        {200, 3, {}},
-        {254, 3, {}},
-        {-2, 3, {1}},  // numbers below 1 have no row
-        {0, 10, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
-        {std::numeric_limits<int>::max(), 3, {}},  // no wrap back onto row 1
-        {std::numeric_limits<int>::min(), 3, {}},
-    };
-    const std::vector<MeasurementGroup> groups(10, {{257, 257, 257, 257, 257, 257}, {}, {}});
-    for (const Case& c : cases) {
-        clear();
-        FillHist(c.first, std::span(groups).first(c.groups));
-        EXPECT_EQ(filledRows(grid), c.rows) << c.first << "+" << c.groups;
-    }
 }
 
 TEST_F(GridFixture, InitGridAfterAFillBlanksTheRowsAndRewritesTheHeader) {
