@@ -97,7 +97,7 @@ public:
     QAction& menulog() const { return *menulog_; }
     // Made when first asked for, showing the last reading; from then on it follows each one.
     views::PhasorWindow& phasorWindow();
-    // Tests put their own settings, files and clock into it before start-up.
+    // Tests put their own settings and files into it before start-up.
     SessionRecorder& sessionRecorder() { return *recorder_; }
 
     // Keeps the whole window inside the screen area `available`, given the margins of the

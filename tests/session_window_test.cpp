@@ -221,6 +221,19 @@ TEST(ViewMenu, ThePhasorWindowFollowsTheLinkAndClosingItChangesNothingElse) {
     EXPECT_FALSE(p.isVisible());
 }
 
+// The phasor window is made when first opened; opened after readings, it shows the last one.
+TEST(ViewMenu, ThePhasorWindowOpenedLateShowsTheLastReading) {
+    Rig r;
+    r.readings(2);
+    r.w->menuphasor().trigger();
+    const views::PhasorWindow& p = r.w->phasorWindow();
+    for (std::size_t k = 0; k < 6; ++k) {
+        const auto pair = static_cast<measure::Pair>(k);
+        const int n = std::array{21, 23, 25, 31, 33, 35}[k];
+        EXPECT_EQ(p.angleLabel(pair).text(), r.w->Frame_realtime().caption(n)) << k;
+    }
+}
+
 TEST(SessionLog, RememberedBetweenRunsAndShownInTheStatusBar) {
     QTemporaryDir settings;
     {
