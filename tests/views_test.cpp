@@ -263,7 +263,15 @@ TEST_F(GridFixture, FillHistWritesWholeRowsInStoredOrder) {
     volts.voltages[measure::idx(measure::Input::B2)] = 11;
     volts.voltages[measure::idx(measure::Input::C2)] = 36;
     const MeasurementGroup block[] = {volts, {{0, 180, 230, 235, 120, 1000}, {}, {}}, missing()};
+    // The grid is told once of all the rows written, and draws them once.
+    std::vector<std::pair<QModelIndex, QModelIndex>> told;
+    QObject::connect(
+        grid.model(), &QAbstractItemModel::dataChanged,
+        [&](const QModelIndex& from, const QModelIndex& to) { told.emplace_back(from, to); });
     FillHist(0, block);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].first, grid.model()->index(0, 0));  // group row 1
+    EXPECT_EQ(told[0].second, grid.model()->index(2, 18));
     EXPECT_EQ(rowOf(grid, 1).join('|'),
               " 1|10 kV|--kV|------|------|35 kV|11 kV|------|------|--kV|36 kV|------|------|"
               "------|------|------|------|------|------");
