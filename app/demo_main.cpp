@@ -152,7 +152,8 @@ bool writeReport(const ck::app::MainWindow& window, const QString& file) {
     for (const auto& [field, text] : fields) {
         report.fields[static_cast<std::size_t>(field)] = QString::fromUtf8(text);
     }
-    report.readings = window.reportReadings().content(true, {}, 0).chosen;
+    report.readings =
+        ck::app::ReportContentOf(window.liveReading(), window.historyTable(), true, {}, 0).chosen;
     report.made = QDateTime::currentDateTime();
     QString why;
     const QByteArray pdf = ck::views::PhasingReportPdf(report, &why);
@@ -166,6 +167,67 @@ bool writeReport(const ck::app::MainWindow& window, const QString& file) {
     }
     std::fprintf(stderr, "could not write %s: %s\n", qPrintable(file), qPrintable(why));
     return false;
+}
+
+// The demo's own log and settings, and the port settings dialog that only lists: simulated
+// readings never mix with real ones, and the pins the real program follows stay as they are.
+void keepApartFromTheRealProgram(ck::app::MainWindow& window) {
+    window.sessionRecorder().setSettings(std::make_unique<QSettings>(
+        QString::fromLatin1(ck::app::kSettingsOrganisation), QStringLiteral("checkkorvelt-demo")));
+    window.sessionRecorder().setFileSystem(std::make_unique<DemoLogFiles>());
+    ck::app::PortSettingsSources ports = ck::app::MachinePortSettings();
+    ports.canPin = false;
+    ports.listOnlyReason = QStringLiteral(
+        "演示程序的仪器是模拟的（在 COM3 上），这里只列出本机的串口，不更改串口号的固定。");
+    window.setPortSettings(std::move(ports));
+    window.setReportSettings(std::make_unique<QSettings>(
+        QString::fromLatin1(ck::app::kSettingsOrganisation), QStringLiteral("checkkorvelt-demo")));
+}
+
+struct Pictures {
+    QString live;
+    QString history;
+    QString phasor;
+    QString report;  // the phasing report of the first reading, as PDF
+    bool any() const {
+        return !live.isEmpty() || !history.isEmpty() || !phasor.isEmpty() || !report.isEmpty();
+    }
+};
+
+// After the first reading: the live and phasor pictures, then the download for the history
+// one; then the demo exits, with 1 when a picture could not be written or was not ready in time.
+void takePicturesThenExit(ck::app::MainWindow& window, const Pictures& files) {
+    if (!files.phasor.isEmpty()) window.menuphasor_Click();
+    auto ok = std::make_shared<bool>(true);
+    QObject::connect(&window, &ck::app::MainWindow::liveReadingShown, qApp, [&window, files, ok] {
+        static bool once = false;
+        if (once) return;
+        once = true;
+        if (!files.live.isEmpty()) *ok = save(window, files.live) && *ok;
+        if (!files.phasor.isEmpty()) *ok = save(window.phasorWindow(), files.phasor) && *ok;
+        if (!files.report.isEmpty()) *ok = writeReport(window, files.report) && *ok;
+        if (files.history.isEmpty()) {
+            QCoreApplication::exit(*ok ? 0 : 1);
+            return;
+        }
+        window.TabStrip1().setCurrentIndex(1);
+        window.Button_read_Click();
+        auto* poll = new QTimer(&window);
+        QObject::connect(poll, &QTimer::timeout, &window, [&window, files, ok, poll] {
+            const auto& s = window.link().state();
+            const bool done = window.Progress_read().isHidden() && s.histcount > 0 &&
+                              !window.DataGrid().TextMatrix(s.histcount, 0).isEmpty();
+            if (!done) return;
+            poll->stop();
+            *ok = save(window, files.history) && *ok;
+            QCoreApplication::exit(*ok ? 0 : 1);
+        });
+        poll->start(50);
+    });
+    QTimer::singleShot(kGiveUpMs, qApp, [] {
+        std::fprintf(stderr, "checkkorvelt-demo: the pictures were not ready within 30 s\n");
+        QCoreApplication::exit(1);
+    });
 }
 
 }  // namespace
@@ -195,10 +257,6 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     options.describe(parser);
     parser.process(app);
-    const QCommandLineOption& liveShot = options.liveShot;
-    const QCommandLineOption& historyShot = options.historyShot;
-    const QCommandLineOption& phasorShot = options.phasorShot;
-    const QCommandLineOption& exitWhenShown = options.exitWhenShown;
     const auto live = ck::sim::LiveSequenceNamed(parser.value(options.liveSequence).toStdString());
     if (!live) {
         std::fprintf(stderr, "checkkorvelt-demo: no live sequence named %s\n",
@@ -213,62 +271,14 @@ int main(int argc, char** argv) {
     instrument.setLinePacing(true);
     ck::sim::SimPort port(timers, instrument, kDemoPort);
     ck::app::MainWindow window(port, timers);
-    window.sessionRecorder().setSettings(std::make_unique<QSettings>(
-        QString::fromLatin1(ck::app::kSettingsOrganisation), QStringLiteral("checkkorvelt-demo")));
-    window.sessionRecorder().setFileSystem(std::make_unique<DemoLogFiles>());
-    window.setReportSettings(std::make_unique<QSettings>(
-        QString::fromLatin1(ck::app::kSettingsOrganisation), QStringLiteral("checkkorvelt-demo")));
-    // The demo's instrument is simulated: the settings list the machine's ports, and the
-    // pins, which the real program follows, stay as they are.
-    ck::app::PortSettingsSources ports = ck::app::MachinePortSettings();
-    ports.canPin = false;
-    ports.listOnlyReason = QStringLiteral(
-        "演示程序的仪器是模拟的（在 COM3 上），这里只列出本机的串口，不更改串口号的固定。");
-    window.setPortSettings(std::move(ports));
+    keepApartFromTheRealProgram(window);
     window.start();
-    if (parser.isSet(exitWhenShown)) window.installEventFilter(new FirstPaintQuits(&window));
+    if (parser.isSet(options.exitWhenShown))
+        window.installEventFilter(new FirstPaintQuits(&window));
     window.show();
 
-    const QString liveFile = parser.value(liveShot);
-    const QString historyFile = parser.value(historyShot);
-    const QString phasorFile = parser.value(phasorShot);
-    const QString reportFile = parser.value(options.reportPdf);
-    if (!phasorFile.isEmpty()) window.menuphasor_Click();
-    if (!liveFile.isEmpty() || !historyFile.isEmpty() || !phasorFile.isEmpty() ||
-        !reportFile.isEmpty()) {
-        auto ok = std::make_shared<bool>(true);
-        // After the first reading: the live picture, then the download for the history one.
-        QObject::connect(
-            &window, &ck::app::MainWindow::liveReadingShown, &app,
-            [&window, liveFile, historyFile, phasorFile, reportFile, ok] {
-                static bool once = false;
-                if (once) return;
-                once = true;
-                if (!liveFile.isEmpty()) *ok = save(window, liveFile) && *ok;
-                if (!phasorFile.isEmpty()) *ok = save(window.phasorWindow(), phasorFile) && *ok;
-                if (!reportFile.isEmpty()) *ok = writeReport(window, reportFile) && *ok;
-                if (historyFile.isEmpty()) {
-                    QCoreApplication::exit(*ok ? 0 : 1);
-                    return;
-                }
-                window.TabStrip1().setCurrentIndex(1);
-                window.Button_read_Click();
-                auto* poll = new QTimer(&window);
-                QObject::connect(poll, &QTimer::timeout, &window, [&window, historyFile, ok, poll] {
-                    const auto& s = window.link().state();
-                    const bool done = window.Progress_read().isHidden() && s.histcount > 0 &&
-                                      !window.DataGrid().TextMatrix(s.histcount, 0).isEmpty();
-                    if (!done) return;
-                    poll->stop();
-                    *ok = save(window, historyFile) && *ok;
-                    QCoreApplication::exit(*ok ? 0 : 1);
-                });
-                poll->start(50);
-            });
-        QTimer::singleShot(kGiveUpMs, &app, [] {
-            std::fprintf(stderr, "checkkorvelt-demo: the pictures were not ready within 30 s\n");
-            QCoreApplication::exit(1);
-        });
-    }
+    const Pictures pictures{parser.value(options.liveShot), parser.value(options.historyShot),
+                            parser.value(options.phasorShot), parser.value(options.reportPdf)};
+    if (pictures.any()) takePicturesThenExit(window, pictures);
     return QApplication::exec();
 }

@@ -25,6 +25,7 @@
 
 #include "app/pictures.h"
 #include "generated/version.h"
+#include "platform/qt/qt_log_services.h"
 #include "platform/qt/qt_output.h"
 #include "platform/qt/qt_printer.h"
 #include "views/fonts.h"
@@ -137,22 +138,13 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
     setFixedSize(designSize_);
 
     date_ = platform::makeTimer(timers, kDateMs, [this] { onClockTick(); });
+    wallClock_ = std::make_unique<platform::QtWallClock>();
     link_ = std::make_unique<link::Link>(port, timers, *this);
     quit_ = [this] {
         close();
         QCoreApplication::quit();
     };
 
-    auto printer = std::make_unique<platform::QtPrinterService>(views::MonoCjkFont(10));
-    dialogs_ = std::make_unique<platform::QtDialogService>(this, &printer->printer());
-    printer_ = std::move(printer);
-    files_ = std::make_unique<platform::QtFileSystem>();
-    capture_ = std::make_unique<platform::QtScreenCapture>(this);
-    messages_ = std::make_unique<platform::QtUserMessages>(
-        [this](const QString& title, const QString& text, int style) {
-            ShowMessageBox(this, title, text, style);
-        });
-    phasor_ = std::make_unique<views::PhasorWindow>();
     recorder_ = std::make_unique<SessionRecorder>();
     portSources_ = MachinePortSettings();
 }
@@ -173,22 +165,50 @@ void MainWindow::buildViewMenu() {
     connect(menulog_, &QAction::triggered, this, [this](bool on) { menulog_Click(on); });
 }
 
+views::PhasorWindow& MainWindow::phasorWindow() {
+    if (!phasor_) {
+        phasor_ = std::make_unique<views::PhasorWindow>();
+        if (live_.time()) phasor_->showReading(live_.values());
+    }
+    return *phasor_;
+}
+
+output::OutputServices MainWindow::outputServices() {
+    if (!printer_) printer_ = std::make_unique<platform::QtPrinterService>(views::MonoCjkFont(10));
+    if (!dialogs_) {
+        // The print dialog configures the printer the reports go to, when it is Qt's.
+        auto* qtPrinter = dynamic_cast<platform::QtPrinterService*>(printer_.get());
+        dialogs_ = std::make_unique<platform::QtDialogService>(
+            this, qtPrinter ? &qtPrinter->printer() : nullptr);
+    }
+    if (!files_) files_ = std::make_unique<platform::QtFileSystem>();
+    if (!capture_) capture_ = std::make_unique<platform::QtScreenCapture>(this);
+    if (!messages_) {
+        messages_ = std::make_unique<platform::QtUserMessages>(
+            [this](const QString& title, const QString& text, int style) {
+                ShowMessageBox(this, title, text, style);
+            });
+    }
+    return {dialog_, *dialogs_, *files_, *capture_, *printer_, *messages_};
+}
+
 void MainWindow::menuphasor_Click() {
+    views::PhasorWindow& phasor = phasorWindow();
     if (!phasorPlaced_) {
         // The first time beside the main window, where the screen has room for it.
         phasorPlaced_ = true;
         const QScreen* screen = this->screen();
         const QRect free = screen ? screen->availableGeometry() : QRect();
         QPoint at = frameGeometry().topRight() + QPoint(8, 0);
-        if (free.isValid() && at.x() + phasor_->width() > free.right()) {
-            at.setX(std::max(free.left(), free.right() - phasor_->width()));
+        if (free.isValid() && at.x() + phasor.width() > free.right()) {
+            at.setX(std::max(free.left(), free.right() - phasor.width()));
         }
-        phasor_->move(at);
+        phasor.move(at);
     }
-    phasor_->setWindowState(phasor_->windowState() & ~Qt::WindowMinimized);
-    phasor_->show();
-    phasor_->raise();
-    phasor_->activateWindow();
+    phasor.setWindowState(phasor.windowState() & ~Qt::WindowMinimized);
+    phasor.show();
+    phasor.raise();
+    phasor.activateWindow();
 }
 
 void MainWindow::menuports_Click() {
@@ -221,7 +241,7 @@ void MainWindow::menureport_Click() {
         selected.push_back(i.row() + 1);  // the table's row 0 is grid row 1
     }
     const auto& s = link_->state();
-    ReportContent content = reportReadings_.content(s.realmode, selected, s.histcount);
+    ReportContent content = ReportContentOf(live_, history_, s.realmode, selected, s.histcount);
     if (!reportSettings_) {
         reportSettings_ = std::make_unique<QSettings>(QString::fromLatin1(kSettingsOrganisation),
                                                       QString::fromLatin1(kSettingsApplication));
@@ -247,9 +267,9 @@ void MainWindow::showLogState() {
     panels_[1]->setText(QString::fromUtf8(recorder_->isOn() ? kStatusLogging : kStatusInstrument));
 }
 
-void MainWindow::onLiveReading(const measure::MeasurementGroup& g) {
-    phasor_->showReading(g);
-    const std::optional<QString> failure = recorder_->record(g, link_->state().portno);
+void MainWindow::onLiveReading() {
+    if (phasor_) phasor_->showReading(live_.values());
+    const std::optional<QString> failure = recorder_->record(live_);
     if (!failure) return;
     showLogState();
     // Told once the reading's handling is over: a box opened inside it would run the link's
@@ -309,6 +329,21 @@ void MainWindow::buildMenus() {
 }
 
 void MainWindow::buildControls(QWidget* client) {
+    buildTabs(client);
+    frame_ = new views::LivePanel(client);
+    frame_->setGeometry(twipsRect(600, 600, 11535, 7695));
+    controls_[static_cast<std::size_t>(Control::Frame_realtime)].widget = frame_;
+    grid_ = new views::HistoryGrid(history_, client);
+    grid_->setGeometry(twipsRect(3080, 4840, 3375, 2295));
+    grid_->hide();  // until the history tab is chosen
+    controls_[static_cast<std::size_t>(Control::DataGrid)].widget = grid_;
+    buildProgress(client);
+    buildButtons(client);
+    buildStatus(client);
+    setFocusOrder();
+}
+
+void MainWindow::buildTabs(QWidget* client) {
     tabs_ = new QTabWidget(client);
     tabs_->setObjectName(QStringLiteral("TabStrip1"));
     tabs_->setGeometry(twipsRect(480, 240, 11775, 8415));
@@ -322,16 +357,9 @@ void MainWindow::buildControls(QWidget* client) {
         if (index == tabs_->currentIndex()) TabStrip1_Click();
     });
     controls_[static_cast<std::size_t>(Control::TabStrip1)].widget = tabs_;
+}
 
-    frame_ = new views::LivePanel(client);
-    frame_->setGeometry(twipsRect(600, 600, 11535, 7695));
-    controls_[static_cast<std::size_t>(Control::Frame_realtime)].widget = frame_;
-
-    grid_ = new views::HistoryGrid(client);
-    grid_->setObjectName(QStringLiteral("DataGrid"));
-    grid_->setGeometry(twipsRect(3080, 4840, 3375, 2295));
-    controls_[static_cast<std::size_t>(Control::DataGrid)].widget = grid_;
-
+void MainWindow::buildProgress(QWidget* client) {
     progress_ = new QProgressBar(client);
     progress_->setObjectName(QStringLiteral("Progress_read"));
     progress_->setGeometry(twipsRect(4200, 4080, 3855, 225));
@@ -350,7 +378,9 @@ void MainWindow::buildControls(QWidget* client) {
     describeProgress();
     progress_->hide();
     controls_[static_cast<std::size_t>(Control::Progress_read)].widget = progress_;
+}
 
+void MainWindow::buildButtons(QWidget* client) {
     for (const ButtonDef& b : kButtons) {
         auto* button = new QToolButton(client);
         button->setObjectName(QString::fromLatin1(b.name));
@@ -372,7 +402,9 @@ void MainWindow::buildControls(QWidget* client) {
     click(Control::Button_print, &MainWindow::Button_print_Click);
     click(Control::Button_help, &MainWindow::Button_help_Click);
     click(Control::Button_close, &MainWindow::Button_close_Click);
+}
 
+void MainWindow::buildStatus(QWidget* client) {
     auto statusLabel = [client](const char* name, const char* caption, int top) {
         auto* l = new QLabel(QString::fromUtf8(caption), client);
         l->setObjectName(QString::fromLatin1(name));
@@ -382,22 +414,6 @@ void MainWindow::buildControls(QWidget* client) {
     };
     LabComsta_ = statusLabel("LabComsta", "串口状态", 7560);
     Lab_rtsta_ = statusLabel("Lab_rtsta", "连接失败", 8160);
-
-    // The design's tab order: the grid, the buttons from read to close, then the tabs. At
-    // start the grid is hidden and read disabled, so focus starts on save.
-    QWidget* const order[] = {grid_,
-                              &button(Control::Button_read),
-                              &button(Control::Button_save),
-                              &button(Control::Button_clear),
-                              &button(Control::Button_print),
-                              &button(Control::Button_help),
-                              &button(Control::Button_close),
-                              tabs_->tabBar()};
-    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
-    // The tabs take focus through their bar alone, which now comes last: the tab widget,
-    // still first in the chain, would hand the focus on to it at start.
-    tabs_->setFocusProxy(nullptr);
-    tabs_->setFocusPolicy(Qt::NoFocus);
 
     status_ = new QStatusBar(client);
     status_->setObjectName(QStringLiteral("StatusBar1"));
@@ -415,6 +431,24 @@ void MainWindow::buildControls(QWidget* client) {
         status_->addWidget(l);
         panels_[i] = l;
     }
+}
+
+void MainWindow::setFocusOrder() {
+    // The design's tab order: the grid, the buttons from read to close, then the tabs. At
+    // start the grid is hidden and read disabled, so focus starts on save.
+    QWidget* const order[] = {grid_,
+                              &button(Control::Button_read),
+                              &button(Control::Button_save),
+                              &button(Control::Button_clear),
+                              &button(Control::Button_print),
+                              &button(Control::Button_help),
+                              &button(Control::Button_close),
+                              tabs_->tabBar()};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+    // The tabs take focus through their bar alone, which now comes last: the tab widget,
+    // still first in the chain, would hand the focus on to it at start.
+    tabs_->setFocusProxy(nullptr);
+    tabs_->setFocusPolicy(Qt::NoFocus);
 }
 
 void MainWindow::start() {
@@ -528,31 +562,23 @@ void MainWindow::onClockTick() {
 
 void MainWindow::Button_read_Click() { link_->requestDownload(); }
 
-output::ViewTexts MainWindow::viewTexts() const {
-    output::ViewTexts v;
-    v.realmode = link_->state().realmode;
-    v.histcount = link_->state().histcount;
-    v.caption = [this](int n) { return frame_->caption(n).toStdString(); };
-    v.cell = [this](int r, int c) -> std::optional<std::string> {
-        if (r < 0 || r >= grid_->Rows() || c < 0 || c >= grid_->Cols()) return std::nullopt;
-        return grid_->TextMatrix(r, c).toStdString();
-    };
-    return v;
+output::Shown MainWindow::shown() const {
+    return {link_->state().realmode, live_, history_, link_->state().histcount};
 }
 
 void MainWindow::Button_save_Click() {
-    output::OutputServices out{dialog_, *dialogs_, *files_, *capture_, *printer_, *messages_};
-    output::Save(out, viewTexts());
+    output::OutputServices out = outputServices();
+    output::Save(out, shown());
 }
 
 void MainWindow::Button_print_Click() {
-    output::OutputServices out{dialog_, *dialogs_, *files_, *capture_, *printer_, *messages_};
-    output::Print(out, viewTexts());
+    output::OutputServices out = outputServices();
+    output::Print(out, shown());
 }
 
 void MainWindow::Button_clear_Click() {
+    history_.clear();
     grid_->InitGrid();
-    reportReadings_.clearHistory();
 }
 
 void MainWindow::Button_help_Click() {
@@ -588,16 +614,22 @@ void MainWindow::setProgressRange(int min, int max) {
     progress_->setRange(min, max);
     progress_->setAccessibleDescription(progress_->text());
 }
-void MainWindow::setProgressValue(int value) { progress_->setValue(value); }
+void MainWindow::setProgressValue(int value) {
+    // A progress bar repaints at once when its text changes; it is drawn with the rest of the
+    // window once the event has been handled instead.
+    progress_->setUpdatesEnabled(false);
+    progress_->setValue(value);
+    progress_->setUpdatesEnabled(true);
+}
 void MainWindow::ShowReal(const measure::MeasurementGroup& reading) {
-    frame_->ShowReal(reading);
-    reportReadings_.shown(reading, now(), link_->state().portno);
-    onLiveReading(reading);
+    live_ = measure::LiveReading(reading, wallClock_->now(), link_->state().portno);
+    frame_->ShowReal(live_);
+    onLiveReading();
     emit liveReadingShown();
 }
 void MainWindow::FillHist(int firstGroupNumber, std::span<const measure::MeasurementGroup> groups) {
-    grid_->FillHist(firstGroupNumber, groups);
-    reportReadings_.filled(firstGroupNumber, groups, now(), link_->state().portno);
+    grid_->showRows(history_.fill(firstGroupNumber, groups,
+                                  measure::Downloaded{wallClock_->now(), link_->state().portno}));
 }
 
 void MainWindow::showMessage(const std::string& text, int style) {
@@ -608,7 +640,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // The window's own close box releases the port like the close command, and nothing of the
     // link goes on behind a window that is gone.
     link_->stop();
-    phasor_->close();
+    if (phasor_) phasor_->close();
     event->accept();
 }
 

@@ -16,10 +16,13 @@
 #include "app/report_readings.h"
 #include "app/session_recorder.h"
 #include "link/link.h"
+#include "measure/history_table.h"
+#include "measure/live_reading.h"
 #include "measure/measurement.h"
 #include "output/commands.h"
 #include "platform/common_dialog.h"
 #include "platform/services.h"
+#include "platform/wall_clock.h"
 
 class QAction;
 class QLabel;
@@ -96,12 +99,12 @@ public:
     // The settings dialog while it is open.
     PortSettingsDialog* portSettingsDialog() const { return portDialog_; }
     QAction& menulog() const { return *menulog_; }
-    views::PhasorWindow& phasorWindow() const { return *phasor_; }
-    // Tests put their own settings, files and clock into it before start-up.
+    // Made when first asked for, showing the last reading; from then on it follows each one.
+    views::PhasorWindow& phasorWindow();
+    // Tests put their own settings and files into it before start-up.
     SessionRecorder& sessionRecorder() { return *recorder_; }
     QAction& menureport() const { return *menureport_; }
-    // The readings as received, for the report; the report's dialog while it is open.
-    const ReportReadings& reportReadings() const { return reportReadings_; }
+    // The report's dialog while it is open.
     ReportDialog* reportDialog() const { return reportDialog_; }
     // Where the report's fields are remembered (the program's settings unless set).
     void setReportSettings(std::unique_ptr<QSettings> s) { reportSettings_ = std::move(s); }
@@ -120,19 +123,25 @@ public:
 
     // What "now" is for the status-bar clock (tests fix it).
     void setClock(std::function<QDateTime()> now) { now_ = std::move(now); }
+    // The clock each live reading is stamped with (tests put their own in).
+    void setWallClock(std::unique_ptr<platform::WallClock> clock) { wallClock_ = std::move(clock); }
     // What ends the application (tests watch it instead).
     void setQuit(std::function<void()> quit) { quit_ = std::move(quit); }
 
     // The shared file and print dialog's properties.
     platform::CommonDialog& CommonDialog1() { return dialog_; }
-    // The machine services the save and print commands use; tests put fakes in.
+    // The machine services the save and print commands use, made at the first command (the
+    // printer is slow to set up); tests put fakes in.
     void setDialogService(std::unique_ptr<platform::DialogService> s) { dialogs_ = std::move(s); }
     void setFileSystem(std::unique_ptr<platform::FileSystem> s) { files_ = std::move(s); }
     void setScreenCapture(std::unique_ptr<platform::ScreenCapture> s) { capture_ = std::move(s); }
     void setPrinterService(std::unique_ptr<platform::PrinterService> s) { printer_ = std::move(s); }
     void setUserMessages(std::unique_ptr<platform::UserMessages> s) { messages_ = std::move(s); }
-    // What the views show now, as the save and print commands read it.
-    output::ViewTexts viewTexts() const;
+    // What the window shows, as the save and print commands write it.
+    output::Shown shown() const;
+    // The last live reading accepted, and the history table; the views draw them.
+    const measure::LiveReading& liveReading() const { return live_; }
+    const measure::HistoryTable& historyTable() const { return history_; }
 
     // link::LinkControls
     void setEnabled(link::Control c, bool on) override;
@@ -159,12 +168,20 @@ protected:
 private:
     void buildMenus();
     void buildControls(QWidget* client);
+    void buildTabs(QWidget* client);
+    void buildProgress(QWidget* client);
+    void buildButtons(QWidget* client);
+    // The two status labels under the buttons, and the status bar.
+    void buildStatus(QWidget* client);
+    void setFocusOrder();
     void buildViewMenu();
     // Everything beyond the live panel that follows each accepted live reading.
-    void onLiveReading(const measure::MeasurementGroup& g);
+    void onLiveReading();
     void showLogState();
     // The user's clock, or the one a test set.
     QDateTime now() const;
+    // The save and print commands' services, the missing ones made now.
+    output::OutputServices outputServices();
     // fitScreen() on the window's screen, with the frame the window system reports once it
     // has shown the window and an allowance for one until then.
     void fitOwnScreen();
@@ -186,6 +203,9 @@ private:
     QAction* menuabout_ = nullptr;
     std::unique_ptr<platform::Timer> date_;
     std::unique_ptr<link::Link> link_;
+    measure::LiveReading live_;
+    measure::HistoryTable history_;
+    std::unique_ptr<platform::WallClock> wallClock_;
     std::function<QDateTime()> now_;
     std::function<void()> quit_;
     platform::CommonDialog dialog_;
@@ -208,7 +228,6 @@ private:
     PortSettingsSources portSources_;
     QPointer<PortSettingsDialog> portDialog_;
     QAction* menureport_ = nullptr;
-    ReportReadings reportReadings_;
     std::unique_ptr<QSettings> reportSettings_;
     platform::CommonDialog reportFileDialog_;
     QPointer<ReportDialog> reportDialog_;

@@ -3,42 +3,47 @@
 
 #include <algorithm>
 
-#include "output/reports.h"
-
 namespace ck::app {
+namespace {
 
-void ReportReadings::shown(const measure::MeasurementGroup& g, const QDateTime& time, int port) {
-    shown_ = views::ReportReading{g, 0, time, port};
-}
-
-void ReportReadings::filled(int firstGroupNumber, std::span<const measure::MeasurementGroup> groups,
-                            const QDateTime& time, int port) {
-    for (std::size_t i = 0; i < groups.size(); ++i) {
-        const int row = firstGroupNumber + static_cast<int>(i) + 1;
-        if (row > output::kHistRows) break;
-        if (row < 1) continue;
-        rows_[row] = views::ReportReading{groups[i], row, time, port};
+views::ReportReading StoredReading(const measure::HistoryTable& history, int row) {
+    views::ReportReading r{*history.group(row), row, {}, 0};
+    if (const auto from = history.downloaded(row)) {
+        r.time = ToQDateTime(from->time);
+        r.port = from->port;
     }
+    return r;
 }
 
-void ReportReadings::clearHistory() { rows_.clear(); }
+}  // namespace
 
-ReportContent ReportReadings::content(bool live, const std::vector<int>& selectedRows,
-                                      int histcount) const {
+QDateTime ToQDateTime(const platform::LocalTime& t) {
+    return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second),
+                     Qt::OffsetFromUTC, t.utcOffsetMinutes * 60);
+}
+
+ReportContent ReportContentOf(const measure::LiveReading& live,
+                              const measure::HistoryTable& history, bool liveView,
+                              const std::vector<int>& selectedRows, int histcount) {
     ReportContent c;
-    c.live = live;
-    if (live) {
-        if (shown_) c.chosen.push_back(*shown_);
+    c.live = liveView;
+    if (liveView) {
+        // A reading has a time; the panel before the first one has none.
+        if (live.time()) {
+            c.chosen.push_back(
+                views::ReportReading{live.values(), 0, ToQDateTime(*live.time()), live.port()});
+        }
         return c;
     }
     std::vector<int> rows = selectedRows;
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     for (const int row : rows) {
-        if (const auto it = rows_.find(row); it != rows_.end()) c.chosen.push_back(it->second);
+        if (history.group(row) != nullptr) c.chosen.push_back(StoredReading(history, row));
     }
-    for (const auto& [row, reading] : rows_) {
-        if (row <= histcount) c.downloaded.push_back(reading);
+    const int last = std::min(histcount, measure::kHistoryRows);
+    for (int row = 1; row <= last; ++row) {
+        if (history.group(row) != nullptr) c.downloaded.push_back(StoredReading(history, row));
     }
     return c;
 }

@@ -1,17 +1,16 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The readings a phasing report can be made of, as the window receives them: the live reading
-// the panel shows, with its time and port, and each history row as downloaded. Kept beside
-// the views, typed, so that a report never reads a widget.
+// What a phasing report can be made of, taken from the model the views draw: the live reading
+// the panel shows, with its time and port, and the history rows with when and where each was
+// downloaded. A report never reads a widget.
 
 #include <QDateTime>
 
-#include <map>
-#include <optional>
-#include <span>
 #include <vector>
 
-#include "measure/measurement.h"
+#include "measure/history_table.h"
+#include "measure/live_reading.h"
+#include "platform/wall_clock.h"
 #include "views/phasing_report.h"
 
 namespace ck::app {
@@ -25,25 +24,14 @@ struct ReportContent {
     std::vector<views::ReportReading> downloaded;
 };
 
-class ReportReadings {
-public:
-    // A live reading the panel now shows, taken at `time` on COM `port`.
-    void shown(const measure::MeasurementGroup& g, const QDateTime& time, int port);
-    // A block of stored groups as the history table places them: groups[i] in row
-    // firstGroupNumber + i + 1, rows 1 to 200 only.
-    void filled(int firstGroupNumber, std::span<const measure::MeasurementGroup> groups,
-                const QDateTime& time, int port);
-    // The history table was cleared.
-    void clearHistory();
+// From the live view: the reading shown. From the history view: the rows in `selectedRows`
+// (table rows from 1) that hold a group, in row order, and every row up to `histcount` that
+// does.
+ReportContent ReportContentOf(const measure::LiveReading& live,
+                              const measure::HistoryTable& history, bool liveView,
+                              const std::vector<int>& selectedRows, int histcount);
 
-    // From the live view: the reading shown. From the history view: the rows in
-    // `selectedRows` (table rows from 1) that hold a group, in row order, and every row up
-    // to `histcount` that does.
-    ReportContent content(bool live, const std::vector<int>& selectedRows, int histcount) const;
-
-private:
-    std::optional<views::ReportReading> shown_;
-    std::map<int, views::ReportReading> rows_;
-};
+// The same moment as Qt keeps it, in its own offset from UTC.
+QDateTime ToQDateTime(const platform::LocalTime& t);
 
 }  // namespace ck::app

@@ -10,8 +10,7 @@ namespace ck::app {
 SessionRecorder::SessionRecorder()
     : settings_(std::make_unique<QSettings>(QString::fromLatin1(kSettingsOrganisation),
                                             QString::fromLatin1(kSettingsApplication))),
-      files_(std::make_unique<platform::QtAppendFileSystem>()),
-      clock_(std::make_unique<platform::QtWallClock>()) {
+      files_(std::make_unique<platform::QtAppendFileSystem>()) {
     rebuild();
 }
 
@@ -26,12 +25,7 @@ void SessionRecorder::setFileSystem(std::unique_ptr<platform::AppendFileSystem> 
     rebuild();
 }
 
-void SessionRecorder::setWallClock(std::unique_ptr<platform::WallClock> clock) {
-    clock_ = std::move(clock);
-    rebuild();
-}
-
-void SessionRecorder::rebuild() { log_ = std::make_unique<output::SessionLog>(*files_, *clock_); }
+void SessionRecorder::rebuild() { log_ = std::make_unique<output::SessionLog>(*files_); }
 
 void SessionRecorder::restore() {
     on_ = settings_->value(QString::fromLatin1(kSettingLogOn), false).toBool();
@@ -44,15 +38,13 @@ void SessionRecorder::setOn(bool on) {
     settings_->sync();
 }
 
-std::optional<QString> SessionRecorder::record(const measure::MeasurementGroup& g, int portno) {
+std::optional<QString> SessionRecorder::record(const measure::LiveReading& live) {
     if (!on_) return std::nullopt;
-    const std::optional<output::LogFailure> failure = log_->append(g, portno);
+    const std::optional<output::LogFailure> failure = log_->append(live);
     if (!failure) return std::nullopt;
     setOn(false);
     return LogFailureText(*failure);
 }
-
-std::string SessionRecorder::currentPath() const { return log_->pathFor(clock_->now()); }
 
 QString LogFailureText(const output::LogFailure& failure) {
     return QStringLiteral("无法写入记录文件：\r%1\r%2\r实时数据记录已停止。")

@@ -9,10 +9,9 @@
 #include <memory>
 #include <optional>
 
-#include "measure/measurement.h"
+#include "measure/live_reading.h"
 #include "output/session_log.h"
 #include "platform/log_file.h"
-#include "platform/wall_clock.h"
 
 namespace ck::app {
 
@@ -24,14 +23,13 @@ inline constexpr const char* kLogFailureTitle = "记录实时数据";
 
 class SessionRecorder {
 public:
-    // On the user's settings, the data folder and the system clock.
+    // On the user's settings and the data folder.
     SessionRecorder();
     ~SessionRecorder();
 
     // Tests put their own in, before start-up.
     void setSettings(std::unique_ptr<QSettings> settings);
     void setFileSystem(std::unique_ptr<platform::AppendFileSystem> files);
-    void setWallClock(std::unique_ptr<platform::WallClock> clock);
 
     // Turns the log on when the user left it on last time (off by default).
     void restore();
@@ -39,19 +37,15 @@ public:
     void setOn(bool on);
     bool isOn() const { return on_; }
 
-    // While on, appends the reading taken on COM `portno`. A failure turns the log off and
-    // remembers that, and returns what to tell the user: the file and the reason.
-    std::optional<QString> record(const measure::MeasurementGroup& g, int portno);
-
-    // The file a reading taken now goes to.
-    std::string currentPath() const;
+    // While on, appends the reading. A failure turns the log off and remembers that, and
+    // returns what to tell the user: the file and the reason.
+    std::optional<QString> record(const measure::LiveReading& live);
 
 private:
     void rebuild();
 
     std::unique_ptr<QSettings> settings_;
     std::unique_ptr<platform::AppendFileSystem> files_;
-    std::unique_ptr<platform::WallClock> clock_;
     std::unique_ptr<output::SessionLog> log_;
     bool on_ = false;
 };

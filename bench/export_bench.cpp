@@ -7,12 +7,13 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "measure/measurement.h"
+#include "measure/history_table.h"
 #include "output/column_writer.h"
 #include "output/reports.h"
 #include "output/xls_writer.h"
 #include "platform/qt/qt_output.h"
 #include "sim/history_table.h"
+#include "sim/instrument.h"
 
 namespace {
 
@@ -22,12 +23,18 @@ const std::vector<std::vector<std::string>>& fullTable() {
     return table;
 }
 
-std::optional<std::string> cell(int r, int c) {
-    return fullTable().at(static_cast<std::size_t>(r)).at(static_cast<std::size_t>(c));
+// The same table as the window holds it.
+const ck::measure::HistoryTable& fullHistory() {
+    static const auto table = [] {
+        ck::measure::HistoryTable t;
+        t.fill(0, ck::sim::MakeStoredHistory(200, 5));
+        return t;
+    }();
+    return table;
 }
 
 std::vector<uint8_t> textFile() {
-    const auto gbk = ck::output::ToGbk(ck::output::HistoryText(cell));
+    const auto gbk = ck::output::ToGbk(ck::output::HistoryText(fullHistory()));
     return {gbk->begin(), gbk->end()};
 }
 

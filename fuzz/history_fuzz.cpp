@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Arbitrary history replies, first group numbers and group counts into the decoding the link
-// does and the history-table fill that the grid runs. Whatever comes: rows only within 1..200,
+// does and the history table's fill. Whatever comes: rows only within 1..200,
 // one per group from the reply's first on, exactly the groups that decode, stopping at the
 // first that does not, and in every cell the text for that group's bytes, read here from the
 // byte layout on its own.
@@ -14,11 +14,9 @@
 #include <vector>
 
 #include "link/frames.h"
-#include "measure/history_rows.h"
+#include "measure/history_table.h"
 
 namespace {
-
-using ck::measure::HistoryRow;
 
 constexpr int kTableRows = 200;
 constexpr std::size_t kFrameSize = 201;  // the reply buffer the link hands over
@@ -79,24 +77,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::vector<uint8_t> frame(data + 3, data + size);
     if ((data[2] & 1) == 0) frame.resize(kFrameSize, 0);
 
-    const std::vector<HistoryRow> rows =
-        ck::measure::HistoryRows(start, ck::link::HistoryGroups(frame, count), kTableRows);
+    ck::measure::HistoryTable table;
+    const ck::measure::RowSpan written = table.fill(start, ck::link::HistoryGroups(frame, count));
 
     // The groups that should show: from group 0 on, while within the count, the table, the
     // buffer, and decodable.
-    std::size_t want = 0;
+    int want = 0;
     std::array<std::string, 19> cells;
     for (int i = 0; i < count; ++i) {
         const int n = start + i + 1;
         const std::size_t at = 5 + 24 * static_cast<std::size_t>(i);
         if (n > kTableRows || at + 24 > frame.size()) break;
         if (!expectedRow(frame.data() + at, n, cells)) break;
-        check(want < rows.size());
-        check(rows[want].row == n);
-        check(rows[want].cells == cells);
+        for (int c = 0; c < 19; ++c) check(table.cell(n, c) == cells[static_cast<std::size_t>(c)]);
+        check(table.group(n) != nullptr);
         ++want;
     }
-    check(rows.size() == want);
-    for (const HistoryRow& r : rows) check(r.row >= 1 && r.row <= kTableRows);
+    check(written.count == want);
+    check(want == 0 || written.first == start + 1);
+    // Nothing else in the table.
+    for (int r = 1; r <= kTableRows; ++r) {
+        const bool filled = r >= written.first && r < written.first + written.count;
+        check((table.group(r) != nullptr) == filled);
+        if (!filled) check(table.cell(r, 0).empty());
+    }
     return 0;
 }

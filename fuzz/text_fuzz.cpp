@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Arbitrary cell and caption texts (invalid UTF-8, control bytes, very long texts, unreadable
-// cells) into the column writer, the GBK encoder, and the live and history texts and reports.
-// The history layouts are checked against a plain model of the column rules: every cell at
-// its start column, a cell that runs past the next start column breaking the line, an
-// unreadable cell dropping its whole row, and the report holding rows 1..histcount only.
+// Arbitrary texts (invalid UTF-8, control bytes, very long texts) into the column writer and the
+// GBK encoder, and arbitrary readings and history tables into the live and history texts and
+// reports. The history layouts are checked against a plain model of the column rules: every
+// cell at its start column, a cell that runs past the next start column breaking the line, and
+// the report holding rows 1..histcount only.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <iconv.h>
@@ -55,31 +55,22 @@ std::optional<std::string> FromGbk(const std::string& gbk) {
 }
 
 // The table rows as the column rules lay them out, the current column starting at `column`:
-// position(1 + 8c), then the cell, for every cell of every readable row.
-std::string modelRows(const CellSource& cell, int firstRow, int lastRow, int column) {
+// position(1 + 8c), then the cell, for every cell of every row.
+std::string modelRows(const ck::measure::HistoryTable& table, int firstRow, int lastRow,
+                      int column) {
     std::string out;
     for (int r = firstRow; r <= lastRow; ++r) {
-        std::string line;
-        int col = column;
-        bool readable = true;
-        for (int c = 0; c < kHistCols && readable; ++c) {
-            const auto text = cell(r, c);
-            if (!text) {
-                readable = false;
-                break;
-            }
+        for (int c = 0; c < ck::measure::kHistoryCols; ++c) {
+            const std::string_view text = table.cell(r, c);
             const int start = 1 + 8 * c;
-            if (col > start) {
-                line += "\r\n";
-                col = 1;
+            if (column > start) {
+                out += "\r\n";
+                column = 1;
             }
-            line.append(static_cast<std::size_t>(start - col), ' ');
-            line += *text;
-            col = start + TextWidth(*text);
+            out.append(static_cast<std::size_t>(start - column), ' ');
+            out += text;
+            column = start + TextWidth(text);
         }
-        if (!readable) continue;
-        out += line;
-        column = col;
     }
     return out;
 }
@@ -91,38 +82,37 @@ std::string repeated(const std::string& t, std::size_t bytes) {
     return out;
 }
 
-struct Table {
-    std::vector<std::string> pool;
-    int holeEvery = 0;  // 0: every cell readable
-    int shift = 0;
-
-    std::optional<std::string> operator()(int r, int c) const {
-        const int k = r * kHistCols + c + shift;
-        if (holeEvery > 0 && k % holeEvery == 0) return std::nullopt;
-        return pool[static_cast<std::size_t>(k) % pool.size()];
+ck::measure::MeasurementGroup group(FuzzedDataProvider& in) {
+    ck::measure::MeasurementGroup g;
+    for (auto& a : g.pairAngles) {
+        a = in.ConsumeBool() ? ck::measure::NoAngle : in.ConsumeIntegralInRange<int16_t>(0, 32767);
     }
-};
+    for (auto& on : g.indicators) on = in.ConsumeBool();
+    for (auto& kv : g.voltages) kv = in.ConsumeIntegral<uint8_t>();
+    return g;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    Table table;
+    std::vector<std::string> every;
     const std::size_t texts = in.ConsumeIntegralInRange<std::size_t>(1, 6);
     for (std::size_t i = 0; i < texts; ++i) {
         std::string t = in.ConsumeRandomLengthString(64);
         // Now and then a text far wider than a column, by repetition: the input stays small.
         if (in.ConsumeBool()) t = repeated(t, in.ConsumeIntegralInRange<std::size_t>(1, 160));
-        table.pool.push_back(std::move(t));
+        every.push_back(std::move(t));
     }
-    // One very long text for the writer, the encoder and the live texts; a table full of it
-    // would only make each run slow.
-    const std::string huge =
-        repeated(table.pool[0], in.ConsumeIntegralInRange<std::size_t>(0, 10000));
-    std::vector<std::string> every = table.pool;
-    every.push_back(huge);
-    table.holeEvery = in.ConsumeIntegralInRange<int>(0, 400);
-    table.shift = in.ConsumeIntegralInRange<int>(0, 400);
+    every.push_back(repeated(every[0], in.ConsumeIntegralInRange<std::size_t>(0, 10000)));
+    const ck::measure::LiveReading reading(group(in), {}, 3);
+    ck::measure::HistoryTable table;
+    for (int fills = in.ConsumeIntegralInRange<int>(0, 8); fills > 0; --fills) {
+        std::vector<ck::measure::MeasurementGroup> groups(
+            in.ConsumeIntegralInRange<std::size_t>(0, 3));
+        for (auto& g : groups) g = group(in);
+        table.fill(in.ConsumeIntegralInRange<int>(-3, 255), groups);
+    }
     const int histcount =
         in.PickValueInArray<int>({INT_MIN, -1, 0, 1, 2, 3, 199, 200, 201, 255, 256, 32767, INT_MAX,
                                   in.ConsumeIntegralInRange<int>(-300, 300)});
@@ -144,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     ColumnWriter w;
     for (int op = 0; op < 64 && in.remaining_bytes() > 0; ++op) {
         const int before = w.column();
-        switch (in.ConsumeIntegralInRange<int>(0, 4)) {
+        switch (in.ConsumeIntegralInRange<int>(0, 3)) {
             case 0: {
                 const std::string& t =
                     every[in.ConsumeIntegralInRange<std::size_t>(0, every.size() - 1)];
@@ -168,13 +158,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                 w.crlf();
                 check(w.column() == 1);
                 break;
-            case 4: {
-                const auto m = w.mark();
-                w.text("x");
-                w.rollback(m);
-                check(w.column() == before);
-                break;
-            }
         }
     }
     const std::string& all = w.str();
@@ -187,35 +170,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         check(w.column() == 1 + TextWidth(tail));
     }
 
-    // Live texts: the heading and six input lines, each ending in CR LF.
-    const CaptionSource caption = [&](int label) {
-        if (label == 36) return huge;
-        return table.pool[static_cast<std::size_t>(label) % table.pool.size()];
-    };
-    const std::string live = LiveText(caption);
-    check(LiveReport(caption) == "     \r\n" + live);
-    if (noBreaks) {
+    // Live texts: the heading and a line per panel row with its three texts, each ending in
+    // CR LF.
+    const std::string live = LiveText(reading);
+    check(LiveReport(reading) == "     \r\n" + live);
+    const auto liveLines = [&] {
         ColumnWriter reread;
         reread.text(live);
-        check(reread.lines().size() == 7 && live.ends_with("\r\n"));
-        for (int label : {11, 21, 31, 16, 26, 36}) {
-            check(live.find(caption(label)) != std::string::npos);
+        return reread.lines();
+    }();
+    check(liveLines.size() == 7 && live.ends_with("\r\n"));
+    for (int row = 0; row < ck::measure::kPanelRows; ++row) {
+        using ck::measure::PanelColumn;
+        const std::string& line = liveLines[static_cast<std::size_t>(row) + 1];
+        std::size_t at = 0;
+        for (const PanelColumn c :
+             {PanelColumn::Voltage, PanelColumn::Phase, PanelColumn::Sequence}) {
+            at = line.find(reading.text(row, c), at);
+            check(at != std::string::npos);
         }
     }
 
-    // History texts against the model; the headings come from tables with no readable row.
-    const CellSource cell = std::cref(table);
-    const CellSource none = [](int, int) { return std::optional<std::string>(); };
-    const std::string heading = HistoryText(none);
+    // History texts against the model; the headings come from an empty table.
+    const ck::measure::HistoryTable empty;
+    const std::string heading = HistoryText(empty).substr(0, HistoryText(empty).find("\r\n"));
     check(!hasLineBreakByte(heading) && heading.ends_with(std::string(10, ' ')));
-    check(HistoryText(cell) == heading + modelRows(cell, 1, kHistRows, 1 + TextWidth(heading)));
+    check(HistoryText(table) ==
+          heading + modelRows(table, 1, ck::measure::kHistoryRows, 1 + TextWidth(heading)));
 
-    const std::string emptyReport = HistoryReport(none, histcount);
+    const std::string emptyReport = HistoryReport(empty, 0);
     check(emptyReport.starts_with("  \r\n") && emptyReport.ends_with("  \r\n"));
     const std::string printHeading = emptyReport.substr(4, emptyReport.size() - 8);
     check(!hasLineBreakByte(printHeading));
-    const int lastRow = std::clamp(histcount, 0, kHistRows);
-    const std::string rows = modelRows(cell, 1, lastRow, 1 + TextWidth(printHeading));
-    check(HistoryReport(cell, histcount) == "  \r\n" + printHeading + rows + "  \r\n");
+    const int lastRow = std::clamp(histcount, 0, ck::measure::kHistoryRows);
+    const std::string rows = modelRows(table, 1, lastRow, 1 + TextWidth(printHeading));
+    check(HistoryReport(table, histcount) == "  \r\n" + printHeading + rows + "  \r\n");
     return 0;
 }

@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "measure/history_table.h"
+
 namespace ck::link {
 
-inline constexpr std::size_t kRxFrameSize = 201;  // rxframe indexes 0..200
-inline constexpr int kMaxHistRows = 200;          // group rows of the history table
-inline constexpr int16_t kPortCount = 16;         // discovery scans COM1..COM16
+inline constexpr std::size_t kRxFrameSize = 201;            // rxframe indexes 0..200
+inline constexpr int kMaxHistRows = measure::kHistoryRows;  // group rows of the table
+inline constexpr int16_t kPortCount = 16;                   // discovery scans COM1..COM16
 
 // Values of commstate.
 inline constexpr uint8_t kCommIdle = 0;         // nothing sent yet

@@ -1,13 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "measure/conclusion.h"
 
-#include "measure/phasors.h"
-
 namespace ck::measure {
 namespace {
 
-constexpr std::string_view kInPhase = "同相";
-constexpr std::string_view kOutOfPhase = "异相";
 constexpr std::array<Pair, 3> kSameLetter = {Pair::A1A2, Pair::B1B2, Pair::C1C2};
 constexpr std::array<Pair, 3> kCross = {Pair::A1B2, Pair::B1C2, Pair::C1A2};
 
@@ -22,14 +18,14 @@ std::string names(const std::vector<Pair>& pairs) {
 
 }  // namespace
 
-PhasingConclusion Conclude(const std::array<std::string_view, 3>& phase,
-                           const std::array<std::string_view, 3>& sequence) {
+PhasingConclusion Conclude(const std::array<Verdict, 3>& phase,
+                           const std::array<Verdict, 3>& sequence) {
     PhasingConclusion c;
     c.sequence = sequence;
     for (std::size_t k = 0; k < kSameLetter.size(); ++k) {
-        if (phase[k] == kOutOfPhase) {
+        if (phase[k] == Verdict::OutOfPhase) {
             c.outOfPhase.push_back(kSameLetter[k]);
-        } else if (phase[k] != kInPhase) {
+        } else if (phase[k] != Verdict::InPhase) {
             c.unjudged.push_back(kSameLetter[k]);
         }
     }
@@ -46,11 +42,11 @@ PhasingConclusion Conclude(const std::array<std::string_view, 3>& phase,
 }
 
 PhasingConclusion Conclude(const MeasurementGroup& g) {
-    std::array<std::string_view, 3> phase{};
-    std::array<std::string_view, 3> sequence{};
+    std::array<Verdict, 3> phase{};
+    std::array<Verdict, 3> sequence{};
     for (std::size_t k = 0; k < 3; ++k) {
-        phase[k] = ClassifyPhase(static_cast<float>(g.pairAngles[idx(kSameLetter[k])]));
-        sequence[k] = ClassifySequence(static_cast<float>(g.pairAngles[idx(kCross[k])]));
+        phase[k] = VerdictOf(kSameLetter[k], g.pairAngles[idx(kSameLetter[k])]);
+        sequence[k] = VerdictOf(kCross[k], g.pairAngles[idx(kCross[k])]);
     }
     return Conclude(phase, sequence);
 }

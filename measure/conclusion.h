@@ -24,13 +24,13 @@ struct PhasingConclusion {
     std::vector<Pair> outOfPhase;  // same-letter pairs judged 异相, in pair order
     std::vector<Pair> unjudged;    // same-letter pairs without a verdict (------), in pair order
     // A1B2, B1C2, C1A2 as classified: beside the finding, never part of it.
-    std::array<std::string_view, 3> sequence{};
+    std::array<Verdict, 3> sequence{};
 };
 
 // From the verdicts of A1A2, B1B2, C1C2 and of A1B2, B1C2, C1A2. Any verdict other than 同相
-// or 异相 counts as none, so an unknown text can never make a finding of 相位一致.
-PhasingConclusion Conclude(const std::array<std::string_view, 3>& phase,
-                           const std::array<std::string_view, 3>& sequence);
+// or 异相 on a same-letter pair counts as none, so only three 同相 make 相位一致.
+PhasingConclusion Conclude(const std::array<Verdict, 3>& phase,
+                           const std::array<Verdict, 3>& sequence);
 // The same from a reading's angles, classified as the panel classifies them.
 PhasingConclusion Conclude(const MeasurementGroup& g);
 

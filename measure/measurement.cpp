@@ -8,10 +8,6 @@ constexpr std::size_t kIndicatorOffset = 12;
 constexpr std::size_t kVoltageOffset = 18;
 
 constexpr std::string_view kNone = "------";
-constexpr std::string_view kInPhase = "同相";
-constexpr std::string_view kOutOfPhase = "异相";
-constexpr std::string_view kPositive = "顺相序";
-constexpr std::string_view kNegative = "逆相序";
 
 const std::array<Input, 6>& orderOf(Source source) {
     return source == Source::Live ? LiveInputOrder : StoredInputOrder;
@@ -66,23 +62,58 @@ std::string FormatAngle(int angle) {
 // standard library's operator+ for a literal and a temporary string.
 std::string FormatGroupNumber(int n) { return std::string(" ").append(std::to_string(n)); }
 
-std::string_view ClassifyPhase(float angle) {
-    if (angle < 20.0f) return kInPhase;
-    if (angle < 100.0f) return kNone;
-    if (angle < 140.0f) return kOutOfPhase;
-    if (angle < 220.0f) return kNone;
-    if (angle < 260.0f) return kOutOfPhase;
-    if (angle < 340.0f) return kNone;
-    if (angle < 360.0f) return kInPhase;
+Verdict PhaseVerdict(float angle) {
+    if (angle < 20.0f) return Verdict::InPhase;
+    if (angle < 100.0f) return Verdict::None;
+    if (angle < 140.0f) return Verdict::OutOfPhase;
+    if (angle < 220.0f) return Verdict::None;
+    if (angle < 260.0f) return Verdict::OutOfPhase;
+    if (angle < 340.0f) return Verdict::None;
+    if (angle < 360.0f) return Verdict::InPhase;
+    return Verdict::None;
+}
+
+Verdict SequenceVerdict(float angle) {
+    if (angle < 100.0f) return Verdict::None;
+    if (angle < 140.0f) return Verdict::Positive;
+    if (angle < 220.0f) return Verdict::None;
+    if (angle < 260.0f) return Verdict::Negative;
+    return Verdict::None;
+}
+
+Verdict VerdictOf(Pair pair, int16_t angle) {
+    const auto a = static_cast<float>(angle);
+    return KindOf(pair) == PairKind::Phase ? PhaseVerdict(a) : SequenceVerdict(a);
+}
+
+std::string_view VerdictText(Verdict v) {
+    switch (v) {
+        case Verdict::InPhase:
+            return "同相";
+        case Verdict::OutOfPhase:
+            return "异相";
+        case Verdict::Positive:
+            return "顺相序";
+        case Verdict::Negative:
+            return "逆相序";
+        case Verdict::None:
+            break;
+    }
     return kNone;
 }
 
-std::string_view ClassifySequence(float angle) {
-    if (angle < 100.0f) return kNone;
-    if (angle < 140.0f) return kPositive;
-    if (angle < 220.0f) return kNone;
-    if (angle < 260.0f) return kNegative;
-    return kNone;
+Tone ToneOf(Verdict v) {
+    switch (v) {
+        case Verdict::InPhase:
+        case Verdict::Positive:
+            return Tone::Good;
+        case Verdict::OutOfPhase:
+        case Verdict::Negative:
+            return Tone::Bad;
+        case Verdict::None:
+            break;
+    }
+    return Tone::None;
 }
 
 }  // namespace ck::measure

@@ -6,21 +6,10 @@
 namespace ck::measure {
 namespace {
 
-constexpr std::array<std::string_view, 6> kInputNames = {"A1", "B1", "C1", "A2", "B2", "C2"};
-constexpr std::array<std::string_view, 6> kPairNames = {"A1A2", "B1B2", "C1C2",
-                                                        "A1B2", "B1C2", "C1A2"};
-// The same-letter pair that places each second-group input, and the first-group input of it.
-struct Placement {
-    Input second;
-    Input first;
-    Pair pair;
-};
-constexpr std::array<Placement, 3> kPlacements = {{{Input::A2, Input::A1, Pair::A1A2},
-                                                   {Input::B2, Input::B1, Pair::B1B2},
-                                                   {Input::C2, Input::C1, Pair::C1C2}}};
-constexpr std::array<Placement, 3> kCrossPairs = {{{Input::B2, Input::A1, Pair::A1B2},
-                                                   {Input::C2, Input::B1, Pair::B1C2},
-                                                   {Input::A2, Input::C1, Pair::C1A2}}};
+// A same-letter pair places its second-group input; a cross pair is drawn as an arc from its
+// first-group input.
+constexpr std::array<Pair, 3> kSameLetterPairs = {Pair::A1A2, Pair::B1B2, Pair::C1C2};
+constexpr std::array<Pair, 3> kCrossPairs = {Pair::A1B2, Pair::B1C2, Pair::C1A2};
 
 bool usable(int16_t angle) { return angle >= 0 && angle < NoAngle; }
 
@@ -29,12 +18,6 @@ bool secondGroup(Input in) { return idx(in) >= idx(Input::A2); }
 std::string kvText(uint8_t kv) { return std::to_string(kv) + " kV"; }
 
 }  // namespace
-
-Tone ToneOf(std::string_view verdict) {
-    if (verdict == "同相" || verdict == "顺相序") return Tone::Good;
-    if (verdict == "异相" || verdict == "逆相序") return Tone::Bad;
-    return Tone::None;
-}
 
 int ReferenceAngle(Input in) {
     switch (in) {
@@ -55,9 +38,6 @@ int NormalizeAngle(int deg) {
     int n = ((deg % 360) + 360) % 360;
     return n > 180 ? n - 360 : n;
 }
-
-std::string_view InputName(Input in) { return kInputNames[idx(in)]; }
-std::string_view PairName(Pair p) { return kPairNames[idx(p)]; }
 
 std::string Phasor::description() const {
     std::string s(name);
@@ -94,41 +74,43 @@ PhasorDiagram PhasorGeometry(const MeasurementGroup& g) {
     for (std::size_t i = 0; i < 6; ++i) {
         Phasor& p = d.phasors[i];
         p.input = static_cast<Input>(i);
-        p.name = kInputNames[i];
+        p.name = InputName(p.input);
         p.angleDeg = ReferenceAngle(p.input);
         p.kv = g.voltages[i];
         p.noVoltage = p.kv == 0;
         p.length = p.noVoltage ? 1.0 : static_cast<double>(p.kv) / maxKv;
     }
-    for (const Placement& pl : kPlacements) {
-        Phasor& p = d.phasors[idx(pl.second)];
-        p.pairAngle = g.pairAngles[idx(pl.pair)];
+    for (const Pair pair : kSameLetterPairs) {
+        const PairFacts& f = kPairFacts[idx(pair)];
+        Phasor& p = d.phasors[idx(f.second)];
+        p.pairAngle = g.pairAngles[idx(pair)];
         p.noAngle = !usable(p.pairAngle);
-        if (!p.noAngle) p.angleDeg = NormalizeAngle(ReferenceAngle(pl.first) - p.pairAngle);
+        if (!p.noAngle) p.angleDeg = NormalizeAngle(ReferenceAngle(f.first) - p.pairAngle);
     }
     for (std::size_t k = 0; k < kCrossPairs.size(); ++k) {
-        const Placement& pl = kCrossPairs[k];
+        const PairFacts& f = kPairFacts[idx(kCrossPairs[k])];
         CrossArc& a = d.arcs[k];
-        const int16_t angle = g.pairAngles[idx(pl.pair)];
-        a.pair = pl.pair;
-        a.from = pl.first;
-        a.to = pl.second;
-        a.startDeg = ReferenceAngle(pl.first);
+        const int16_t angle = g.pairAngles[idx(kCrossPairs[k])];
+        const Verdict verdict = VerdictOf(kCrossPairs[k], angle);
+        a.pair = kCrossPairs[k];
+        a.from = f.first;
+        a.to = f.second;
+        a.startDeg = ReferenceAngle(f.first);
         a.valid = usable(angle);
         a.sweepDeg = a.valid ? -angle : 0;
         a.angleText = FormatAngle(angle);
-        a.verdict = ClassifySequence(static_cast<float>(angle));
-        a.tone = ToneOf(a.verdict);
+        a.verdict = VerdictText(verdict);
+        a.tone = ToneOf(verdict);
     }
     for (std::size_t k = 0; k < 6; ++k) {
         PairVerdict& v = d.verdicts[k];
         const int16_t angle = g.pairAngles[k];
+        const Verdict verdict = VerdictOf(static_cast<Pair>(k), angle);
         v.pair = static_cast<Pair>(k);
-        v.name = kPairNames[k];
+        v.name = kPairFacts[k].name;
         v.angleText = FormatAngle(angle);
-        v.verdict = k < 3 ? ClassifyPhase(static_cast<float>(angle))
-                          : ClassifySequence(static_cast<float>(angle));
-        v.tone = ToneOf(v.verdict);
+        v.verdict = VerdictText(verdict);
+        v.tone = ToneOf(verdict);
     }
     return d;
 }

@@ -22,10 +22,6 @@
 
 namespace ck::measure {
 
-// How a verdict reads at a glance: 同相 and 顺相序 good, 异相 and 逆相序 bad, ------ none.
-enum class Tone : uint8_t { Good, Bad, None };
-Tone ToneOf(std::string_view verdict);
-
 // Where the first group's phasors lie: A1 0, B1 -120, C1 +120 (A2, B2, C2 likewise).
 int ReferenceAngle(Input in);
 // `deg` brought into (-180, 180].
@@ -62,7 +58,7 @@ struct CrossArc {
     int sweepDeg = 0;  // negative: clockwise; 0 when there is no usable angle
     bool valid = false;
     std::string angleText;     // as the live panel shows it
-    std::string_view verdict;  // ClassifySequence
+    std::string_view verdict;  // its words
     Tone tone = Tone::None;
 };
 
@@ -80,9 +76,6 @@ struct PhasorDiagram {
     std::array<CrossArc, 3> arcs;         // A1B2, B1C2, C1A2
     std::array<PairVerdict, 6> verdicts;  // by Pair
 };
-
-std::string_view InputName(Input in);
-std::string_view PairName(Pair p);
 
 PhasorDiagram PhasorGeometry(const MeasurementGroup& g);
 

@@ -26,16 +26,6 @@ public:
 
     int column() const { return column_; }
 
-    // A point to come back to, dropping what was written after it.
-    struct Mark {
-        std::size_t size;
-        int column;
-    };
-    Mark mark() const { return {out_.size(), column_}; }
-    void rollback(Mark m) {
-        out_.resize(m.size);
-        column_ = m.column;
-    }
     // Everything written, UTF-8 with CR LF line breaks.
     const std::string& str() const { return out_; }
     // The same split into lines (without their CR LF); a final line without CR LF is kept.

@@ -55,15 +55,15 @@ bool showSave(OutputServices& out) {
 
 }  // namespace
 
-void Save(OutputServices& out, const ViewTexts& view) {
-    if (view.realmode) {
-        SaveReal(out, view.caption);
+void Save(OutputServices& out, const Shown& shown) {
+    if (shown.realmode) {
+        SaveReal(out, shown.live);
     } else {
-        SaveHist(out, view.cell, view.histcount);
+        SaveHist(out, shown.history, shown.histcount);
     }
 }
 
-void SaveReal(OutputServices& out, const CaptionSource& caption) {
+void SaveReal(OutputServices& out, const measure::LiveReading& live) {
     platform::CommonDialog& d = out.CommonDialog1;
     d.Filter = kRealFilter;
     d.DefaultExt = firstType(d) ? ".jpg" : ".txt";
@@ -81,29 +81,30 @@ void SaveReal(OutputServices& out, const CaptionSource& caption) {
         write(out, d.FileName, *picture);
         return;
     }
-    writeText(out, d.FileName, LiveText(caption));
+    writeText(out, d.FileName, LiveText(live));
 }
 
-void SaveHist(OutputServices& out, const CellSource& cell, int histcount) {
+void SaveHist(OutputServices& out, const measure::HistoryTable& table, int histcount) {
     platform::CommonDialog& d = out.CommonDialog1;
     d.Filter = kHistFilter;
     d.DefaultExt = firstType(d) ? ".txt" : ".xls";
     prepareDirectory(out);
     if (!showSave(out)) return;
     if (firstType(d)) {
-        writeText(out, d.FileName, HistoryText(cell));
+        writeText(out, d.FileName, HistoryText(table));
         return;
     }
-    SaveXls(out, d.FileName, cell, histcount);
+    SaveXls(out, d.FileName, table, histcount);
 }
 
-void SaveXls(OutputServices& out, const std::string& path, const CellSource& cell, int histcount) {
-    const int last = std::clamp(histcount, 0, kHistRows);
+void SaveXls(OutputServices& out, const std::string& path, const measure::HistoryTable& table,
+             int histcount) {
+    const int last = std::clamp(histcount, 0, measure::kHistoryRows);
     std::vector<std::vector<std::string>> rows(static_cast<std::size_t>(last) + 1);
     for (int r = 0; r <= last; ++r) {
         auto& row = rows[static_cast<std::size_t>(r)];
-        row.reserve(kHistCols);
-        for (int c = 0; c < kHistCols; ++c) row.push_back(cell(r, c).value_or(std::string()));
+        row.reserve(measure::kHistoryCols);
+        for (int c = 0; c < measure::kHistoryCols; ++c) row.emplace_back(table.cell(r, c));
     }
     std::vector<uint8_t> bytes;
     try {
@@ -115,9 +116,8 @@ void SaveXls(OutputServices& out, const std::string& path, const CellSource& cel
     write(out, path, bytes);
 }
 
-void Print(OutputServices& out, const ViewTexts& view) {
+void Print(OutputServices& out, const Shown& shown) {
     platform::CommonDialog& d = out.CommonDialog1;
-    d.Flags = kPrintFlags;
     d.CancelError = true;
     const platform::DialogResult r = out.dialogs.ShowPrinter(d);
     if (r.error == platform::kErrCancel) return;
@@ -128,10 +128,10 @@ void Print(OutputServices& out, const ViewTexts& view) {
         return;
     }
     const std::string error =
-        view.realmode ? out.printer.printText(LiveReport(view.caption),
-                                              platform::Orientation::Portrait, kLiveReportTopTwips)
-                      : out.printer.printText(HistoryReport(view.cell, view.histcount),
-                                              platform::Orientation::Landscape, 0);
+        shown.realmode ? out.printer.printText(LiveReport(shown.live),
+                                               platform::Orientation::Portrait, kLiveReportTopTwips)
+                       : out.printer.printText(HistoryReport(shown.history, shown.histcount),
+                                               platform::Orientation::Landscape, 0);
     if (!error.empty()) {
         // The printer failed after the dialog: never let that pass for a printed report.
         out.messages.beep();

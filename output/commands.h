@@ -20,29 +20,30 @@ struct OutputServices {
     platform::UserMessages& messages;
 };
 
-// What the views show at the moment of the command.
-struct ViewTexts {
+// What the window shows: the live view or the history table, by realmode. Read when the file
+// is written or the report printed, after the dialog, as polling goes on while it is open.
+struct Shown {
     bool realmode = true;
-    CaptionSource caption;  // live-panel labels
-    CellSource cell;        // history-table cells, row 0 the headers
+    const measure::LiveReading& live;
+    const measure::HistoryTable& history;
     int histcount = 0;
 };
 
 inline constexpr const char* kRealFilter = "jpg格式 (*.jpg)|*.jpg|txt格式 (*.txt)|*.txt|";
 inline constexpr const char* kHistFilter = "txt格式 (*.txt)|*.txt|excel格式 (*.xls)|*.xls|";
-inline constexpr int kPrintFlags = 264;  // return a device context, no page range
 inline constexpr int kLiveReportTopTwips = 500;
 inline constexpr const char* kPrintErrorTitle = "Printing Error!";
 inline constexpr const char* kPrintErrorText = "文件打印出错.";
 inline constexpr const char* kSaveErrorTitle = "保存失败";
 
 // The save command: the live view or the history table, by realmode.
-void Save(OutputServices& out, const ViewTexts& view);
-void SaveReal(OutputServices& out, const CaptionSource& caption);
-void SaveHist(OutputServices& out, const CellSource& cell, int histcount);
+void Save(OutputServices& out, const Shown& shown);
+void SaveReal(OutputServices& out, const measure::LiveReading& live);
+void SaveHist(OutputServices& out, const measure::HistoryTable& table, int histcount);
 // The history rows 0..histcount (200 at most, the rows that exist) as a spreadsheet.
-void SaveXls(OutputServices& out, const std::string& path, const CellSource& cell, int histcount);
+void SaveXls(OutputServices& out, const std::string& path, const measure::HistoryTable& table,
+             int histcount);
 // The print command: the print dialog, then the live or the history report.
-void Print(OutputServices& out, const ViewTexts& view);
+void Print(OutputServices& out, const Shown& shown);
 
 }  // namespace ck::output

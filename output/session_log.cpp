@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "output/session_log.h"
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
+
+#include "measure/history_table.h"
 
 namespace ck::output {
 namespace {
@@ -11,12 +12,25 @@ namespace {
 using measure::Input;
 using measure::Pair;
 
-constexpr std::array<Input, 6> kVoltageColumns = {Input::A1, Input::A2, Input::B1,
-                                                  Input::B2, Input::C1, Input::C2};
-constexpr std::array<Pair, 3> kPhasePairs = {Pair::A1A2, Pair::B1B2, Pair::C1C2};
-constexpr std::array<Pair, 3> kSequencePairs = {Pair::A1B2, Pair::B1C2, Pair::C1A2};
-
 }  // namespace
+
+const std::string& LogHeader() {
+    static const std::string header = [] {
+        const auto head = [](int col) {
+            return std::string(measure::kHistoryHeadings[static_cast<std::size_t>(col)]);
+        };
+        std::string h = "时间,端口";
+        for (const Input in : measure::kPanelInputs)
+            h += "," + head(measure::HistoryVoltageColumn(in)) + "kV";
+        for (std::size_t k = 0; k < 6; ++k)
+            h += "," + head(measure::HistoryAngleColumn(static_cast<Pair>(k)));
+        for (std::size_t k = 0; k < 6; ++k) {
+            h += "," + head(measure::HistoryAngleColumn(static_cast<Pair>(k)) + 1);
+        }
+        return h;
+    }();
+    return header;
+}
 
 std::string FormatLogTime(const platform::LocalTime& t) {
     const int offset = std::abs(t.utcOffsetMinutes);
@@ -33,9 +47,11 @@ std::string LogFileName(const platform::LocalTime& t) {
     return buf;
 }
 
-std::string LogLine(const platform::LocalTime& t, int portno, const measure::MeasurementGroup& g) {
-    std::string line = FormatLogTime(t) + ",COM" + std::to_string(portno);
-    for (const Input in : kVoltageColumns) {
+std::string LogLine(const measure::LiveReading& live) {
+    const measure::MeasurementGroup& g = live.values();
+    std::string line = FormatLogTime(live.time().value_or(platform::LocalTime{})) + ",COM" +
+                       std::to_string(live.port());
+    for (const Input in : measure::kPanelInputs) {
         line += ',';
         if (const uint8_t kv = g.voltages[measure::idx(in)]; kv != 0) line += std::to_string(kv);
     }
@@ -43,9 +59,9 @@ std::string LogLine(const platform::LocalTime& t, int portno, const measure::Mea
         line += ',';
         if (a != measure::NoAngle) line += std::to_string(a);
     }
-    const auto angle = [&g](Pair p) { return static_cast<float>(g.pairAngles[measure::idx(p)]); };
-    for (const Pair p : kPhasePairs) (line += ',') += measure::ClassifyPhase(angle(p));
-    for (const Pair p : kSequencePairs) (line += ',') += measure::ClassifySequence(angle(p));
+    for (std::size_t k = 0; k < g.pairAngles.size(); ++k) {
+        (line += ',') += measure::VerdictText(live.verdict(static_cast<Pair>(k)));
+    }
     return line + "\r\n";
 }
 
@@ -58,8 +74,8 @@ std::string SessionLog::pathFor(const platform::LocalTime& t) const {
     return dir + "log" + sep + LogFileName(t);
 }
 
-std::optional<LogFailure> SessionLog::append(const measure::MeasurementGroup& g, int portno) {
-    const platform::LocalTime now = clock_.now();
+std::optional<LogFailure> SessionLog::append(const measure::LiveReading& live) {
+    const platform::LocalTime now = live.time().value_or(platform::LocalTime{});
     if (file_ && !opened_.sameDate(now)) close();
     if (!file_) {
         const std::string path = pathFor(now);
@@ -69,7 +85,7 @@ std::optional<LogFailure> SessionLog::append(const measure::MeasurementGroup& g,
         path_ = path;
         opened_ = now;
         if (opened.size == 0) {
-            prefix_ = std::string(kUtf8Bom) + std::string(kLogHeader) + "\r\n";
+            prefix_ = std::string(kUtf8Bom) + LogHeader() + "\r\n";
         } else if (opened.tail.ends_with("\r\n")) {
             prefix_.clear();
         } else {
@@ -78,7 +94,7 @@ std::optional<LogFailure> SessionLog::append(const measure::MeasurementGroup& g,
         }
     }
     // The pieces go down in one write, so that they are on disk together or not at all.
-    const std::string bytes = prefix_ + LogLine(now, portno, g);
+    const std::string bytes = prefix_ + LogLine(live);
     if (std::string why = file_->append(bytes); !why.empty()) {
         LogFailure failure{path_, std::move(why)};
         close();

@@ -8,26 +8,24 @@
 #include <string>
 #include <string_view>
 
-#include "measure/measurement.h"
+#include "measure/live_reading.h"
 #include "platform/log_file.h"
 #include "platform/wall_clock.h"
 
 namespace ck::output {
 
 inline constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-inline constexpr std::string_view kLogHeader =
-    "时间,端口,A1电压kV,A2电压kV,B1电压kV,B2电压kV,C1电压kV,C2电压kV,"
-    "A1A2相位,B1B2相位,C1C2相位,A1B2相位,B1C2相位,C1A2相位,"
-    "A1A2定性相位,B1B2定性相位,C1C2定性相位,A1B2定性相序,B1C2定性相序,C1A2定性相序";
+// The heads of the columns, in the history table's words with the unit of the voltages.
+const std::string& LogHeader();
 
 // ISO 8601 local time with seconds and offset: 2026-12-07T09:05:07+08:00.
 std::string FormatLogTime(const platform::LocalTime& t);
 // The day's file: checkkorvelt-20261207.csv.
 std::string LogFileName(const platform::LocalTime& t);
-// One reading as one line, CR LF included: the time, COMn, the voltages pair by pair (empty
-// when the input has none), the angles (empty for the no-angle value) and the verdicts in the
-// live panel's words.
-std::string LogLine(const platform::LocalTime& t, int portno, const measure::MeasurementGroup& g);
+// One reading as one line, CR LF included: the time it was taken, COMn, the voltages pair by
+// pair (empty when the input has none), the angles (empty for the no-angle value) and the
+// verdicts in the live panel's words.
+std::string LogLine(const measure::LiveReading& live);
 
 struct LogFailure {
     std::string path;
@@ -36,13 +34,12 @@ struct LogFailure {
 
 class SessionLog {
 public:
-    SessionLog(platform::AppendFileSystem& files, const platform::WallClock& clock)
-        : files_(files), clock_(clock) {}
+    explicit SessionLog(platform::AppendFileSystem& files) : files_(files) {}
 
     // Appends the reading to the file of the local date it was taken on, opening that file
     // first when the date has changed. On failure the log is closed and says which file
     // failed and why; the next append tries again from the start.
-    std::optional<LogFailure> append(const measure::MeasurementGroup& g, int portno);
+    std::optional<LogFailure> append(const measure::LiveReading& live);
     void close();
 
     // The file the log writes to now; empty while closed.
@@ -52,7 +49,6 @@ public:
 
 private:
     platform::AppendFileSystem& files_;
-    const platform::WallClock& clock_;
     std::unique_ptr<platform::AppendFile> file_;
     std::string path_;
     platform::LocalTime opened_{};

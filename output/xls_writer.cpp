@@ -240,6 +240,119 @@ std::u16string CheckedSheetName(const std::string& name) {
     return s;
 }
 
+// The texts of a table: each unique one once, in order of first use, and for each cell in row
+// order the index of its text, or none for a blank.
+struct Cells {
+    std::vector<std::u16string> strings;
+    std::vector<uint32_t> sst;
+    uint32_t references = 0;
+    std::size_t firstRow = 0;  // the used rows and columns, for DIMENSIONS
+    std::size_t lastRow = 0;
+    std::size_t columns = 0;
+};
+
+Cells CollectCells(const std::vector<std::vector<std::string>>& rows) {
+    Cells out;
+    out.firstRow = rows.size();
+    std::unordered_map<std::u16string, uint32_t> index;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (rows[r].size() > kXlsMaxColumns) throw std::length_error("xls: too many columns");
+        if (!rows[r].empty()) {
+            out.firstRow = std::min(out.firstRow, r);
+            out.lastRow = r;
+            out.columns = std::max(out.columns, rows[r].size());
+        }
+        for (const std::string& text : rows[r]) {
+            std::u16string s = Utf8ToUtf16(text);
+            if (s.size() > kXlsMaxTextUnits) throw std::length_error("xls: text too long");
+            if (s.empty()) {
+                out.sst.push_back(kNoString);
+                continue;
+            }
+            const auto [it, added] = index.try_emplace(std::move(s), 0);
+            if (added) {
+                it->second = static_cast<uint32_t>(out.strings.size());
+                out.strings.push_back(it->first);
+            }
+            out.sst.push_back(it->second);
+            ++out.references;
+        }
+    }
+    return out;
+}
+
+// The workbook globals; returns where the sheet's stream position is to be patched in.
+std::size_t Globals(Biff& b, const std::u16string& sheetName, const Cells& cells) {
+    Bof(b, kBofGlobals);
+    b.begin(kCodepage);
+    b.u16(kUtf16Codepage);
+    b.end();
+    b.begin(kWindow1);
+    b.u16(0);  // position
+    b.u16(0);
+    b.u16(0x4000);  // size, twips
+    b.u16(0x2000);
+    b.u16(0x0038);  // scroll bars and sheet tabs shown
+    b.u16(0);       // active sheet
+    b.u16(0);       // first visible tab
+    b.u16(1);       // selected sheets
+    b.u16(600);     // tab bar width, per mille
+    b.end();
+    b.begin(kDatemode);
+    b.u16(0);  // dates count from 1900
+    b.end();
+    Formats(b);
+    b.begin(kBoundsheet);
+    const std::size_t sheetOffsetPos = b.size();
+    b.u32(0);  // patched once the sheet's position is known
+    b.u8(0);   // visible
+    b.u8(0);   // worksheet
+    const bool wideName = NeedsWide(sheetName);
+    b.u8(static_cast<uint8_t>(sheetName.size()));
+    b.u8(wideName ? 1 : 0);
+    b.chars(sheetName, 0, sheetName.size(), wideName);
+    b.end();
+    Sst(b, cells.strings, cells.references);
+    Eof(b);
+    return sheetOffsetPos;
+}
+
+// The worksheet: its dimensions, every cell centred, its window.
+void Worksheet(Biff& b, const std::vector<std::vector<std::string>>& rows, const Cells& cells) {
+    Bof(b, kBofWorksheet);
+    b.begin(kDimensions);
+    const bool any = cells.columns > 0;
+    b.u32(any ? static_cast<uint32_t>(cells.firstRow) : 0);
+    b.u32(any ? static_cast<uint32_t>(cells.lastRow + 1) : 0);  // one past the last
+    b.u16(0);
+    b.u16(static_cast<uint16_t>(cells.columns));
+    b.u16(0);
+    b.end();
+    std::size_t cell = 0;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t c = 0; c < rows[r].size(); ++c, ++cell) {
+            const uint32_t sst = cells.sst.at(cell);
+            b.begin(sst == kNoString ? kBlank : kLabelSst);
+            b.u16(static_cast<uint16_t>(r));
+            b.u16(static_cast<uint16_t>(c));
+            b.u16(kCentredXf);
+            if (sst != kNoString) b.u32(sst);
+            b.end();
+        }
+    }
+    b.begin(kWindow2);
+    b.u16(0x06B6);  // grid, headers, zeros and outline symbols shown; selected and displayed
+    b.u16(0);       // top row
+    b.u16(0);       // left column
+    b.u16(64);      // automatic grid colour
+    b.u16(0);
+    b.u16(0);  // zoom: default
+    b.u16(0);
+    b.u32(0);
+    b.end();
+    Eof(b);
+}
+
 }  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view text) {
@@ -303,110 +416,14 @@ std::vector<uint8_t> WriteXls(const std::vector<std::vector<std::string>>& rows,
                               const XlsOptions& options) {
     const std::u16string sheetName = CheckedSheetName(options.sheetName);
     if (rows.size() > kXlsMaxRows) throw std::length_error("xls: too many rows");
-
-    // Unique texts in order of first use; each cell refers to one, or to none when blank.
-    std::vector<std::u16string> strings;
-    std::unordered_map<std::u16string, uint32_t> index;
-    std::vector<uint32_t> cells;
-    uint32_t references = 0;
-    std::size_t firstRow = rows.size();
-    std::size_t lastRow = 0;
-    std::size_t columns = 0;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        if (rows[r].size() > kXlsMaxColumns) throw std::length_error("xls: too many columns");
-        if (!rows[r].empty()) {
-            firstRow = std::min(firstRow, r);
-            lastRow = r;
-            columns = std::max(columns, rows[r].size());
-        }
-        for (const std::string& text : rows[r]) {
-            std::u16string s = Utf8ToUtf16(text);
-            if (s.size() > kXlsMaxTextUnits) throw std::length_error("xls: text too long");
-            if (s.empty()) {
-                cells.push_back(kNoString);
-                continue;
-            }
-            const auto [it, added] = index.try_emplace(std::move(s), 0);
-            if (added) {
-                it->second = static_cast<uint32_t>(strings.size());
-                strings.push_back(it->first);
-            }
-            cells.push_back(it->second);
-            ++references;
-        }
-    }
+    const Cells cells = CollectCells(rows);
 
     Biff b;
-    b.bytes().reserve(1024 + cells.size() * 14 + strings.size() * 16);
-
-    // Workbook globals.
-    Bof(b, kBofGlobals);
-    b.begin(kCodepage);
-    b.u16(kUtf16Codepage);
-    b.end();
-    b.begin(kWindow1);
-    b.u16(0);  // position
-    b.u16(0);
-    b.u16(0x4000);  // size, twips
-    b.u16(0x2000);
-    b.u16(0x0038);  // scroll bars and sheet tabs shown
-    b.u16(0);       // active sheet
-    b.u16(0);       // first visible tab
-    b.u16(1);       // selected sheets
-    b.u16(600);     // tab bar width, per mille
-    b.end();
-    b.begin(kDatemode);
-    b.u16(0);  // dates count from 1900
-    b.end();
-    Formats(b);
-    b.begin(kBoundsheet);
-    const std::size_t sheetOffsetPos = b.size();
-    b.u32(0);  // patched once the sheet's position is known
-    b.u8(0);   // visible
-    b.u8(0);   // worksheet
-    const bool wideName = NeedsWide(sheetName);
-    b.u8(static_cast<uint8_t>(sheetName.size()));
-    b.u8(wideName ? 1 : 0);
-    b.chars(sheetName, 0, sheetName.size(), wideName);
-    b.end();
-    Sst(b, strings, references);
-    Eof(b);
-
-    // The worksheet.
+    b.bytes().reserve(1024 + cells.sst.size() * 14 + cells.strings.size() * 16);
+    const std::size_t sheetOffsetPos = Globals(b, sheetName, cells);
     if (b.size() > kMaxStreamSize) throw std::length_error("xls: workbook too large");
     b.patch32(sheetOffsetPos, static_cast<uint32_t>(b.size()));
-    Bof(b, kBofWorksheet);
-    b.begin(kDimensions);
-    const bool any = columns > 0;
-    b.u32(any ? static_cast<uint32_t>(firstRow) : 0);
-    b.u32(any ? static_cast<uint32_t>(lastRow + 1) : 0);  // one past the last
-    b.u16(0);
-    b.u16(static_cast<uint16_t>(columns));
-    b.u16(0);
-    b.end();
-    std::size_t cell = 0;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        for (std::size_t c = 0; c < rows[r].size(); ++c, ++cell) {
-            const uint32_t sst = cells.at(cell);
-            b.begin(sst == kNoString ? kBlank : kLabelSst);
-            b.u16(static_cast<uint16_t>(r));
-            b.u16(static_cast<uint16_t>(c));
-            b.u16(kCentredXf);
-            if (sst != kNoString) b.u32(sst);
-            b.end();
-        }
-    }
-    b.begin(kWindow2);
-    b.u16(0x06B6);  // grid, headers, zeros and outline symbols shown; selected and displayed
-    b.u16(0);       // top row
-    b.u16(0);       // left column
-    b.u16(64);      // automatic grid colour
-    b.u16(0);
-    b.u16(0);  // zoom: default
-    b.u16(0);
-    b.u32(0);
-    b.end();
-    Eof(b);
+    Worksheet(b, rows, cells);
 
     // Trailing zeros after the last EOF are never read; they keep a small workbook out of the
     // mini stream.

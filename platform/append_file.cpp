@@ -139,23 +139,38 @@ private:
 
 #endif
 
-}  // namespace
+// Makes the folder `file` goes in when it is missing; the reason when it cannot be there.
+std::string makeFolder(const std::filesystem::path& file) {
+    if (!file.has_parent_path()) return {};
+    const std::filesystem::path dir = file.parent_path();
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (std::filesystem::is_directory(dir)) return {};
+    const auto name = dir.u8string();
+    return std::string(name.begin(), name.end()) +
+           (ec ? ": " + ec.message() : std::string(": not a folder"));
+}
 
-OpenedAppendFile OpenAppendFile(const std::string& path) {
-    OpenedAppendFile out;
-    const std::filesystem::path file(std::u8string(path.begin(), path.end()));
-    if (file.has_parent_path()) {
-        const std::filesystem::path dir = file.parent_path();
-        std::error_code ec;
-        std::filesystem::create_directories(dir, ec);
-        if (!std::filesystem::is_directory(dir)) {
-            const auto name = dir.u8string();
-            out.error = std::string(name.begin(), name.end()) +
-                        (ec ? ": " + ec.message() : std::string(": not a folder"));
-            return out;
-        }
-    }
 #ifdef _WIN32
+
+// The last two bytes at most of a file of `size` bytes: enough to tell whether it ends in CR LF.
+bool readTail(HANDLE h, LONGLONG size, std::string& tail) {
+    if (size == 0) return true;
+    const LONGLONG back = size >= 2 ? 2 : 1;
+    LARGE_INTEGER at{};
+    at.QuadPart = size - back;
+    char bytes[2] = {};
+    DWORD got = 0;
+    if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) ||
+        !ReadFile(h, bytes, static_cast<DWORD>(back), &got, nullptr)) {
+        return false;
+    }
+    tail.assign(bytes, got);
+    return true;
+}
+
+OpenedAppendFile openFile(const std::string& path, const std::filesystem::path&) {
+    OpenedAppendFile out;
     // Others may read the file while it grows (a spreadsheet looking at today's log), but not
     // write to it.
     HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
@@ -165,61 +180,59 @@ OpenedAppendFile OpenAppendFile(const std::string& path) {
         return out;
     }
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(h, &size)) {
+    if (!GetFileSizeEx(h, &size) || !readTail(h, size.QuadPart, out.tail)) {
         out.error = lastError();
         CloseHandle(h);
         return out;
     }
     out.size = static_cast<uint64_t>(size.QuadPart);
-    if (out.size > 0) {
-        const LONGLONG back = out.size >= 2 ? 2 : 1;
-        LARGE_INTEGER at{};
-        at.QuadPart = size.QuadPart - back;
-        char tail[2] = {};
-        DWORD got = 0;
-        if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) ||
-            !ReadFile(h, tail, static_cast<DWORD>(back), &got, nullptr)) {
-            out.error = lastError();
-            CloseHandle(h);
-            return out;
-        }
-        out.tail.assign(tail, got);
-    }
     out.file = std::make_unique<Win32AppendFile>(h);
+    return out;
+}
+
 #else
-    bool created = true;
+
+// Opens the file for appending, made when it is missing; -1 with errno on failure.
+int openOrCreate(const std::string& path, bool& created) {
     int fd = -1;
+    created = true;
     do {
         fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0 && errno == EEXIST) {
-        created = false;
-        do {
-            fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
-        } while (fd < 0 && errno == EINTR);
-    }
+    if (fd >= 0 || errno != EEXIST) return fd;
+    created = false;
+    do {
+        fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// The last two bytes at most of a file of `size` bytes: enough to tell whether it ends in CR LF.
+bool readTail(int fd, off_t size, std::string& tail) {
+    if (size == 0) return true;
+    const std::size_t back = size >= 2 ? 2 : 1;
+    char bytes[2] = {};
+    const ssize_t got = ::pread(fd, bytes, back, size - static_cast<off_t>(back));
+    if (got < 0) return false;
+    tail.assign(bytes, static_cast<std::size_t>(got));
+    return true;
+}
+
+OpenedAppendFile openFile(const std::string& path, const std::filesystem::path& file) {
+    OpenedAppendFile out;
+    bool created = false;
+    const int fd = openOrCreate(path, created);
     if (fd < 0) {
         out.error = errorText(errno);
         return out;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(fd, &st) != 0 || !readTail(fd, st.st_size, out.tail)) {
         out.error = errorText(errno);
         ::close(fd);
         return out;
     }
     out.size = static_cast<uint64_t>(st.st_size);
-    if (out.size > 0) {
-        const std::size_t back = out.size >= 2 ? 2 : 1;
-        char tail[2] = {};
-        const ssize_t got = ::pread(fd, tail, back, st.st_size - static_cast<off_t>(back));
-        if (got < 0) {
-            out.error = errorText(errno);
-            ::close(fd);
-            return out;
-        }
-        out.tail.assign(tail, static_cast<std::size_t>(got));
-    }
     if (created) {
         // A new file's name, and the log folder's if it is new too, must be on the disk as
         // well, or a power cut could lose the file with every line in it.
@@ -227,8 +240,21 @@ OpenedAppendFile OpenAppendFile(const std::string& path) {
         syncFolder(file.parent_path().parent_path());
     }
     out.file = std::make_unique<PosixAppendFile>(fd);
-#endif
     return out;
+}
+
+#endif
+
+}  // namespace
+
+OpenedAppendFile OpenAppendFile(const std::string& path) {
+    const std::filesystem::path file(std::u8string(path.begin(), path.end()));
+    if (std::string why = makeFolder(file); !why.empty()) {
+        OpenedAppendFile out;
+        out.error = std::move(why);
+        return out;
+    }
+    return openFile(path, file);
 }
 
 }  // namespace ck::platform

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The window's one file and printer dialog, CommonDialog1: its properties stay set between
-// uses, so the type chosen in one save decides what the next save of either kind assumes, and
-// the print command's Flags stay for later saves.
+// uses, so the type chosen in one save decides what the next save of either kind assumes.
 
 #include <string>
 
@@ -18,7 +17,6 @@ struct CommonDialog {
     std::string InitDir;
     bool CancelError = false;
     std::string FileName;  // the chosen path, after ShowSave
-    int Flags = 0;
 };
 
 // How a dialog ended: 0 confirmed; kErrCancel cancelled (with CancelError); another number

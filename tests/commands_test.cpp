@@ -95,14 +95,15 @@ struct User final : platform::UserMessages {
     void beep() override { ++beeps; }
 };
 
-std::string liveCaption(int n) {
-    if (n == 22) return "同相";
-    return n < 20 ? "10 kV" : "120";
+measure::LiveReading liveReading(int16_t a1a2) {
+    return measure::LiveReading({{a1a2, 120, 360, 120, 240, 5}, {}, {10, 10, 10, 10, 0, 10}}, {},
+                                3);
 }
-std::optional<std::string> cell(int r, int c) {
-    if (r == 0) return c == 0 ? "NO." : "head";
-    if (r > 200) return std::nullopt;
-    return c == 0 ? " " + std::to_string(r) : std::string("--kV");
+measure::HistoryTable fiveGroups() {
+    measure::HistoryTable t;
+    const std::vector<measure::MeasurementGroup> groups(5, liveReading(5).values());
+    t.fill(0, groups);
+    return t;
 }
 
 struct Rig {
@@ -113,8 +114,10 @@ struct Rig {
     Printer printer;
     User user;
     OutputServices out{dialog, dialogs, disk, camera, printer, user};
-    ViewTexts live{true, liveCaption, cell, 5};
-    ViewTexts history{false, liveCaption, cell, 5};
+    measure::LiveReading reading = liveReading(5);
+    measure::HistoryTable table = fiveGroups();
+    Shown live{true, reading, table, 5};
+    Shown history{false, reading, table, 5};
 
     Bytes file(const std::string& p) { return disk.files.at(p); }
 };
@@ -154,9 +157,19 @@ TEST(SaveReal, SelectedTypeDecidesTheContentNotTheExtension) {
         Save(r.out, r.live);
         EXPECT_EQ(r.file(c.name).size() == 4, c.picture) << c.name;
         if (!c.picture) {
-            EXPECT_EQ(r.file(c.name), gbk(LiveText(liveCaption))) << c.name;
+            EXPECT_EQ(r.file(c.name), gbk(LiveText(r.reading))) << c.name;
         }
     }
+}
+
+// Polling goes on while the dialog is open: the file holds the reading shown when it closed.
+TEST(SaveReal, TextIsTheReadingShownWhenTheDialogCloses) {
+    Rig r;
+    r.dialogs.answers = {{2, "/tmp/t.txt"}};
+    r.dialogs.whileOpen = [&] { r.reading = liveReading(7); };
+    Save(r.out, r.live);
+    EXPECT_EQ(r.file("/tmp/t.txt"), gbk(LiveText(liveReading(7))));
+    EXPECT_NE(LiveText(liveReading(7)), LiveText(liveReading(5)));
 }
 
 TEST(SaveReal, PictureChosenInTheDialogIsStillThisCommandsCapture) {
@@ -223,7 +236,7 @@ TEST(SaveHist, TextAndSpreadsheetByType) {
     const auto& d0 = r.dialogs.seen[0];
     EXPECT_EQ(d0.Filter, "txt格式 (*.txt)|*.txt|excel格式 (*.xls)|*.xls|");
     EXPECT_EQ(d0.DefaultExt, ".txt");
-    EXPECT_EQ(r.file("/tmp/h.xls"), gbk(HistoryText(cell)));  // text, whatever the name
+    EXPECT_EQ(r.file("/tmp/h.xls"), gbk(HistoryText(r.table)));  // text, whatever the name
     Save(r.out, r.history);
     EXPECT_EQ(r.dialogs.seen[1].DefaultExt, ".txt");  // the first save left type 1
     const Bytes xls = r.file("/tmp/h.txt");
@@ -234,25 +247,22 @@ TEST(SaveHist, TextAndSpreadsheetByType) {
 
 TEST(SaveXls, MoreThan200GroupsStillGivesTheRowsThatExist) {
     Rig r;
-    SaveXls(r.out, "/tmp/big.xls", cell, 300);
+    SaveXls(r.out, "/tmp/big.xls", r.table, 300);
     EXPECT_TRUE(r.user.boxes.empty());
     ASSERT_TRUE(r.disk.files.contains("/tmp/big.xls"));
     Rig small;
-    SaveXls(small.out, "/tmp/small.xls", cell, 200);
+    SaveXls(small.out, "/tmp/small.xls", small.table, 200);
     EXPECT_EQ(r.file("/tmp/big.xls"), small.file("/tmp/small.xls"));
 }
 
-TEST(SharedDialog, TypeAndFlagsCarryAcrossLiveSaveHistorySaveAndPrint) {
+TEST(SharedDialog, TypeCarriesAcrossLiveSaveHistorySaveAndPrint) {
     Rig r;
     r.dialogs.answers = {{2, "/tmp/live.txt"}, {2, "/tmp/h.xls"}, {1, "printer"}, {1, ""}};
     Save(r.out, r.live);     // leaves type 2
     Save(r.out, r.history);  // so the history save assumes the spreadsheet
     EXPECT_EQ(r.dialogs.seen[1].DefaultExt, ".xls");
-    EXPECT_EQ(r.dialogs.seen[1].Flags, 0);
     Print(r.out, r.history);
-    EXPECT_EQ(r.dialogs.seen[2].Flags, 264);
-    Save(r.out, r.live);  // the print's flags stay; type 1 was left by the print dialog answer
-    EXPECT_EQ(r.dialogs.seen[3].Flags, 264);
+    Save(r.out, r.live);  // type 1 was left by the print dialog answer
     EXPECT_EQ(r.dialogs.seen[3].DefaultExt, ".jpg");
 }
 
@@ -262,10 +272,10 @@ TEST(Print, ReportsByView) {
     Print(r.out, r.live);
     Print(r.out, r.history);
     ASSERT_EQ(r.printer.jobs.size(), 2u);
-    EXPECT_EQ(r.printer.jobs[0].text, LiveReport(liveCaption));
+    EXPECT_EQ(r.printer.jobs[0].text, LiveReport(r.reading));
     EXPECT_EQ(r.printer.jobs[0].orientation, platform::Orientation::Portrait);
     EXPECT_EQ(r.printer.jobs[0].startTwips, 500);
-    EXPECT_EQ(r.printer.jobs[1].text, HistoryReport(cell, 5));
+    EXPECT_EQ(r.printer.jobs[1].text, HistoryReport(r.table, 5));
     EXPECT_EQ(r.printer.jobs[1].orientation, platform::Orientation::Landscape);
     EXPECT_TRUE(r.user.boxes.empty());
 }

@@ -13,11 +13,13 @@
 namespace ck::measure {
 namespace {
 
-constexpr std::string_view kIn = "同相";
-constexpr std::string_view kOut = "异相";
-constexpr std::string_view kNone = "------";
+constexpr Verdict kIn = Verdict::InPhase;
+constexpr Verdict kOut = Verdict::OutOfPhase;
+constexpr Verdict kNone = Verdict::None;
+constexpr Verdict kPos = Verdict::Positive;
+constexpr Verdict kNeg = Verdict::Negative;
 
-using Verdicts = std::array<std::string_view, 3>;
+using Verdicts = std::array<Verdict, 3>;
 
 TEST(Conclusion, NamesThePairsBehindEachFinding) {
     struct Case {
@@ -55,8 +57,8 @@ TEST(Conclusion, NamesThePairsBehindEachFinding) {
          {Pair::A1A2, Pair::B1B2, Pair::C1C2},
          "无法判定",
          "A1A2、B1B2、C1C2 无定性结果（------）"},
-        // Texts that are not verdicts never pass for 同相.
-        {{kIn, "", "同相 "},
+        // A sequence verdict on a same-letter pair never passes for 同相.
+        {{kIn, kPos, kNeg},
          Finding::Undetermined,
          {},
          {Pair::B1B2, Pair::C1C2},
@@ -64,8 +66,9 @@ TEST(Conclusion, NamesThePairsBehindEachFinding) {
          "B1B2、C1C2 无定性结果（------）"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.phase[0]) + "," + std::string(c.phase[1]) + "," +
-                     std::string(c.phase[2]));
+        SCOPED_TRACE(std::string(VerdictText(c.phase[0])) + "," +
+                     std::string(VerdictText(c.phase[1])) + "," +
+                     std::string(VerdictText(c.phase[2])));
         const PhasingConclusion got = Conclude(c.phase, {kNone, kNone, kNone});
         EXPECT_EQ(got.finding, c.finding);
         EXPECT_EQ(got.outOfPhase, c.outOfPhase);
@@ -77,8 +80,8 @@ TEST(Conclusion, NamesThePairsBehindEachFinding) {
 
 // All 27 combinations of the same-letter verdicts against all 27 of the sequence verdicts.
 TEST(Conclusion, EveryCombinationAndTheSequenceNeverDecides) {
-    const std::string_view phaseWords[] = {kIn, kOut, kNone};
-    const std::string_view sequenceWords[] = {"顺相序", "逆相序", kNone};
+    const Verdict phaseWords[] = {kIn, kOut, kNone};
+    const Verdict sequenceWords[] = {kPos, kNeg, kNone};
     for (int p = 0; p < 27; ++p) {
         const Verdicts phase = {phaseWords[p % 3], phaseWords[p / 3 % 3], phaseWords[p / 9]};
         const PhasingConclusion alone = Conclude(phase, {kNone, kNone, kNone});
@@ -108,11 +111,11 @@ TEST(Conclusion, FromAReadingAsThePanelClassifiesIt) {
         Verdicts sequence;
     };
     const Case cases[] = {
-        {{0, 19, 359, 120, 120, 120}, Finding::InPhase, {"顺相序", "顺相序", "顺相序"}},
-        {{340, 3, 20, 120, 121, 119}, Finding::Undetermined, {"顺相序", "顺相序", "顺相序"}},
-        {{2, 120, 240, 240, 0, 120}, Finding::OutOfPhase, {"逆相序", kNone, "顺相序"}},
-        {{360, 0, 0, 360, 120, 120}, Finding::Undetermined, {kNone, "顺相序", "顺相序"}},
-        {{0, 0, 1000, 120, 120, 259}, Finding::Undetermined, {"顺相序", "顺相序", "逆相序"}},
+        {{0, 19, 359, 120, 120, 120}, Finding::InPhase, {kPos, kPos, kPos}},
+        {{340, 3, 20, 120, 121, 119}, Finding::Undetermined, {kPos, kPos, kPos}},
+        {{2, 120, 240, 240, 0, 120}, Finding::OutOfPhase, {kNeg, kNone, kPos}},
+        {{360, 0, 0, 360, 120, 120}, Finding::Undetermined, {kNone, kPos, kPos}},
+        {{0, 0, 1000, 120, 120, 259}, Finding::Undetermined, {kPos, kPos, kNeg}},
     };
     for (const Case& c : cases) {
         MeasurementGroup g;

@@ -4,15 +4,16 @@
 // of the Basic Multilingual Plane (and a few beyond it). Built for Linux and for Windows, so a
 // test can require the two builds' files to be the same bytes.
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "measure/history_rows.h"
+#include "measure/history_table.h"
+#include "measure/live_reading.h"
 #include "measure/measurement.h"
 #include "output/commands.h"
 #include "platform/code_page.h"
@@ -26,12 +27,6 @@ using namespace ck;
 constexpr uint64_t kHistorySeed = 7;
 constexpr int kGroups = 200;
 constexpr int kBlock = 3;
-
-const std::vector<std::string> kHeads = {"NO.",          "A1电压",   "A2电压",       "A1A2相位",
-                                         "A1A2定性相位", "B1电压",   "B2电压",       "B1B2相位",
-                                         "B1B2定性相位", "C1电压",   "C2电压",       "C1C2相位",
-                                         "C1C2定性相位", "A1B2相位", "A1B2定性相序", "B1C2相位",
-                                         "B1C2定性相序", "C1A2相位", "C1A2定性相序"};
 
 // The user at the dialog: the type and the file of each save in turn.
 struct Answers final : platform::DialogService {
@@ -78,44 +73,16 @@ struct Silent final : platform::UserMessages {
     void beep() override {}
 };
 
-// The table as the grid holds it after a download: the rows each three-group reply fills.
-std::map<std::pair<int, int>, std::string> downloadedTable() {
-    std::map<std::pair<int, int>, std::string> cells;
-    for (int c = 0; c < static_cast<int>(kHeads.size()); ++c) cells[{0, c}] = kHeads[c];
+// The table as the window holds it after a download: the rows each three-group reply fills.
+measure::HistoryTable downloadedTable() {
+    measure::HistoryTable table;
     const auto groups = sim::MakeStoredHistory(kGroups, kHistorySeed);
     for (int start = 0; start < kGroups; start += kBlock) {
         const int count = std::min(kBlock, kGroups - start);
-        const std::span<const measure::MeasurementGroup> block(groups.data() + start,
-                                                               static_cast<std::size_t>(count));
-        for (const measure::HistoryRow& r : measure::HistoryRows(start, block, kGroups)) {
-            for (int c = 0; c < static_cast<int>(r.cells.size()); ++c) {
-                cells[{r.row, c}] = r.cells[static_cast<std::size_t>(c)];
-            }
-        }
+        table.fill(start, std::span<const measure::MeasurementGroup>(
+                              groups.data() + start, static_cast<std::size_t>(count)));
     }
-    return cells;
-}
-
-// The live panel's captions for one reading, label by label.
-std::map<int, std::string> liveCaptions(const measure::MeasurementGroup& g) {
-    using measure::idx;
-    using measure::Input;
-    using measure::Pair;
-    std::map<int, std::string> cap;
-    const Input inputs[] = {Input::A1, Input::A2, Input::B1, Input::B2, Input::C1, Input::C2};
-    for (int i = 0; i < 6; ++i)
-        cap[11 + i] = measure::FormatLiveVoltage(g.voltages[idx(inputs[i])]);
-    const Pair same[] = {Pair::A1A2, Pair::B1B2, Pair::C1C2};
-    const Pair crossed[] = {Pair::A1B2, Pair::B1C2, Pair::C1A2};
-    for (int k = 0; k < 3; ++k) {
-        const int a = g.pairAngles[idx(same[k])];
-        const int b = g.pairAngles[idx(crossed[k])];
-        cap[21 + 2 * k] = measure::FormatAngle(a);
-        cap[22 + 2 * k] = std::string(measure::ClassifyPhase(static_cast<float>(a)));
-        cap[31 + 2 * k] = measure::FormatAngle(b);
-        cap[32 + 2 * k] = std::string(measure::ClassifySequence(static_cast<float>(b)));
-    }
-    return cap;
+    return table;
 }
 
 // UTF-8 of one code point.
@@ -193,19 +160,10 @@ int main(int argc, char** argv) {
     Silent messages;
     output::OutputServices out{dialog, answers, disk, camera, printer, messages};
 
-    const auto live = liveCaptions(sim::DefaultLiveSequence().front());
-    output::SaveReal(out, [&](int n) {
-        const auto it = live.find(n);
-        return it == live.end() ? std::string() : it->second;
-    });
-    const auto table = downloadedTable();
-    const output::CellSource cell = [&](int r, int c) -> std::optional<std::string> {
-        if (r < 0 || r > kGroups || c < 0 || c >= output::kHistCols) return std::nullopt;
-        const auto it = table.find({r, c});
-        return it == table.end() ? std::string() : it->second;
-    };
-    output::SaveHist(out, cell, kGroups);
-    output::SaveHist(out, cell, kGroups);
+    output::SaveReal(out, measure::LiveReading(sim::DefaultLiveSequence().front(), {}, 3));
+    const measure::HistoryTable table = downloadedTable();
+    output::SaveHist(out, table, kGroups);
+    output::SaveHist(out, table, kGroups);
 
     const bool ok = writeCodePage(dir / "cp936.txt") && messages.shown.empty() &&
                     answers.next == answers.answers.size();

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <span>
+#include <string>
 #include <vector>
 
+#include "measure/history_table.h"
+#include "measure/live_reading.h"
 #include "measure/measurement.h"
 
 namespace ck::measure {
@@ -132,10 +136,87 @@ TEST(Classify, SequenceBands) {
     for (const auto& [angle, want] : cases) EXPECT_EQ(ClassifySequence(angle), want) << angle;
 }
 
+// Each pair's angle feeds the verdict of its kind; each verdict has one text and one tone.
+TEST(Classify, PairsVerdictsTextsAndTones) {
+    struct Case {
+        Pair pair;
+        int16_t angle;
+        Verdict verdict;
+        std::string_view text;
+        Tone tone;
+    };
+    const Case cases[] = {
+        {Pair::A1A2, 5, Verdict::InPhase, "同相", Tone::Good},
+        {Pair::B1B2, 120, Verdict::OutOfPhase, "异相", Tone::Bad},
+        {Pair::C1C2, NoAngle, Verdict::None, "------", Tone::None},
+        {Pair::A1B2, 120, Verdict::Positive, "顺相序", Tone::Good},
+        {Pair::B1C2, 240, Verdict::Negative, "逆相序", Tone::Bad},
+        {Pair::C1A2, 5, Verdict::None, "------", Tone::None},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(VerdictOf(c.pair, c.angle), c.verdict) << PairName(c.pair);
+        EXPECT_EQ(VerdictText(c.verdict), c.text) << PairName(c.pair);
+        EXPECT_EQ(ToneOf(c.verdict), c.tone) << PairName(c.pair);
+    }
+    // Pairs are named first-group input first, and a kind goes with the letters.
+    for (const PairFacts& f : kPairFacts) {
+        EXPECT_EQ(f.name, std::string(InputName(f.first)) + std::string(InputName(f.second)));
+        EXPECT_EQ(f.kind == PairKind::Phase, f.name[0] == f.name[2]) << f.name;
+    }
+}
+
 TEST(Classify, NoAngleGivesNoVerdictAnywhere) {
     EXPECT_EQ(FormatAngle(NoAngle), "------");
     EXPECT_EQ(ClassifyPhase(NoAngle), "------");
     EXPECT_EQ(ClassifySequence(NoAngle), "------");
+}
+
+// The rows a fill reports are exactly the rows it wrote (the grid redraws those alone), each
+// holding its group; rows past the table or below 1 are neither written nor reported.
+TEST(HistoryTable, FillReportsTheRowsItWrote) {
+    struct Case {
+        int first;
+        std::size_t groups;
+        RowSpan written;
+    };
+    const Case cases[] = {
+        {0, 3, {1, 3}},  {197, 3, {198, 3}}, {199, 3, {200, 1}}, {200, 3, {}},
+        {-2, 3, {1, 1}}, {0, 0, {}},         {-5, 3, {}},
+    };
+    std::vector<MeasurementGroup> groups(3);
+    for (std::size_t i = 0; i < groups.size(); ++i) groups[i].voltages[0] = uint8_t(10 + i);
+    for (const Case& c : cases) {
+        HistoryTable t;
+        const RowSpan span = t.fill(c.first, std::span(groups).first(c.groups));
+        EXPECT_EQ(span, c.written) << c.first << "+" << c.groups;
+        for (int row = 1; row <= kHistoryRows; ++row) {
+            const bool in = row >= span.first && row < span.first + span.count;
+            ASSERT_EQ(t.group(row) != nullptr, in) << row;
+            if (!in) continue;
+            EXPECT_EQ(*t.group(row), groups[static_cast<std::size_t>(row - 1 - c.first)]);
+            EXPECT_EQ(t.cell(row, 0), FormatGroupNumber(row));
+        }
+        t.clear();
+        EXPECT_EQ(t.fill(0, {}), RowSpan{});
+        for (int row = 1; row <= kHistoryRows; ++row) EXPECT_EQ(t.group(row), nullptr);
+        EXPECT_EQ(t.cell(0, 18), "C1A2定性相序");
+    }
+}
+
+// Before any reading the panel reads as a reading of nothing does, and has no time.
+TEST(LiveReading, BeforeAnyReadingIsAReadingOfNothing) {
+    MeasurementGroup nothing;
+    nothing.pairAngles.fill(NoAngle);
+    const LiveReading before;
+    const LiveReading none(nothing, {}, 3);
+    EXPECT_FALSE(before.time());
+    EXPECT_TRUE(none.time());
+    for (int row = 0; row < kPanelRows; ++row) {
+        for (PanelColumn c : {PanelColumn::Voltage, PanelColumn::Phase, PanelColumn::Sequence}) {
+            EXPECT_EQ(before.text(row, c), none.text(row, c));
+            EXPECT_EQ(before.text(row, c), c == PanelColumn::Voltage ? "-- kV" : "------");
+        }
+    }
 }
 
 }  // namespace

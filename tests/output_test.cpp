@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
-#include <map>
+#include <span>
 
 #include "output/column_writer.h"
 #include "output/reports.h"
@@ -53,7 +53,17 @@ TEST(Gbk, EncodesTheProgramsTexts) {
     EXPECT_FALSE(ToGbk("\xC3"));              // broken UTF-8
 }
 
-std::string designCaption(int label) { return label < 20 ? "-- kV" : "------"; }
+using measure::Input;
+using measure::LiveReading;
+using measure::MeasurementGroup;
+
+// A reading taken on COM3; the texts do not depend on when.
+LiveReading live(std::array<int16_t, 6> angles, std::array<uint8_t, 6> kvByInput) {
+    MeasurementGroup g;
+    g.pairAngles = angles;
+    g.voltages = kvByInput;
+    return LiveReading(g, {}, 3);
+}
 
 TEST(LiveText, BeforeAnyReading) {
     const std::string want =
@@ -64,18 +74,13 @@ TEST(LiveText, BeforeAnyReading) {
         "     B2     -- kV               ------               ------\r\n"
         "     C1     -- kV               ------               ------\r\n"
         "     C2     -- kV               ------               ------\r\n";
-    EXPECT_EQ(LiveText(designCaption), want);
-    EXPECT_EQ(ToGbk(LiveText(designCaption))->find("\r\n"), 61u);  // line 1: 63 bytes
+    EXPECT_EQ(LiveText(LiveReading()), want);
+    EXPECT_EQ(ToGbk(LiveText(LiveReading()))->find("\r\n"), 61u);  // line 1: 63 bytes
 }
 
 TEST(LiveText, AfterAReading) {
-    const std::map<int, std::string> captions = {
-        {11, "10 kV"},  {21, "005"},    {31, "120"},    {12, "11 kV"},  {22, "同相"},
-        {32, "顺相序"}, {13, "35 kV"},  {23, "180"},    {33, "240"},    {14, "-- kV"},
-        {24, "------"}, {34, "逆相序"}, {15, "36 kV"},  {25, "------"}, {35, "------"},
-        {16, "1 kV"},   {26, "------"}, {36, "------"},
-    };
-    const std::string text = LiveText([&](int n) { return captions.at(n); });
+    // Voltages by input A1 B1 C1 A2 B2 C2: 10, 35, 36, 11, none, 1.
+    const std::string text = LiveText(live({5, 180, 360, 120, 240, 360}, {10, 35, 36, 11, 0, 1}));
     const std::string gbk = *ToGbk(text);
     std::vector<std::string> lines;
     for (std::size_t from = 0, at; (at = gbk.find("\r\n", from)) != std::string::npos;
@@ -97,26 +102,24 @@ const std::string kFileHeading =
 TEST(HistoryText, EmptyTable) {
     std::string want = kFileHeading;
     for (int r = 1; r <= 200; ++r) want += "\r\n" + std::string(144, ' ');
-    EXPECT_EQ(HistoryText([](int, int) { return std::string(); }), want);
+    EXPECT_EQ(HistoryText(measure::HistoryTable()), want);
 }
 
-// A row as the grid holds it for group n.
-std::string cellText(int r, int c) {
-    static const char* row[] = {"",       "10 kV", "--kV",   "005",    "同相",   "35 kV",  "11 kV",
-                                "120",    "异相",  "--kV",   "36 kV",  "------", "------", "235",
-                                "逆相序", "100",   "顺相序", "------", "------"};
-    if (c == 0) return std::string(" ").append(std::to_string(r));
-    return row[c];
+// Voltages by input A1 B1 C1 A2 B2 C2: 10, 35, none, none, 11, 36.
+const MeasurementGroup kStored{{5, 120, 360, 235, 100, 360}, {}, {10, 35, 0, 0, 11, 36}};
+// Its line, as group n.
+std::string storedLine(int n) {
+    return " " + std::to_string(n) +
+           "      10 kV   --kV    005     同相    35 kV   11 kV   120     异相    --kV"
+           "    36 kV   ------  ------  235     逆相序  100     顺相序  ------  ------";
 }
 
 TEST(HistoryText, FiveGroupsThenEmptyRows) {
-    const std::string text = HistoryText([](int r, int c) -> std::optional<std::string> {
-        return r <= 5 ? cellText(r, c) : std::string();
-    });
-    std::string line =
-        " 3      10 kV   --kV    005     同相    35 kV   11 kV   120     异相    --kV"
-        "    36 kV   ------  ------  235     逆相序  100     顺相序  ------  ------";
-    EXPECT_NE(text.find("\r\n" + line + "\r\n"), std::string::npos);
+    measure::HistoryTable table;
+    const std::vector<MeasurementGroup> five(5, kStored);
+    table.fill(0, five);
+    const std::string text = HistoryText(table);
+    EXPECT_NE(text.find("\r\n" + storedLine(3) + "\r\n"), std::string::npos);
     const std::string tail = "\r\n" + std::string(144, ' ');
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail);  // no final line break
     std::size_t breaks = 0;
@@ -126,49 +129,23 @@ TEST(HistoryText, FiveGroupsThenEmptyRows) {
     EXPECT_EQ(breaks, 200u);
 }
 
-TEST(HistoryText, OverLongAndExactCells) {
-    const std::string text = HistoryText([](int r, int c) -> std::optional<std::string> {
-        if (r != 1) return std::string();
-        if (c == 0) return std::string("0123456789");  // 10 columns: past column 9
-        if (c == 1) return std::string("ABCDEFGH");    // exactly 8: the next cell follows at once
-        if (c == 2) return std::string("x");
-        return std::string();
-    });
-    const std::string want =
-        "\r\n0123456789\r\n        ABCDEFGHx" + std::string(144 - 17, ' ') + "\r\n";
-    EXPECT_EQ(text.substr(kFileHeading.size(), want.size()), want);
-}
-
-TEST(HistoryText, UnreadableCellDropsItsWholeRow) {
-    const std::string text = HistoryText([](int r, int c) -> std::optional<std::string> {
-        if (r == 2 && c == 5) return std::nullopt;
-        return std::string();
-    });
-    std::size_t breaks = 0;
-    for (std::size_t at = text.find("\r\n"); at != std::string::npos;
-         at = text.find("\r\n", at + 1))
-        ++breaks;
-    EXPECT_EQ(breaks, 199u);
-}
-
 TEST(Reports, LiveReportIsABlankLineThenTheLiveText) {
-    EXPECT_EQ(LiveReport(designCaption), "     \r\n" + LiveText(designCaption));
+    EXPECT_EQ(LiveReport(LiveReading()), "     \r\n" + LiveText(LiveReading()));
 }
 
 TEST(Reports, HistoryReport) {
     const std::string heading =
         " NO. A1电压 A2电压 A1A2相位 A1A2定性 B1电压 B2电压 B1B2相位 B1B2定性 C1电压 C2电压"
         " C1C2相位 C1C2定性 A1B2相位 A1B2相序 B1C2相位 B1C2相序 C1A2相位 C1A2相序          ";
-    auto cells = [](int r, int c) -> std::optional<std::string> {
-        if (r > 200) return std::nullopt;
-        return c == 0 ? std::string(" ").append(std::to_string(r)) : std::string();
-    };
-    EXPECT_EQ(HistoryReport(cells, 0), "  \r\n" + heading + "  \r\n");
-    const std::string two = HistoryReport(cells, 2);
-    EXPECT_EQ(two, "  \r\n" + heading + "\r\n 1" + std::string(144 - 2, ' ') + "\r\n 2" +
-                       std::string(144 - 2, ' ') + "  \r\n");
+    measure::HistoryTable table;
+    EXPECT_EQ(HistoryReport(table, 0), "  \r\n" + heading + "  \r\n");
+    // Rows the download did not reach print as lines of empty cells.
+    table.fill(1, std::span(&kStored, 1));
+    const std::string two = HistoryReport(table, 2);
+    EXPECT_EQ(two, "  \r\n" + heading + "\r\n" + std::string(144, ' ') + "\r\n" + storedLine(2) +
+                       "  \r\n");
     std::size_t lines = 0;
-    const std::string many = HistoryReport(cells, 300);
+    const std::string many = HistoryReport(table, 300);
     for (std::size_t at = many.find("\r\n"); at != std::string::npos;
          at = many.find("\r\n", at + 1))
         ++lines;

@@ -173,13 +173,6 @@ TEST(PhasorGeometry, AnInputWithNothingAtAll) {
 }
 
 TEST(PhasorGeometry, TonesOfTheVerdicts) {
-    struct Case {
-        std::string_view verdict;
-        Tone tone;
-    };
-    const Case cases[] = {{"同相", Tone::Good},  {"顺相序", Tone::Good}, {"异相", Tone::Bad},
-                          {"逆相序", Tone::Bad}, {"------", Tone::None}, {"", Tone::None}};
-    for (const Case& c : cases) EXPECT_EQ(ToneOf(c.verdict), c.tone) << c.verdict;
     const PhasorDiagram d = PhasorGeometry(reading({0, 120, 240, 240, 0, 120}));
     const Tone want[] = {Tone::Good, Tone::Bad, Tone::Bad, Tone::Bad, Tone::None, Tone::Good};
     for (std::size_t k = 0; k < 6; ++k) EXPECT_EQ(d.verdicts[k].tone, want[k]) << k;

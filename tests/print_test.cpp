@@ -44,7 +44,6 @@ struct FakeDialogs : platform::DialogService {
     QString pdfPath;
     platform::DialogResult result;
     int printerShown = 0;
-    int flagsSeen = 0;
     bool cancelErrorSeen = false;
     int savesShown = 0;
 
@@ -54,7 +53,6 @@ struct FakeDialogs : platform::DialogService {
     }
     platform::DialogResult ShowPrinter(platform::CommonDialog& d) override {
         ++printerShown;
-        flagsSeen = d.Flags;
         cancelErrorSeen = d.CancelError;
         printer->setOutputFormat(QPrinter::PdfFormat);
         printer->setOutputFileName(pdfPath);
@@ -264,6 +262,15 @@ bool havePoppler() {
 
 // ---------------------------------------------------------------------------------------------
 
+// What the window shows, held while a command runs.
+struct View {
+    bool realmode = true;
+    measure::LiveReading live;
+    measure::HistoryTable history;
+    int histcount = 0;
+    output::Shown shown() const { return {realmode, live, history, histcount}; }
+};
+
 class PrintTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
@@ -283,7 +290,6 @@ protected:
     }
     void expectNothingElseTouched() {
         EXPECT_EQ(dialogs.printerShown, 1);
-        EXPECT_EQ(dialogs.flagsSeen, 264);
         EXPECT_TRUE(dialogs.cancelErrorSeen);
         EXPECT_EQ(dialogs.savesShown, 0);
         EXPECT_EQ(files.calls, 0);
@@ -306,8 +312,8 @@ protected:
     }
 
     // Prints through the command; expects a clean run and returns the pages.
-    Pdf printed(const output::ViewTexts& view) {
-        output::Print(out, view);
+    Pdf printed(const View& view) {
+        output::Print(out, view.shown());
         expectNothingElseTouched();
         EXPECT_EQ(messages.beeps, 0);
         EXPECT_TRUE(messages.shown.empty());
@@ -316,43 +322,31 @@ protected:
     }
 };
 
-using Captions = std::map<int, std::string>;
-
-output::ViewTexts liveView(const Captions& captions) {
-    output::ViewTexts v;
-    v.realmode = true;
-    v.caption = [captions](int label) { return captions.at(label); };
+View liveView(const measure::LiveReading& reading) {
+    View v;
+    v.live = reading;
     return v;
 }
 
-Captions designCaptions() {
-    Captions c;
-    for (int row = 1; row <= 6; ++row) {
-        c[10 + row] = "-- kV";
-        c[20 + row] = "------";
-        c[30 + row] = "------";
-    }
-    return c;
-}
-
-Captions readingCaptions() {
-    return {{11, "110 kV"}, {21, "005"},    {31, "120"},   {12, "10 kV"},  {22, "同相"},
-            {32, "顺相序"}, {13, "35 kV"},  {23, "180"},   {33, "240"},    {14, "-- kV"},
-            {24, "异相"},   {34, "逆相序"}, {15, "1 kV"},  {25, "------"}, {35, "------"},
-            {16, "36 kV"},  {26, "------"}, {36, "逆相序"}};
+// Voltages A1 110, A2 10, B1 35, B2 none, C1 1, C2 36; verdicts in Chinese in both columns.
+measure::LiveReading aReading() {
+    return measure::LiveReading({{5, 120, 360, 120, 240, 235},
+                                 {true, true, true, true, false, true},
+                                 {110, 35, 1, 10, 0, 36}},
+                                {}, 3);
 }
 
 struct LiveCase {
     const char* name;
-    Captions captions;
+    measure::LiveReading reading;
 };
 void PrintTo(const LiveCase& c, std::ostream* os) { *os << c.name; }
 
 class LiveReport : public PdfTest, public ::testing::WithParamInterface<LiveCase> {};
 
 TEST_P(LiveReport, OnePortraitPageWithTheComposedColumns) {
-    const output::ViewTexts view = liveView(GetParam().captions);
-    const std::string report = output::LiveReport(view.caption);
+    const View view = liveView(GetParam().reading);
+    const std::string report = output::LiveReport(view.live);
     const Pdf pdf = printed(view);
 
     ASSERT_EQ(pdf.pageSizes.size(), 1u);
@@ -373,12 +367,12 @@ TEST_P(LiveReport, OnePortraitPageWithTheComposedColumns) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Print, LiveReport,
-                         ::testing::Values(LiveCase{"BeforeAReading", designCaptions()},
-                                           LiveCase{"ChineseVerdicts", readingCaptions()}),
+                         ::testing::Values(LiveCase{"BeforeAReading", measure::LiveReading()},
+                                           LiveCase{"ChineseVerdicts", aReading()}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(PdfTest, ChineseVerdictTakesTwoColumnsPerCharacter) {
-    const Pdf pdf = printed(liveView(readingCaptions()));
+    const Pdf pdf = printed(liveView(aReading()));
     const auto lines = pdfLines(pdf);
     ASSERT_EQ(lines.size(), 7u);
     // "A2", "10", "kV", "同相", "顺相序": 同相 is four columns, then 15 blanks.
@@ -390,25 +384,14 @@ TEST_F(PdfTest, ChineseVerdictTakesTwoColumnsPerCharacter) {
     EXPECT_NEAR(a2[4].x - a2[3].x, 19 * cell, 0.05 * cell);
 }
 
-// History table: row r's cells; column 0 is the group number " r".
-output::CellSource historyCells(int filledRows) {
-    return [filledRows](int row, int col) -> std::optional<std::string> {
-        if (row < 0 || row > output::kHistRows || col < 0 || col >= output::kHistCols) {
-            return std::nullopt;
-        }
-        if (row > filledRows) return std::string();
-        static const char* const kCells[] = {"",       "10 kV",  "--kV",   "005",   "同相",
-                                             "35 kV",  "36 kV",  "180",    "异相",  "1 kV",
-                                             "110 kV", "------", "------", "120",   "顺相序",
-                                             "240",    "逆相序", "------", "------"};
-        return col == 0 ? " " + std::to_string(row) : std::string(kCells[col]);
-    };
-}
-
-output::ViewTexts historyView(int filledRows, int histcount) {
-    output::ViewTexts v;
+// History table: rows 1..filledRows hold a group whose cells carry Chinese verdicts.
+View historyView(int filledRows, int histcount) {
+    // Voltages A1 10, A2 none, B1 35, B2 36, C1 1, C2 110.
+    const measure::MeasurementGroup g{{5, 120, 360, 120, 240, 360}, {}, {10, 35, 1, 0, 36, 110}};
+    View v;
     v.realmode = false;
-    v.cell = historyCells(filledRows);
+    v.history.fill(0,
+                   std::vector<measure::MeasurementGroup>(static_cast<std::size_t>(filledRows), g));
     v.histcount = histcount;
     return v;
 }
@@ -426,8 +409,8 @@ class HistoryReport : public PdfTest, public ::testing::WithParamInterface<Histo
 
 TEST_P(HistoryReport, LandscapeRowsOnTheCellColumns) {
     const HistoryCase& c = GetParam();
-    const output::ViewTexts view = historyView(c.filledRows, c.histcount);
-    const std::string report = output::HistoryReport(view.cell, view.histcount);
+    const View view = historyView(c.filledRows, c.histcount);
+    const std::string report = output::HistoryReport(view.history, view.histcount);
     const Pdf pdf = printed(view);
 
     ASSERT_FALSE(pdf.pageSizes.empty());
@@ -495,7 +478,8 @@ TEST_P(PrintFailure, NoPageAndTheRightWord) {
         SCOPED_TRACE(realmode ? "live" : "history");
         messages = {};
         dialogs.printerShown = 0;
-        output::Print(out, realmode ? liveView(designCaptions()) : historyView(5, 5));
+        const View view = realmode ? liveView(measure::LiveReading()) : historyView(5, 5);
+        output::Print(out, view.shown());
         expectNothingElseTouched();
         EXPECT_FALSE(QFile::exists(target));
         EXPECT_EQ(messages.beeps, c.told ? 1 : 0);
@@ -555,7 +539,7 @@ TEST_F(Printer, EachDocumentGetsItsOwnOrientation) {
 
 TEST_F(Printer, WideReportShrinksToFitANarrowPage) {
     // The history report's lines on portrait paper: smaller type, same grid, nothing cut off.
-    const std::string report = output::HistoryReport(historyCells(3), 3);
+    const std::string report = output::HistoryReport(historyView(3, 3).history, 3);
     const Pdf pdf = print(report, platform::Orientation::Portrait, 0, "narrow.pdf");
     ASSERT_EQ(pdf.pageSizes.size(), 1u);
     const Grid grid = expectSameLinesOnGrid(pdf, report);

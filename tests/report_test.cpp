@@ -438,13 +438,14 @@ TEST_F(ReportPdf, PrintedThroughThePrinterOnA4AndThePrinterPutBack) {
 // The readings the window keeps, and the dialog.
 
 TEST(ReportReadings, WhatEachViewOffers) {
-    ReportReadings keep;
+    const platform::LocalTime at{2026, 12, 7, 21, 3, 4, 480};
+    const platform::LocalTime later{2026, 12, 7, 21, 3, 6, 480};
+    measure::HistoryTable history;
     const auto stored = sim::MakeStoredHistory(12, 2);
-    EXPECT_TRUE(keep.content(true, {}, 0).chosen.empty());
-    keep.shown(kCrossed, kShown, 3);
-    keep.shown(kInPhase, kShown.addSecs(2), 4);
-    keep.filled(0, std::span(stored).first(3), kShown, 3);         // rows 1..3
-    keep.filled(198, std::span(stored).subspan(3, 3), kShown, 3);  // 199, 200, past the table
+    EXPECT_TRUE(ReportContentOf({}, history, true, {}, 0).chosen.empty());  // nothing shown yet
+    const measure::LiveReading live(kInPhase, later, 4);
+    history.fill(0, std::span(stored).first(3), measure::Downloaded{at, 3});  // rows 1..3
+    history.fill(198, std::span(stored).subspan(3, 3));  // 199, 200, past the table
     struct Case {
         bool live;
         std::vector<int> selected;
@@ -458,21 +459,26 @@ TEST(ReportReadings, WhatEachViewOffers) {
         {false, {}, 2, {}, {1, 2}},  // rows past the reported count are not "all downloaded"
     };
     for (const Case& c : cases) {
-        const ReportContent got = keep.content(c.live, c.selected, c.histcount);
+        const ReportContent got = ReportContentOf(live, history, c.live, c.selected, c.histcount);
         std::vector<int> chosen, downloaded;
         for (const auto& r : got.chosen) chosen.push_back(r.groupNumber);
         for (const auto& r : got.downloaded) downloaded.push_back(r.groupNumber);
         EXPECT_EQ(chosen, c.chosen);
         EXPECT_EQ(downloaded, c.downloaded);
     }
-    const auto live = keep.content(true, {}, 0).chosen.at(0);
-    EXPECT_EQ(live.group, kInPhase);  // the latest reading, with its own time and port
-    EXPECT_EQ(live.port, 4);
-    EXPECT_EQ(live.time, kShown.addSecs(2));
-    EXPECT_EQ(keep.content(false, {200}, 200).chosen.at(0).group, stored[4]);
-    keep.clearHistory();
-    EXPECT_TRUE(keep.content(false, {1}, 200).downloaded.empty());
-    EXPECT_EQ(keep.content(true, {}, 0).chosen.size(), 1u);
+    // The reading with its own time and port; a row with when and where it was downloaded.
+    const auto shown = ReportContentOf(live, history, true, {}, 0).chosen.at(0);
+    EXPECT_EQ(shown.group, kInPhase);
+    EXPECT_EQ(shown.port, 4);
+    EXPECT_EQ(shown.time, ToQDateTime(later));
+    EXPECT_EQ(shown.time.toString(Qt::ISODate), QStringLiteral("2026-12-07T21:03:06+08:00"));
+    const auto row = ReportContentOf(live, history, false, {2}, 3).chosen.at(0);
+    EXPECT_EQ(row.group, stored[1]);
+    EXPECT_EQ(row.port, 3);
+    EXPECT_EQ(row.time, ToQDateTime(at));
+    EXPECT_EQ(ReportContentOf(live, history, false, {200}, 200).chosen.at(0).group, stored[4]);
+    history.clear();
+    EXPECT_TRUE(ReportContentOf(live, history, false, {1}, 200).downloaded.empty());
 }
 
 struct DialogRig {
@@ -547,6 +553,18 @@ TEST(ReportDialog, SaysWhatItHoldsAndOffersOnlyWhatThereIs) {
 // ---------------------------------------------------------------------------------------------
 // The window on virtual time, against the simulated instrument.
 
+// The window's clock for readings, at the rig's `now`.
+class RigWallClock final : public platform::WallClock {
+public:
+    explicit RigWallClock(const QDateTime& now) : now_(now) {}
+    platform::LocalTime now() const override {
+        return platform::LocalTimeAt(now_.toMSecsSinceEpoch(), now_.offsetFromUtc() / 60);
+    }
+
+private:
+    const QDateTime& now_;
+};
+
 struct WindowRig {
     QTemporaryDir home;
     platform::VirtualClock clock;
@@ -561,6 +579,7 @@ struct WindowRig {
         instrument.setLiveSequence({kCrossed, kInPhase, kMissing});
         instrument.setLinePacing(true);
         w.setClock([this] { return now; });
+        w.setWallClock(std::make_unique<RigWallClock>(now));
         w.setQuit([] {});
         w.setReportSettings(
             std::make_unique<QSettings>(home.filePath("settings.ini"), QSettings::IniFormat));

@@ -155,10 +155,11 @@ TEST(LogText, LinesCarryTheReadingAsThePanelShowsIt) {
          "------,------,------,------,------,逆相序\r\n"},
     };
     for (const Case& c : cases) {
-        const std::string line = LogLine(at(2026, 12, 7, 9, 5, 7), c.port, c.g);
+        const std::string line =
+            LogLine(measure::LiveReading(c.g, at(2026, 12, 7, 9, 5, 7), c.port));
         EXPECT_EQ(line, c.line);
         // As many fields as the header has heads.
-        const std::string head(kLogHeader);
+        const std::string& head = LogHeader();
         EXPECT_EQ(std::count(line.begin(), line.end(), ','),
                   std::count(head.begin(), head.end(), ','));
     }
@@ -205,13 +206,14 @@ private:
     };
 };
 
-class SetClock final : public platform::WallClock {
-public:
+// When the next reading is taken.
+struct SetClock {
     LocalTime t = at(2026, 12, 7, 9, 5, 7);
-    LocalTime now() const override { return t; }
 };
 
 const MeasurementGroup kInPhase = reading({2, 358, 1, 122, 118, 120}, {10, 10, 10, 11, 11, 11});
+// The in-phase reading as taken on COM3 at the clock's time.
+measure::LiveReading taken(const SetClock& clock) { return {kInPhase, clock.t, 3}; }
 const char* const kInPhaseFields =
     ",COM3,10,11,10,11,10,11,2,358,1,122,118,120,"
     "同相,同相,同相,顺相序,顺相序,顺相序\r\n";
@@ -242,11 +244,11 @@ TEST(SessionLog, WhatGoesInFrontOfTheFirstLine) {
         MemoryFiles fs;
         SetClock clock;
         if (c.before) fs.files[path] = *c.before;
-        SessionLog log(fs, clock);
-        EXPECT_FALSE(log.append(kInPhase, 3)) << c.name;
+        SessionLog log(fs);
+        EXPECT_FALSE(log.append(taken(clock))) << c.name;
         EXPECT_EQ(fs.files[path], c.want) << c.name;
         // Only the first line of the run gets anything in front of it.
-        EXPECT_FALSE(log.append(kInPhase, 3)) << c.name;
+        EXPECT_FALSE(log.append(taken(clock))) << c.name;
         EXPECT_EQ(fs.files[path], c.want + line) << c.name;
         EXPECT_EQ(fs.opened.size(), 1u) << c.name;
     }
@@ -255,13 +257,13 @@ TEST(SessionLog, WhatGoesInFrontOfTheFirstLine) {
 TEST(SessionLog, EachLocalDayHasItsOwnFileFromMidnight) {
     MemoryFiles fs;
     SetClock clock;
-    SessionLog log(fs, clock);
+    SessionLog log(fs);
     clock.t = at(2026, 12, 31, 23, 59, 59);
-    ASSERT_FALSE(log.append(kInPhase, 3));
+    ASSERT_FALSE(log.append(taken(clock)));
     clock.t = at(2027, 1, 1, 0, 0, 0);
-    ASSERT_FALSE(log.append(kInPhase, 3));
+    ASSERT_FALSE(log.append(taken(clock)));
     clock.t = at(2027, 1, 1, 0, 0, 1);
-    ASSERT_FALSE(log.append(kInPhase, 3));
+    ASSERT_FALSE(log.append(taken(clock)));
     const std::string old = "/data/Trandel/log/checkkorvelt-20261231.csv";
     const std::string now = "/data/Trandel/log/checkkorvelt-20270101.csv";
     EXPECT_EQ(fs.opened, (std::vector<std::string>{old, now}));
@@ -275,11 +277,11 @@ TEST(SessionLog, EachLocalDayHasItsOwnFileFromMidnight) {
 TEST(SessionLog, FailuresNameTheFileAndTheNextAppendStartsAfresh) {
     MemoryFiles fs;
     SetClock clock;
-    SessionLog log(fs, clock);
+    SessionLog log(fs);
     const std::string path = "/data/Trandel/log/checkkorvelt-20261207.csv";
 
     fs.openError = "Permission denied";
-    auto failure = log.append(kInPhase, 3);
+    auto failure = log.append(taken(clock));
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->path, path);
     EXPECT_EQ(failure->reason, "Permission denied");
@@ -287,8 +289,8 @@ TEST(SessionLog, FailuresNameTheFileAndTheNextAppendStartsAfresh) {
 
     fs.openError.clear();
     fs.failAppendAfter = 1;
-    EXPECT_FALSE(log.append(kInPhase, 3));
-    failure = log.append(kInPhase, 3);
+    EXPECT_FALSE(log.append(taken(clock)));
+    failure = log.append(taken(clock));
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->path, path);
     EXPECT_EQ(failure->reason, "No space left on device");
@@ -298,7 +300,7 @@ TEST(SessionLog, FailuresNameTheFileAndTheNextAppendStartsAfresh) {
     EXPECT_EQ(fs.files[path], one);
 
     fs.failAppendAfter = -1;
-    EXPECT_FALSE(log.append(kInPhase, 3));
+    EXPECT_FALSE(log.append(taken(clock)));
     EXPECT_EQ(fs.opened.size(), 3u);  // opened again, and found to need no header
     EXPECT_EQ(fs.files[path], one + "2026-12-07T09:05:07+08:00" + kInPhaseFields);
 }
@@ -318,7 +320,7 @@ TEST(SessionLog, PathUsesTheDataFoldersOwnSeparator) {
         MemoryFiles fs;
         fs.dir = c.dir;
         SetClock clock;
-        EXPECT_EQ(SessionLog(fs, clock).pathFor(clock.t), c.want);
+        EXPECT_EQ(SessionLog(fs).pathFor(clock.t), c.want);
     }
 }
 

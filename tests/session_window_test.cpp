@@ -99,9 +99,7 @@ struct SmallDisk {
     std::string path(const char* sub = "") const { return dir.filePath(sub).toStdString(); }
 };
 
-std::string headerLine() {
-    return std::string(output::kUtf8Bom) + std::string(output::kLogHeader) + "\r\n";
-}
+std::string headerLine() { return std::string(output::kUtf8Bom) + output::LogHeader() + "\r\n"; }
 
 struct Rig {
     QTemporaryDir home;  // settings and data folder
@@ -132,7 +130,7 @@ struct Rig {
         auto f = std::make_unique<FilesIn>(data);
         files = f.get();
         w->sessionRecorder().setFileSystem(std::move(f));
-        w->sessionRecorder().setWallClock(std::make_unique<VirtualWallClock>(clock, kStartUnixMs));
+        w->setWallClock(std::make_unique<VirtualWallClock>(clock, kStartUnixMs));
         QObject::connect(w.get(), &MainWindow::liveReadingShown,
                          [this] { shownAt.push_back(clock.nowMs()); });
         w->start();
@@ -223,6 +221,19 @@ TEST(ViewMenu, ThePhasorWindowFollowsTheLinkAndClosingItChangesNothingElse) {
     EXPECT_FALSE(p.isVisible());
 }
 
+// The phasor window is made when first opened; opened after readings, it shows the last one.
+TEST(ViewMenu, ThePhasorWindowOpenedLateShowsTheLastReading) {
+    Rig r;
+    r.readings(2);
+    r.w->menuphasor().trigger();
+    const views::PhasorWindow& p = r.w->phasorWindow();
+    for (std::size_t k = 0; k < 6; ++k) {
+        const auto pair = static_cast<measure::Pair>(k);
+        const int n = std::array{21, 23, 25, 31, 33, 35}[k];
+        EXPECT_EQ(p.angleLabel(pair).text(), r.w->Frame_realtime().caption(n)) << k;
+    }
+}
+
 TEST(SessionLog, RememberedBetweenRunsAndShownInTheStatusBar) {
     QTemporaryDir settings;
     {
@@ -280,7 +291,7 @@ TEST(SessionLog, AnHourOfPollingAcrossMidnightEveryLineChecked) {
         const LocalTime t = platform::LocalTimeAt(kStartUnixMs + r.shownAt[i], kOffset);
         // The day's file holds exactly that day's readings.
         EXPECT_EQ(i < beforeMidnight, t.day == 7) << i;
-        EXPECT_EQ(lines[i], output::LogLine(t, 3, seq[i % seq.size()])) << i;
+        EXPECT_EQ(lines[i], output::LogLine(measure::LiveReading(seq[i % seq.size()], t, 3))) << i;
         if (i > 0) {
             const auto secondOf = [](const std::string& l) { return std::stoi(l.substr(17, 2)); };
             ++changedSecondBy[(secondOf(lines[i]) - secondOf(lines[i - 1]) + 60) % 60];
@@ -324,7 +335,7 @@ void expectWholeLinesOfTheFirstReadings(Rig& r, const std::string& content, std:
     const auto& seq = r.instrument.liveSequence();
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const LocalTime t = platform::LocalTimeAt(kStartUnixMs + r.shownAt[i], kOffset);
-        EXPECT_EQ(lines[i], output::LogLine(t, 3, seq[i % seq.size()])) << i;
+        EXPECT_EQ(lines[i], output::LogLine(measure::LiveReading(seq[i % seq.size()], t, 3))) << i;
     }
 }
 

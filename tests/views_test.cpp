@@ -10,12 +10,13 @@
 #include <QLabel>
 
 #include <algorithm>
-#include <limits>
 #include <memory>
 #include <set>
 #include <span>
 #include <vector>
 
+#include "measure/history_table.h"
+#include "measure/live_reading.h"
 #include "measure/measurement.h"
 #include "views/fonts.h"
 #include "views/history_grid.h"
@@ -36,6 +37,9 @@ using measure::MeasurementGroup;
 constexpr int16_t kNo = measure::NoAngle;
 
 MeasurementGroup missing() { return {{kNo, kNo, kNo, kNo, kNo, kNo}, {}, {}}; }
+
+// The panel drawing a reading taken on COM3.
+void show(LivePanel& p, const MeasurementGroup& g) { p.ShowReal(measure::LiveReading(g, {}, 3)); }
 
 // ---------------------------------------------------------------------------------------------
 // Live panel
@@ -132,7 +136,7 @@ TEST(LivePanel, WidestCaptionsAreNotClippedAndClearTheRules) {
         GTEST_SKIP() << "the panel's fonts (Liberation Sans, Noto CJK) are not installed";
     const MeasurementGroup wide{{120, 120, 32767, 240, 120, 1000}, {}, {255, 255, 255, 0, 1, 99}};
     for (bool reading : {false, true}) {
-        if (reading) p.ShowReal(wide);
+        if (reading) show(p, wide);
         const QImage im = p.grab().toImage();
         for (int n = 1; n <= 39; ++n) {
             const QLabel* l = p.label(n);
@@ -146,7 +150,7 @@ TEST(LivePanel, WidestCaptionsAreNotClippedAndClearTheRules) {
         }
     }
     // A caption that fits again puts its label back on the design rectangle.
-    p.ShowReal(missing());
+    show(p, missing());
     EXPECT_EQ(p.label(11)->geometry(), twipsRect(2160, 1800, 1200, 660));
     EXPECT_EQ(p.label(32)->geometry(), twipsRect(9000, 2640, 1080, 660));
     // A caption written from elsewhere is fitted once the panel sees the layout request.
@@ -159,7 +163,7 @@ TEST(LivePanel, WidestCaptionsAreNotClippedAndClearTheRules) {
 TEST(LivePanel, ShowRealWritesAnglesVerdictsAndVoltagesToTheirLabels) {
     LivePanel p;
     // Voltages by input: A1 10, B1 none, C1 35, A2 11, B2 none, C2 36.
-    p.ShowReal({{0x0005, 180, kNo, 120, 240, 359}, {}, {10, 0, 35, 11, 0, 36}});
+    show(p, {{0x0005, 180, kNo, 120, 240, 359}, {}, {10, 0, 35, 11, 0, 36}});
     const std::vector<std::pair<int, QString>> expected = {
         {21, "005"},    {22, "同相"},   {23, "180"},    {24, "------"}, {25, "------"},
         {26, "------"}, {31, "120"},    {32, "顺相序"}, {33, "240"},    {34, "逆相序"},
@@ -183,7 +187,7 @@ TEST(LivePanel, IndicatorBytesDriveTheirLamps) {
     for (const Case& c : cases) {
         MeasurementGroup g = missing();
         g.indicators = c.on;
-        p.ShowReal(g);
+        show(p, g);
         for (int n = 1; n <= 6; ++n) EXPECT_EQ(!p.shape(n)->isHidden(), c.lit.count(n) == 1) << n;
     }
 }
@@ -191,9 +195,9 @@ TEST(LivePanel, IndicatorBytesDriveTheirLamps) {
 TEST(LivePanel, AllMissingReadingRestoresTheStartUpPanel) {
     LivePanel p;
     const PanelState start = stateOf(p);
-    p.ShowReal({{5, 100, 230, 120, 240, 10}, {1, 1, 1, 1, 1, 1}, {9, 9, 9, 9, 9, 9}});
+    show(p, {{5, 100, 230, 120, 240, 10}, {1, 1, 1, 1, 1, 1}, {9, 9, 9, 9, 9, 9}});
     ASSERT_NE(stateOf(p), start);
-    p.ShowReal(missing());
+    show(p, missing());
     EXPECT_EQ(stateOf(p), start);
 }
 
@@ -222,8 +226,17 @@ std::vector<int> filledRows(const HistoryGrid& g) {
 
 struct GridFixture : ::testing::Test {
     QWidget window;
-    HistoryGrid grid{&window};
+    measure::HistoryTable table;
+    HistoryGrid grid{table, &window};
     void SetUp() override { grid.InitGrid(); }
+    // What the window does with a history reply, and with the clear command.
+    void FillHist(int first, std::span<const MeasurementGroup> groups) {
+        grid.showRows(table.fill(first, groups));
+    }
+    void clear() {
+        table.clear();
+        grid.InitGrid();
+    }
 };
 
 TEST_F(GridFixture, InitGridLaysOutAndWritesOnlyTheHeader) {
@@ -250,7 +263,15 @@ TEST_F(GridFixture, FillHistWritesWholeRowsInStoredOrder) {
     volts.voltages[measure::idx(measure::Input::B2)] = 11;
     volts.voltages[measure::idx(measure::Input::C2)] = 36;
     const MeasurementGroup block[] = {volts, {{0, 180, 230, 235, 120, 1000}, {}, {}}, missing()};
-    grid.FillHist(0, block);
+    // The grid is told once of all the rows written, and draws them once.
+    std::vector<std::pair<QModelIndex, QModelIndex>> told;
+    QObject::connect(
+        grid.model(), &QAbstractItemModel::dataChanged,
+        [&](const QModelIndex& from, const QModelIndex& to) { told.emplace_back(from, to); });
+    FillHist(0, block);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].first, grid.model()->index(0, 0));  // group row 1
+    EXPECT_EQ(told[0].second, grid.model()->index(2, 18));
     EXPECT_EQ(rowOf(grid, 1).join('|'),
               " 1|10 kV|--kV|------|------|35 kV|11 kV|------|------|--kV|36 kV|------|------|"
               "------|------|------|------|------|------");
@@ -259,49 +280,25 @@ TEST_F(GridFixture, FillHistWritesWholeRowsInStoredOrder) {
               "顺相序|1000|------");
     EXPECT_EQ(grid.TextMatrix(3, 0), " 3");
     const MeasurementGroup none[] = {missing(), missing(), missing()};
-    grid.FillHist(3, none);
+    FillHist(3, none);
     EXPECT_EQ(filledRows(grid), (std::vector<int>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(grid.TextMatrix(6, 0), " 6");
     // A later reply for row 2 replaces all of it.
-    grid.FillHist(1, std::span(none, 1));
+    FillHist(1, std::span(none, 1));
     EXPECT_EQ(rowOf(grid, 2).mid(1), rowOf(grid, 4).mid(1));
     const QModelIndex cell = grid.model()->index(0, 3);
     EXPECT_EQ(cell.data(Qt::TextAlignmentRole).toInt(), static_cast<int>(Qt::AlignCenter));
     EXPECT_FALSE(grid.model()->flags(cell) & Qt::ItemIsEditable);
 }
 
-TEST_F(GridFixture, FillHistNeverLeavesTheGrid) {
-    struct Case {
-        int first;
-        std::size_t groups;
-        std::vector<int> rows;
-    };
-    const Case cases[] = {
-        {0, 0, {}},
-        {199, 3, {200}},
-        {200, 3, {}},
-        {254, 3, {}},
-        {-2, 3, {1}},  // numbers below 1 have no row
-        {0, 10, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
-        {std::numeric_limits<int>::max(), 3, {}},  // no wrap back onto row 1
-        {std::numeric_limits<int>::min(), 3, {}},
-    };
-    const std::vector<MeasurementGroup> groups(10, {{257, 257, 257, 257, 257, 257}, {}, {}});
-    for (const Case& c : cases) {
-        grid.InitGrid();
-        grid.FillHist(c.first, std::span(groups).first(c.groups));
-        EXPECT_EQ(filledRows(grid), c.rows) << c.first << "+" << c.groups;
-    }
-}
-
 TEST_F(GridFixture, InitGridAfterAFillBlanksTheRowsAndRewritesTheHeader) {
     const MeasurementGroup none[] = {missing(), missing(), missing()};
-    grid.FillHist(197, none);
+    FillHist(197, none);
     ASSERT_EQ(filledRows(grid), (std::vector<int>{198, 199, 200}));
-    grid.InitGrid();
+    clear();
     EXPECT_TRUE(filledRows(grid).empty());
     for (int c = 0; c < 19; ++c) EXPECT_EQ(grid.TextMatrix(0, c), QString::fromUtf8(kHeaders[c]));
-    grid.FillHist(6, std::span(none, 1));
+    FillHist(6, std::span(none, 1));
     EXPECT_EQ(grid.TextMatrix(7, 0), " 7");
 }
 

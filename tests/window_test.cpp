@@ -135,7 +135,7 @@ TEST(Window, MenusMirrorTheButtons) {
     EXPECT_EQ(r.w.menuAction(Control::menuprint).text(), "打印");
     EXPECT_EQ(r.w.menuabout().text(), "关于软件");
     // menuclear is enabled at design while its button is not; it clears all the same.
-    r.w.DataGrid().FillHist(4, std::span(r.instrument.storedGroups()).first(1));
+    r.w.FillHist(4, std::span(r.instrument.storedGroups()).first(1));
     ASSERT_EQ(r.cell(5, 0), " 5");
     r.w.menuAction(Control::menuclear).trigger();
     EXPECT_EQ(r.cell(5, 0), "");
@@ -386,8 +386,15 @@ TEST(Window, SaveWritesWhatTheViewsShow) {
     PickFile* dialog = pick.get();
     r.w.setDialogService(std::move(pick));
     r.w.button(Control::Button_save).click();
-    const auto live = output::ToGbk(
-        output::LiveText([&](int n) { return r.w.Frame_realtime().caption(n).toStdString(); }));
+    // The panel shows the reading the file is written from.
+    for (int row = 0; row < measure::kPanelRows; ++row) {
+        for (const auto col : {measure::PanelColumn::Voltage, measure::PanelColumn::Phase,
+                               measure::PanelColumn::Sequence}) {
+            EXPECT_EQ(r.w.Frame_realtime().caption(11 + 10 * static_cast<int>(col) + row),
+                      QString::fromUtf8(r.w.liveReading().text(row, col)));
+        }
+    }
+    const auto live = output::ToGbk(output::LiveText(r.w.liveReading()));
     EXPECT_EQ(fileBytes(QString::fromStdString(liveFile)), QByteArray::fromStdString(*live));
     EXPECT_NE(live->find(*output::ToGbk(
                   measure::FormatLiveVoltage(r.instrument.liveSequence()[0].voltages[0]))),
@@ -400,18 +407,20 @@ TEST(Window, SaveWritesWhatTheViewsShow) {
     const std::string histFile = tmp.filePath("hist.txt").toStdString();
     r.w.setDialogService(std::make_unique<PickFile>(1, histFile));
     r.w.menuAction(Control::menusave).trigger();
-    const auto hist =
-        output::ToGbk(output::HistoryText([&](int row, int c) -> std::optional<std::string> {
-            return r.cell(row, c).toStdString();
-        }));
+    // The grid shows the table the file is written from.
+    for (int row = 0; row <= measure::kHistoryRows; ++row) {
+        for (int c = 0; c < measure::kHistoryCols; ++c) {
+            ASSERT_EQ(r.cell(row, c), QString::fromUtf8(r.w.historyTable().cell(row, c)));
+        }
+    }
+    const auto hist = output::ToGbk(output::HistoryText(r.w.historyTable()));
     EXPECT_EQ(fileBytes(QString::fromStdString(histFile)), QByteArray::fromStdString(*hist));
     EXPECT_NE(hist->find("\r\n 5"), std::string::npos);
     EXPECT_TRUE(r.messages.shown.empty());
 
-    // The print dialog sets its flags on the shared dialog; cancelled, nothing is said.
+    // A cancelled print dialog says nothing.
     r.w.setDialogService(std::make_unique<PickFile>(1, ""));
     r.w.button(Control::Button_print).click();
-    EXPECT_EQ(r.w.CommonDialog1().Flags, 264);
     EXPECT_TRUE(r.messages.shown.empty());
 }
 

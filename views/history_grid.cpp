@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "views/history_grid.h"
 
+#include <QAbstractTableModel>
 #include <QHeaderView>
 
-#include "measure/history_rows.h"
 #include "views/fonts.h"
 #include "views/twips.h"
 
@@ -17,31 +17,54 @@ constexpr int kRowHeight = 300;  // twips
 // the table's own rows are the group rows 1..200.
 constexpr int kGroupRows = HistoryGrid::kRows - 1;
 
-constexpr const char* kHeaders[HistoryGrid::kCols] = {
-    "NO.",      "A1电压",       "A2电压",       "A1A2相位",     "A1A2定性相位",
-    "B1电压",   "B2电压",       "B1B2相位",     "B1B2定性相位", "C1电压",
-    "C2电压",   "C1C2相位",     "C1C2定性相位", "A1B2相位",     "A1B2定性相序",
-    "B1C2相位", "B1C2定性相序", "C1A2相位",     "C1A2定性相序",
-};
-static_assert(HistoryGrid::kCols == measure::kHistoryCols);
-
-// A read-only, centred cell. Alignment and flags come from the type rather than being stored
-// per cell.
-class Cell final : public QTableWidgetItem {
-public:
-    explicit Cell(const QString& text) : QTableWidgetItem(text, UserType) {
-        setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    }
-    QVariant data(int role) const override {
-        if (role == Qt::TextAlignmentRole) return static_cast<int>(Qt::AlignCenter);
-        return QTableWidgetItem::data(role);
-    }
-    QTableWidgetItem* clone() const override { return new Cell(*this); }
-};
-
 }  // namespace
 
-HistoryGrid::HistoryGrid(QWidget* parent) : QTableWidget(parent) {
+// The table as the view sees it: read-only, centred cells, the group rows below the header.
+class HistoryGrid::Model final : public QAbstractTableModel {
+public:
+    Model(const measure::HistoryTable& table, QObject* parent)
+        : QAbstractTableModel(parent), table_(table) {}
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : kGroupRows;
+    }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : kCols;
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role == Qt::TextAlignmentRole) return static_cast<int>(Qt::AlignCenter);
+        if (role != Qt::DisplayRole || !index.isValid()) return {};
+        return text(index.row() + 1, index.column());
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal) return {};
+        if (role == Qt::TextAlignmentRole) return static_cast<int>(Qt::AlignCenter);
+        if (role != Qt::DisplayRole) return {};
+        return text(0, section);
+    }
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    }
+
+    QString text(int row, int col) const {
+        const std::string_view t = table_.cell(row, col);
+        return QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size()));
+    }
+    void redraw() {
+        beginResetModel();
+        endResetModel();
+    }
+    void redrawRows(int firstTableRow, int lastTableRow) {
+        emit dataChanged(index(firstTableRow, 0), index(lastTableRow, kCols - 1),
+                         {Qt::DisplayRole});
+    }
+
+private:
+    const measure::HistoryTable& table_;
+};
+
+HistoryGrid::HistoryGrid(const measure::HistoryTable& table, QWidget* parent)
+    : QTableView(parent), model_(new Model(table, this)) {
     setObjectName(QStringLiteral("DataGrid"));
     setFont(SongFont(9));
     setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -49,7 +72,6 @@ HistoryGrid::HistoryGrid(QWidget* parent) : QTableWidget(parent) {
     // move between cells.
     setTabKeyNavigation(false);
     setAccessibleName(QStringLiteral("历史记录"));
-    setItemPrototype(new Cell(QString()));
     verticalHeader()->hide();  // no fixed column
     for (QHeaderView* h : {horizontalHeader(), verticalHeader()}) {
         h->setMinimumSectionSize(1);
@@ -71,53 +93,28 @@ HistoryGrid::HistoryGrid(QWidget* parent) : QTableWidget(parent) {
         "QHeaderView::section { background-color: palette(button); color: palette(button-text);"
         " padding: 0px; border: none; border-right: 1px solid rgb(192, 192, 192);"
         " border-bottom: 1px solid rgb(192, 192, 192); }"));
+    // Last, so that the headers measure their sections once, in the grid's own font.
+    setModel(model_);
 }
 
 void HistoryGrid::InitGrid() {
     setUpdatesEnabled(false);
     setGeometry(twipsRect(1000, 1440, 10900, 7075));
-    setRowCount(kGroupRows);
-    setColumnCount(kCols);
+    model_->redraw();
     for (int c = 0; c < kCols; ++c) setColumnWidth(c, px(kColWidth));
     for (int r = 0; r < kGroupRows; ++r) setRowHeight(r, px(kRowHeight));
-    clearContents();
-    for (int c = 0; c < kCols; ++c) {
-        QTableWidgetItem* h = horizontalHeaderItem(c);
-        if (!h) {
-            h = new QTableWidgetItem;
-            setHorizontalHeaderItem(c, h);
-        }
-        h->setText(QString::fromUtf8(kHeaders[c]));
-    }
     setUpdatesEnabled(true);
 }
 
-void HistoryGrid::FillHist(int firstGroupNumber,
-                           std::span<const measure::MeasurementGroup> groups) {
-    // Per-cell change signals would repaint the view cell by cell, at three times the cost of
-    // the fill itself, and nothing else listens for them: one repaint at the end instead.
-    const QSignalBlocker quiet(model());
-    for (const measure::HistoryRow& r :
-         measure::HistoryRows(firstGroupNumber, groups, kGroupRows)) {
-        for (int c = 0; c < kCols; ++c) {
-            setCell(r.row - 1, c, QString::fromStdString(r.cells[static_cast<std::size_t>(c)]));
-        }
-    }
-    viewport()->update();
+void HistoryGrid::showRows(measure::RowSpan rows) {
+    if (rows.count <= 0) return;
+    model_->redrawRows(rows.first - 1, rows.first + rows.count - 2);
 }
 
 QString HistoryGrid::TextMatrix(int row, int col) const {
     if (col < 0 || col >= kCols || row < 0 || row >= kRows) return {};
-    const QTableWidgetItem* it = row == 0 ? horizontalHeaderItem(col) : item(row - 1, col);
-    return it ? it->text() : QString();
-}
-
-void HistoryGrid::setCell(int tableRow, int col, const QString& text) {
-    if (QTableWidgetItem* it = item(tableRow, col)) {
-        it->setText(text);
-    } else {
-        setItem(tableRow, col, new Cell(text));
-    }
+    return row == 0 ? model_->headerData(col, Qt::Horizontal, Qt::DisplayRole).toString()
+                    : model_->data(model_->index(row - 1, col), Qt::DisplayRole).toString();
 }
 
 }  // namespace ck::views

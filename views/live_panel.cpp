@@ -20,9 +20,6 @@
 namespace ck::views {
 namespace {
 
-using measure::Input;
-using measure::Pair;
-
 constexpr double kPanelPoints = 27.75;
 
 // The frame's design size; the window places it, this only keeps a free-standing panel whole.
@@ -72,31 +69,12 @@ constexpr LabelSpec kLabelSpecs[] = {
 // Lamps Shape1..Shape6 (A1, A2, B1, B2, C1, C2): left 1320, 375 x 255 twips.
 constexpr int kLampTops[] = {2020, 2850, 4050, 4900, 6120, 6975};
 
-// What each input drives on the panel: its lamp and its voltage label.
-struct InputRow {
-    Input input;
-    const char* name;
-    int lamp;
-    int voltage;
-};
-constexpr InputRow kInputRows[] = {
-    {Input::A1, "A1", 1, 11}, {Input::A2, "A2", 2, 12}, {Input::B1, "B1", 3, 13},
-    {Input::B2, "B2", 4, 14}, {Input::C1, "C1", 5, 15}, {Input::C2, "C2", 6, 16},
-};
-
-// Each pair's angle label and, in the row below it, its verdict label.
-struct PairRow {
-    Pair pair;
-    const char* name;
-    int angle;
-    int verdict;
-    bool sequence;  // cross pair: phase-sequence verdict
-};
-constexpr PairRow kPairRows[] = {
-    {Pair::A1A2, "A1A2", 21, 22, false}, {Pair::B1B2, "B1B2", 23, 24, false},
-    {Pair::C1C2, "C1C2", 25, 26, false}, {Pair::A1B2, "A1B2", 31, 32, true},
-    {Pair::B1C2, "B1C2", 33, 34, true},  {Pair::C1A2, "C1A2", 35, 36, true},
-};
+// The value label of panel cell (row, column): Label11..16, Label21..26, Label31..36.
+constexpr int valueLabel(int row, measure::PanelColumn column) {
+    return 11 + 10 * static_cast<int>(column) + row;
+}
+constexpr measure::PanelColumn kPanelColumns[] = {
+    measure::PanelColumn::Voltage, measure::PanelColumn::Phase, measure::PanelColumn::Sequence};
 
 // What a screen reader calls the labels whose text is a reading, and the lamps; their own
 // texts say only "10 kV" or "同相". Named after their row and column, in the words of the
@@ -152,12 +130,26 @@ QString fromUtf8(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+// "A1 电压", "A1A2 相位" on a letter's first row, "A1A2 定性相位" or "A1B2 定性相序" on its second.
+QString readerName(int row, measure::PanelColumn column) {
+    if (column == measure::PanelColumn::Voltage) {
+        return fromUtf8(measure::InputName(measure::kPanelInputs[static_cast<std::size_t>(row)])) +
+               QLatin1Char(' ') + QString::fromUtf8(kVoltageName);
+    }
+    const measure::Pair pair = measure::PanelPair(row, column);
+    const char* what = row % 2 == 0                                           ? kAngleName
+                       : measure::KindOf(pair) == measure::PairKind::Sequence ? kSequenceVerdictName
+                                                                              : kPhaseVerdictName;
+    return fromUtf8(measure::PairName(pair)) + QLatin1Char(' ') + QString::fromUtf8(what);
+}
+
 // Outline bounds of the text as drawn from a baseline origin. The font metrics' tight
 // bounds are too coarse here (a CJK glyph reports its whole em box).
 // Outlines are costly and the panel shows few distinct texts, so their bounds are kept.
-QRectF inkOf(const QFont& font, const QString& text) {
+// `fontKey` is the font's key(), which the caller keeps: making it is not cheap.
+QRectF inkOf(const QFont& font, const QString& fontKey, const QString& text) {
     static QHash<QString, QRectF> cache;
-    const QString key = font.key() + QLatin1Char('\n') + text;
+    const QString key = fontKey + QLatin1Char('\n') + text;
     if (const auto it = cache.constFind(key); it != cache.constEnd()) return *it;
     QPainterPath path;
     path.addText(0, 0, font, text);
@@ -174,24 +166,34 @@ public:
     PanelLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
 
     // Width the current caption needs, with half a pixel of air either side at least.
-    int neededWidth() const {
-        return static_cast<int>(std::ceil(inkOf(font(), text()).width())) + 1;
-    }
+    int neededWidth() const { return static_cast<int>(std::ceil(ink(text()).width())) + 1; }
 
 protected:
+    void changeEvent(QEvent* e) override {
+        if (e->type() == QEvent::FontChange) fontKey_.clear();
+        QLabel::changeEvent(e);
+    }
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setFont(font());
         p.setPen(palette().color(foregroundRole()));
-        const QRectF ink = inkOf(font(), text());
+        const QRectF caption = ink(text());
         // The baseline centres a reference run of digits, capitals and a CJK glyph, widened
         // by the caption's own glyphs: labels of a row share one baseline, hyphens sit where
         // they sit in "-- kV", and taller glyphs still stay inside the box.
-        const QRectF band = ink.united(inkOf(font(), QStringLiteral("0A同")));
-        const QPointF origin(std::round(width() / 2.0 - ink.center().x()),
+        const QRectF band = caption.united(ink(QStringLiteral("0A同")));
+        const QPointF origin(std::round(width() / 2.0 - caption.center().x()),
                              std::round(height() / 2.0 - band.center().y()));
         p.drawText(origin, text());
     }
+
+private:
+    QRectF ink(const QString& t) const {
+        if (fontKey_.isEmpty()) fontKey_ = font().key();
+        return inkOf(font(), fontKey_, t);
+    }
+
+    mutable QString fontKey_;
 };
 
 // An indicator lamp: a filled circle centred in its rectangle, ringed in a darker purple.
@@ -274,19 +276,16 @@ LivePanel::LivePanel(QWidget* parent) : QFrame(parent) {
         lamp->setGeometry(twipsRect(1320, kLampTops[i], 375, 255));  // dark until a reading
         shapes_[static_cast<std::size_t>(i + 1)] = lamp;
     }
-    for (const InputRow& r : kInputRows) {
-        shapes_[static_cast<std::size_t>(r.lamp)]->setAccessibleName(
-            QString::fromUtf8(r.name) + QLatin1Char(' ') + QString::fromUtf8(kLampName));
-        showLamp(r.lamp, false);
-        labels_[static_cast<std::size_t>(r.voltage)]->setAccessibleName(
-            QString::fromUtf8(r.name) + QLatin1Char(' ') + QString::fromUtf8(kVoltageName));
-    }
-    for (const PairRow& r : kPairRows) {
-        const QString pair = QString::fromUtf8(r.name) + QLatin1Char(' ');
-        labels_[static_cast<std::size_t>(r.angle)]->setAccessibleName(
-            pair + QString::fromUtf8(kAngleName));
-        labels_[static_cast<std::size_t>(r.verdict)]->setAccessibleName(
-            pair + QString::fromUtf8(r.sequence ? kSequenceVerdictName : kPhaseVerdictName));
+    for (int row = 0; row < measure::kPanelRows; ++row) {
+        const QString input =
+            fromUtf8(measure::InputName(measure::kPanelInputs[static_cast<std::size_t>(row)]));
+        shapes_[static_cast<std::size_t>(row + 1)]->setAccessibleName(input + QLatin1Char(' ') +
+                                                                      QString::fromUtf8(kLampName));
+        showLamp(row + 1, false);
+        for (const measure::PanelColumn column : kPanelColumns) {
+            labels_[static_cast<std::size_t>(valueLabel(row, column))]->setAccessibleName(
+                readerName(row, column));
+        }
     }
     for (const LabelSpec& s : kLabelSpecs) {
         QLabel* l = labels_[static_cast<std::size_t>(s.n)];
@@ -311,18 +310,12 @@ QString LivePanel::caption(int n) const {
     return l ? l->text() : QString();
 }
 
-void LivePanel::ShowReal(const measure::MeasurementGroup& reading) {
-    for (const PairRow& r : kPairRows) {
-        const int16_t angle = reading.pairAngles[measure::idx(r.pair)];
-        setCaption(r.angle, QString::fromStdString(measure::FormatAngle(angle)));
-        const float a = static_cast<float>(angle);
-        setCaption(r.verdict,
-                   fromUtf8(r.sequence ? measure::ClassifySequence(a) : measure::ClassifyPhase(a)));
-    }
-    for (const InputRow& r : kInputRows) {
-        showLamp(r.lamp, reading.indicators[measure::idx(r.input)] != 0);
-        setCaption(r.voltage, QString::fromStdString(measure::FormatLiveVoltage(
-                                  reading.voltages[measure::idx(r.input)])));
+void LivePanel::ShowReal(const measure::LiveReading& reading) {
+    for (int row = 0; row < measure::kPanelRows; ++row) {
+        showLamp(row + 1, reading.lamp(measure::kPanelInputs[static_cast<std::size_t>(row)]));
+        for (const measure::PanelColumn column : kPanelColumns) {
+            setCaption(valueLabel(row, column), fromUtf8(reading.text(row, column)));
+        }
     }
 }
 

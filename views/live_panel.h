@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The live panel, Frame_realtime: six input rows with their lamps and voltages, the three
-// angle/verdict pairs of each column, the column heads and the ruling lines. ShowReal
-// rewrites it from a live reading; its labels are the only record of the last reading.
+// angle/verdict pairs of each column, the column heads and the ruling lines. ShowReal draws
+// the live reading the window holds.
 
 #include <QFrame>
 
 #include <array>
 
-#include "measure/measurement.h"
+#include "measure/live_reading.h"
 
 class QLabel;
 
@@ -19,10 +19,10 @@ class LivePanel final : public QFrame {
 public:
     explicit LivePanel(QWidget* parent = nullptr);
 
-    // Rewrites the eighteen value labels and the six lamps from a live reading. The value
-    // labels are named for screen readers after their row and column ("A1 电压", "A1A2 相位",
+    // Rewrites the eighteen value labels and the six lamps from the reading. The value labels
+    // are named for screen readers after their row and column ("A1 电压", "A1A2 相位",
     // "A1A2 定性相位", "A1B2 定性相序"), with the reading as their description.
-    void ShowReal(const measure::MeasurementGroup& reading);
+    void ShowReal(const measure::LiveReading& reading);
 
     // Label1..Label6, Label11..Label16, Label21..Label26, Label31..Label39 by number;
     // nullptr for any other number.

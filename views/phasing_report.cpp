@@ -296,7 +296,7 @@ void placeReading(Flow& flow, const Page& page, const ReportReading& r) {
     for (std::size_t k = 0; k < 3; ++k) {
         const auto pair = static_cast<Pair>(3 + k);
         sequence += (k ? QStringLiteral("　") : QString()) + u(measure::PairName(pair)) +
-                    QChar(QChar::Nbsp) + u(c.sequence[k]);
+                    QChar(QChar::Nbsp) + u(measure::VerdictText(c.sequence[k]));
     }
     const auto detail = std::make_shared<Paragraph>(u(measure::ConclusionDetail(c)), bold,
                                                     page.device, leftW - 2 * pad);

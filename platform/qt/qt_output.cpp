@@ -59,7 +59,7 @@ DialogResult QtDialogService::ShowSave(CommonDialog& d) {
 DialogResult QtDialogService::ShowPrinter(CommonDialog& d) {
     if (!printer_) return {1, "没有可用的打印机"};
     QPrintDialog dialog(printer_, parent_);
-    // Flags 264: no page range to choose.
+    // The reports print whole: no page range to choose.
     dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
     if (dialog.exec() != QDialog::Accepted) {
         return d.CancelError ? DialogResult{kErrCancel, "Cancel"} : DialogResult{};
