@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The serial port on QSerialPort: COMn resolved as com_resolver.h describes, opened at
-// 9600 baud, 8 data bits, no parity, 1 stop bit, no flow control.
+// The serial port on QSerialPort: COMn resolved as com_resolver.h describes, opened at the
+// protocol's line speed, 8 data bits, no parity, 1 stop bit, no flow control. No call waits
+// for the line: writes go to the driver without blocking, and queued output is discarded, not
+// drained, so a stalled adapter never holds up the window.
 
 #include <QtGlobal>
 
@@ -31,20 +33,19 @@ public:
     // What the driver said at the last opening.
     LowLatency lowLatency() const { return lowLatency_; }
 
-    // How long a purge waits at most for written bytes to leave.
-    static constexpr int kDrainTimeoutMs = 1000;
-
 protected:
     int doOpen(int16_t port) override;
     void doClose() override;
     bool doResume(int16_t port) override;
     bool doWrite(std::span<const uint8_t> bytes) override;
-    void doDrainOutput() override;
+    void doDiscardQueuedOutput() override;
     void doPollInput() override;
     void postReceiveEvent() override;
 
 private:
     int classifyOpenFailure(const std::string& path);
+    // Reads what the device holds right now, without waiting, and hands it to deliver().
+    void takeWaiting();
 
     QSerialPort port_;
     std::string path_;  // the device opened for the port number
