@@ -21,6 +21,8 @@ constexpr std::size_t kRetractedKept = 64;
 constexpr int64_t kFirstSettleUs = 200'000;
 // Beyond the spread of recent reply times, for the scheduler and the transport.
 constexpr int64_t kSettleMarginUs = 20'000;
+// How much sooner or later than recent replies a repeat may come and still confirm one.
+constexpr int64_t kReplyWindowMarginUs = 5'000;
 
 // Replies whose content ends up in the window; only these can be told from a copy by content.
 constexpr bool CarriesData(uint8_t code) {
@@ -137,6 +139,11 @@ std::vector<Decision> ReplyArbiter::at(int64_t nowUs) {
             provisional_.reset();
             retract(p, Reason::SomethingFollowed);
         }
+    }
+    if (shownPending_ && nowUs >= shownUntilUs_ && arrivingSince(writtenUs_) &&
+        nowUs < lastStampUs() + settleUs()) {
+        // A reading is arriving behind it: it is waited for while its bytes keep coming.
+        shownUntilUs_ = lastStampUs() + settleUs();
     }
     if (shownPending_ && nowUs >= shownUntilUs_) {
         Decision d;
@@ -405,7 +412,7 @@ void ReplyArbiter::judgeForQuestion(std::size_t i, std::size_t n, bool suspect) 
         endQuestion();
         return;
     }
-    hold(suspect ? Reason::EarlyForNext : Reason::Repeat, i, n);
+    hold(suspect ? Reason::MayAnswerPrevious : Reason::Repeat, i, n);
 }
 
 void ReplyArbiter::take(Action a, Reason r, std::size_t i, std::size_t n) {
@@ -433,6 +440,8 @@ void ReplyArbiter::hold(Reason r, std::size_t i, std::size_t n) {
     h.firstUs = stamps_[i];
     h.lastUs = stamps_[i + n - 1];
     h.firstDelayUs = h.firstUs - writtenUs_;
+    h.paced = paced(i, n);
+    h.startDelayUs = windowDelayUs(i, n);
     if (n >= kPacedMinimum && paced(i, n)) h.paceDelayUs = paceDelayUs(i, n);
     h.reason = r;
     held_.push_back(std::move(h));
@@ -458,14 +467,7 @@ void ReplyArbiter::hold(Reason r, std::size_t i, std::size_t n) {
 
 void ReplyArbiter::decideHeld(int64_t nowUs) {
     // A frame still arriving may be the reply: wait for it while bytes keep coming.
-    bool arriving = false;
-    for (std::size_t p = 0; p < buf_.size(); ++p) {
-        if (buf_[p] == kReplyStart && stamps_[p] >= writtenUs_ &&
-            classify(p).shape == Shape::Pending) {
-            arriving = true;
-            break;
-        }
-    }
+    const bool arriving = arrivingSince(writtenUs_);
     if (arriving) {
         const int64_t until = lastStampUs() + settleUs();
         if (nowUs < until) {
@@ -487,17 +489,24 @@ void ReplyArbiter::decideHeld(int64_t nowUs) {
             contents.push_back(h.frame);
         }
     }
-    const bool alone = contents.size() == 1 && !spoiled_;
+    // The same again, and nothing else where the reply would be; and it came when replies
+    // come, as the instrument's own answer does: a copy can confirm nothing unless it stands
+    // just where a lost reply would have.
+    const auto inWindow = std::find_if(held_.rbegin(), held_.rend(), [this](const Held& h) {
+        return inReplyWindow(h.frame.size(), h.paced, h.startDelayUs);
+    });
+    const bool alone = contents.size() == 1 && !spoiled_ && inWindow != held_.rend();
     const bool confirmed =
         alone && std::find(earlier_.begin(), earlier_.end(), contents[0]) != earlier_.end();
     // Asked again, a live reading is a reading of a new moment, so it cannot confirm the one
     // before: a repeated reading with nothing else where the reply would be is shown.
     if (confirmed || (alone && q_.code == kCodeLive)) {
-        Held chosen = std::move(held_.back());
-        held_.pop_back();
+        Held chosen = std::move(*inWindow);
+        held_.erase(std::next(inWindow).base());
         passHeld(Reason::Superseded);
         firstDelaysUs_.push_back(chosen.firstDelayUs);
         if (firstDelaysUs_.size() > kFirstDelaysKept) firstDelaysUs_.pop_front();
+        noteStartDelay(chosen.frame.size(), chosen.paced, chosen.startDelayUs);
         if (chosen.paceDelayUs) {
             paceDelaysUs_.push_back(*chosen.paceDelayUs);
             if (paceDelaysUs_.size() > kPaceDelaysKept) paceDelaysUs_.pop_front();
@@ -516,6 +525,11 @@ void ReplyArbiter::decideHeld(int64_t nowUs) {
         publish(std::move(d));
         endQuestion();
         return;
+    }
+    // A repeat alone where the reply would be, even out of the window, tells how this
+    // instrument's replies come now: the window follows an instrument that grew slower.
+    if (contents.size() == 1 && !spoiled_) {
+        noteStartDelay(held_.back().frame.size(), held_.back().paced, held_.back().startDelayUs);
     }
     const Reason why = alone ? Reason::Unconfirmed : Reason::Ambiguous;
     for (auto& c : contents) {
@@ -599,6 +613,50 @@ void ReplyArbiter::remember(std::span<const uint8_t> frame, const Question& q, i
     memory_.push_back(Seen{{frame.begin(), frame.end()}, q, atUs});
 }
 
+bool ReplyArbiter::inReplyWindow(std::size_t n, bool isPaced, int64_t delayUs) const {
+    const auto it = windowDelaysUs_.find({n, isPaced});
+    if (it == windowDelaysUs_.end() || it->second.size() < kSteadyReplies) {
+        return true;  // nothing known yet to go by
+    }
+    const auto [lo, hi] = std::minmax_element(it->second.begin(), it->second.end());
+    const int64_t margin = kReplyWindowMarginUs + (*hi - *lo) / 4;
+    // A paced frame's bytes may all have waited in an adapter's packet: later by that, at most.
+    return delayUs >= *lo - margin && delayUs <= *hi + margin + (isPaced ? kMaxLateUs : 0);
+}
+
+int64_t ReplyArbiter::windowDelayUs(std::size_t i, std::size_t n) const {
+    if (!paced(i, n)) return stamps_[i] - writtenUs_;  // a burst: when its first byte came
+    // On a paced line, pieces, packets and gaps only delay bytes: the byte that came soonest
+    // for its place tells when the frame began.
+    int64_t began = INT64_MAX;
+    for (std::size_t k = 0; k < n; ++k) {
+        began = std::min(began, stamps_[i + k] - LineTimeUs(static_cast<int64_t>(k + 1)));
+    }
+    return began - writtenUs_;
+}
+
+void ReplyArbiter::noteStartDelay(std::size_t n, bool isPaced, int64_t delayUs) {
+    std::deque<int64_t>& d = windowDelaysUs_[{n, isPaced}];
+    d.push_back(delayUs);
+    if (d.size() > kFirstDelaysKept) d.pop_front();
+}
+
+int64_t ReplyArbiter::typicalMaxFirstDelayUs() const {
+    std::vector<int64_t> d(firstDelaysUs_.begin(), firstDelaysUs_.end());
+    std::sort(d.begin(), d.end());
+    return d[d.size() - 1 - d.size() / 4];
+}
+
+bool ReplyArbiter::arrivingSince(int64_t sinceUs) const {
+    for (std::size_t p = 0; p < buf_.size(); ++p) {
+        if (buf_[p] == kReplyStart && stamps_[p] >= sinceUs &&
+            classify(p).shape == Shape::Pending) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int64_t ReplyArbiter::lastStampUs() const {
     int64_t t = stamps_.empty() ? 0 : stamps_.back();
     for (const Held& h : held_) t = std::max(t, h.lastUs);
@@ -641,6 +699,7 @@ bool ReplyArbiter::onTime(std::size_t i, std::size_t n, bool lateToo) const {
 void ReplyArbiter::noteTiming(std::size_t i, std::size_t n) {
     firstDelaysUs_.push_back(stamps_[i] - writtenUs_);
     if (firstDelaysUs_.size() > kFirstDelaysKept) firstDelaysUs_.pop_front();
+    noteStartDelay(n, paced(i, n), windowDelayUs(i, n));
     if (n < kPacedMinimum) return;
     if (!paced(i, n)) {
         paceDelaysUs_.clear();  // a burst: this transport does not show a line's pace
@@ -655,8 +714,12 @@ int64_t ReplyArbiter::settleUs() const {
         return std::min(kMaxSettleUs,
                         LineTimeUs(static_cast<int64_t>(q_.replyLength)) + kFirstSettleUs);
     }
-    const auto [lo, hi] = std::minmax_element(firstDelaysUs_.begin(), firstDelaysUs_.end());
-    return std::clamp(*hi - *lo + kSettleMarginUs, kMinSettleUs, kMaxSettleUs);
+    // The spread of recent reply times, leaving out the latest quarter: one reply held up
+    // once (or a late copy taken after confirmation) does not slow every exchange after it.
+    std::vector<int64_t> d(firstDelaysUs_.begin(), firstDelaysUs_.end());
+    std::sort(d.begin(), d.end());
+    const int64_t spread = d[d.size() - 1 - d.size() / 4] - d.front();
+    return std::clamp(spread + kSettleMarginUs, kMinSettleUs, kMaxSettleUs);
 }
 
 }  // namespace ck::link

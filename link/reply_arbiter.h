@@ -22,8 +22,10 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace ck::link {
@@ -62,12 +64,13 @@ enum class Reason : uint8_t {
     RepeatOnTime,       // repeats another frame, but came on a steady line when replies come
     RepeatConfirmed,    // asked again, the same came again, alone and whole
     Repeat,             // byte for byte a frame seen for another question: may be a late copy
-    EarlyForNext,       // came first after a provisional take, sooner than replies come: may
-                        // be the second frame of the block taken
+    MayAnswerPrevious,  // came, after a provisional block was retracted, where that block's
+                        // own reply may be: it is confirmed like a repeat
     NextAnswerOnTime,   // the next exchange's answer came first, when replies come
     Silence,            // nothing came after it where the reply would be
     SomethingFollowed,  // bytes came after it before the next answer could have
-    Unconfirmed,        // a repeat alone that no earlier asking of the question saw
+    Unconfirmed,        // a repeat alone that no earlier asking of the question saw, or that
+                        // did not come when replies come
     Ambiguous,          // different repeats, or a damaged frame, where the reply may be
     Superseded,         // a held repeat, after another frame was taken instead
     Stale,              // began before the request was written
@@ -157,6 +160,8 @@ private:
         std::vector<uint8_t> frame;
         int64_t firstUs = 0, lastUs = 0;
         int64_t firstDelayUs = 0;
+        bool paced = false;
+        int64_t startDelayUs = 0;            // windowDelayUs()
         std::optional<int64_t> paceDelayUs;  // when it showed pace
         Reason reason = Reason::Repeat;
     };
@@ -199,7 +204,18 @@ private:
     bool onTime(std::size_t i, std::size_t n, bool lateToo) const;
     void noteTiming(std::size_t i, std::size_t n);
     int64_t settleUs() const;
+    // How long after its request a reply's first byte comes at most, the latest quarter
+    // left out.
+    int64_t typicalMaxFirstDelayUs() const;
+    // When a frame came after its request, as comparable between replies of its length: on a
+    // paced line when it began, otherwise when its first byte came.
+    int64_t windowDelayUs(std::size_t i, std::size_t n) const;
+    // It came when replies of its length and kind come.
+    bool inReplyWindow(std::size_t n, bool isPaced, int64_t delayUs) const;
+    void noteStartDelay(std::size_t n, bool isPaced, int64_t delayUs);
     int64_t lastStampUs() const;
+    // A frame begun since then is still arriving.
+    bool arrivingSince(int64_t sinceUs) const;
 
     Observer observer_;
     std::vector<Decision> out_;
@@ -233,7 +249,9 @@ private:
 
     std::deque<Seen> memory_;
     std::deque<int64_t> firstDelaysUs_;  // request written to first byte, recent replies
-    std::deque<int64_t> paceDelaysUs_;   // paceDelayUs() of recent paced replies
+    // windowDelayUs() of recent replies, by their length and whether they showed pace.
+    std::map<std::pair<std::size_t, bool>, std::deque<int64_t>> windowDelaysUs_;
+    std::deque<int64_t> paceDelaysUs_;  // paceDelayUs() of recent paced replies
 };
 
 }  // namespace ck::link

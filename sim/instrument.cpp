@@ -100,6 +100,7 @@ std::optional<std::size_t> Instrument::frameEnd() const {
 
 std::vector<Delivery> Instrument::feed(std::span<const uint8_t> bytes, int64_t nowUs) {
     std::vector<Delivery> out;
+    placeDue(nowUs, out);  // copies ready by now are on the line before anything answered now
     if (!pending_.empty() && nowUs - lastByteUs_ > gapUs_) pending_.clear();
     // Frames that have left the line by now no longer stand in anyone's way.
     std::erase_if(lineTaken_, [nowUs](const auto& f) { return f.second <= nowUs; });
@@ -302,11 +303,39 @@ void Instrument::send(uint8_t code, std::vector<uint8_t> payload, int64_t atUs, 
     lastReply_ = t;
     lastReply_->id = id;
     const int64_t end = transmit(t, start, chunks, gapUs, nowUs, out);
-    // Each copy counts from the end of the reply itself and takes the line like any reply.
+    // Each copy counts from the end of the reply itself and takes the line like any reply. A
+    // copy sent back to back goes now; a later one waits until it is ready to go, so that a
+    // reply ready before it is not held up behind it (a transmitter sends what is ready first).
     for (const int64_t after : copiesAfterUs) {
         Transmission copy = *lastReply_;
         copy.copyOf = id;
-        transmit(std::move(copy), end + after, chunks, gapUs, nowUs, out);
+        if (after == 0) {
+            transmit(std::move(copy), end, chunks, gapUs, nowUs, out);
+        } else {
+            laterCopies_.push_back({end + after, std::move(copy), chunks, gapUs});
+        }
+    }
+}
+
+std::optional<int64_t> Instrument::nextDueUs() const {
+    std::optional<int64_t> t;
+    for (const LaterCopy& c : laterCopies_) t = t ? std::min(*t, c.readyUs) : c.readyUs;
+    return t;
+}
+
+std::vector<Delivery> Instrument::due(int64_t nowUs) {
+    std::vector<Delivery> out;
+    placeDue(nowUs, out);
+    return out;
+}
+
+void Instrument::placeDue(int64_t nowUs, std::vector<Delivery>& out) {
+    std::stable_sort(laterCopies_.begin(), laterCopies_.end(),
+                     [](const LaterCopy& a, const LaterCopy& b) { return a.readyUs < b.readyUs; });
+    while (!laterCopies_.empty() && laterCopies_.front().readyUs <= nowUs) {
+        LaterCopy c = std::move(laterCopies_.front());
+        laterCopies_.erase(laterCopies_.begin());
+        transmit(std::move(c.copy), c.readyUs, c.chunks, c.gapUs, nowUs, out);
     }
 }
 
@@ -333,8 +362,10 @@ int64_t Instrument::transmit(Transmission t, int64_t startUs, int chunks, int64_
         pieces = (bytes.size() + pacingChunk_ - 1) / pacingChunk_;
     }
     const int64_t gaps = static_cast<int64_t>(pieces - 1) * gapUs;
-    int64_t start = startUs;
-    if (pacing_) start = takeLine(startUs, LineTimeUs(static_cast<int64_t>(bytes.size())) + gaps);
+    // One transmission at a time, also without pacing: the pieces of one never mingle with
+    // those of another.
+    const int64_t onLine = pacing_ ? LineTimeUs(static_cast<int64_t>(bytes.size())) : 1;
+    const int64_t start = takeLine(startUs, onLine + gaps);
     // When the last byte of bytes[0..i] has arrived.
     const auto arrivedBy = [&](std::size_t i) {
         return pacing_ ? start + LineTimeUs(static_cast<int64_t>(i + 1)) : start;

@@ -134,10 +134,10 @@ public:
     // Time from the last byte of a request to the first byte of its reply.
     void setTurnaroundMs(int64_t ms);
     int64_t turnaroundMs() const { return turnaroundUs_ / 1000; }
-    // With pacing, bytes take the time a 9600-baud line takes both ways, the reply arrives in
-    // pieces of `chunkBytes` (0: whole) as each piece's last byte would, and the line carries
-    // one frame at a time: a reply goes at its time if the line is free for the whole of it,
-    // otherwise at the first moment after that when it is. Frames never mingle.
+    // With pacing, bytes take the time a 9600-baud line takes both ways and the reply arrives
+    // in pieces of `chunkBytes` (0: whole) as each piece's last byte would. Paced or not, the
+    // line carries one frame at a time: a reply goes at its time if the line is free for the
+    // whole of it, otherwise at the first moment after that when it is. Frames never mingle.
     void setLinePacing(bool on, std::size_t chunkBytes = 0);
     bool linePacing() const { return pacing_; }
 
@@ -148,6 +148,10 @@ public:
     // Takes bytes from the line at time nowUs (microseconds, never going back); returns the
     // replies to send, in order.
     std::vector<Delivery> feed(std::span<const uint8_t> bytes, int64_t nowUs);
+    // Copies sent some time after their reply go on the line once they are ready: when the
+    // next is, and what goes at nowUs (call at or after nextDueUs()).
+    std::optional<int64_t> nextDueUs() const;
+    std::vector<Delivery> due(int64_t nowUs);
     // Forgets a partly received request.
     void resetInput() { pending_.clear(); }
 
@@ -187,6 +191,7 @@ private:
                      std::vector<Delivery>& out);
     // The first moment from startUs on when the line is free for `lengthUs`; marks it taken.
     int64_t takeLine(int64_t startUs, int64_t lengthUs);
+    void placeDue(int64_t nowUs, std::vector<Delivery>& out);
     std::vector<FaultRule> faultsFor(uint8_t code);
     FaultRule randomFault(Fault kind);
     uint64_t nextRandom();
@@ -211,6 +216,13 @@ private:
     std::vector<Transmission> sent_;
     uint32_t transmissionsSent_ = 0;
     std::optional<Transmission> lastReply_;  // for a copy in front of the next
+    struct LaterCopy {
+        int64_t readyUs = 0;
+        Transmission copy;
+        int chunks = 1;
+        int64_t gapUs = 0;
+    };
+    std::vector<LaterCopy> laterCopies_;
 
     std::vector<RuleState> rules_;
     RandomFaults random_;

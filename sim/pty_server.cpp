@@ -130,7 +130,8 @@ bool PtyServer::serveOnce(int maxWaitMs, int stopFd) {
     // Wait for a request, a stop, or the next chunk's time, whichever comes first.
     std::optional<int64_t> waitUs;
     if (maxWaitMs >= 0) waitUs = int64_t{maxWaitMs} * 1000;
-    for (const auto next : {queue_.nextWriteUs(), transport_.nextEventUs()}) {
+    for (const auto next :
+         {queue_.nextWriteUs(), transport_.nextEventUs(), instrument_.nextDueUs()}) {
         if (!next) continue;
         const int64_t untilNext = std::max<int64_t>(0, *next - nowUs());
         waitUs = waitUs ? std::min(*waitUs, untilNext) : untilNext;
@@ -173,6 +174,8 @@ void PtyServer::readRequests() {
 }
 
 void PtyServer::writeDue() {
+    const int64_t now = nowUs();
+    for (const Delivery& d : instrument_.due(now)) transport_.send(now + d.delayUs, d);
     for (Piece& p : transport_.release(nowUs())) queue_.add(p.atUs, std::move(p.bytes));
     for (auto next = queue_.nextWriteUs(); next && *next <= nowUs(); next = queue_.nextWriteUs()) {
         const int64_t at = nowUs();

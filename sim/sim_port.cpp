@@ -59,7 +59,8 @@ void SimPort::scheduleDelivery(int64_t delayUs, std::vector<uint8_t> bytes) {
 }
 
 void SimPort::wakeUp() {
-    const std::optional<int64_t> next = transport_.nextEventUs();
+    std::optional<int64_t> next = transport_.nextEventUs();
+    if (const auto copy = instrument_.nextDueUs()) next = next ? std::min(*next, *copy) : *copy;
     if (!next) {
         wake_->setEnabled(false);
         return;
@@ -73,6 +74,7 @@ void SimPort::wakeUp() {
 
 void SimPort::arrive() {
     wake_->setEnabled(false);
+    for (const Delivery& d : instrument_.due(nowUs())) transport_.send(nowUs() + d.delayUs, d);
     for (Piece& p : transport_.release(nowUs())) {
         // Bytes reach a device that is open, also one the port keeps under hold while closed
         // (the port then hands them to whoever sees dropped bytes); on a closed device, or
