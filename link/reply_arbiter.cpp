@@ -23,6 +23,8 @@ constexpr int64_t kFirstSettleUs = 200'000;
 constexpr int64_t kSettleMarginUs = 20'000;
 // How much sooner or later than recent replies a repeat may come and still confirm one.
 constexpr int64_t kReplyWindowMarginUs = 5'000;
+// Replies of a length seen before their times make a window.
+constexpr std::size_t kWindowReplies = 5;
 
 // Replies whose content ends up in the window; only these can be told from a copy by content.
 constexpr bool CarriesData(uint8_t code) {
@@ -444,17 +446,21 @@ void ReplyArbiter::hold(Reason r, std::size_t i, std::size_t n) {
     h.startDelayUs = windowDelayUs(i, n);
     if (n >= kPacedMinimum && paced(i, n)) h.paceDelayUs = paceDelayUs(i, n);
     h.reason = r;
+    // Another copy of what is held already changes nothing about what may still come.
+    const bool again =
+        std::any_of(held_.begin(), held_.end(), [&](const Held& e) { return e.frame == h.frame; });
     held_.push_back(std::move(h));
+    const bool first = state_ != ArbiterState::Holding;
     state_ = ArbiterState::Holding;
-    // Until the reply a copy may stand in front of would have come, and then silence long
-    // enough for that reply to have crossed the line: one that had to wait for a gap between
-    // other frames has had one.
-    const int64_t maxFirst = firstDelaysUs_.empty()
-                                 ? 0
-                                 : *std::max_element(firstDelaysUs_.begin(), firstDelaysUs_.end());
-    const int64_t settle = settleUs() + LineTimeUs(static_cast<int64_t>(q_.replyLength));
-    holdUntilUs_ = std::min(std::max(held_.back().lastUs, writtenUs_ + maxFirst) + settle,
-                            held_.back().lastUs + kMaxSettleUs);
+    if (first || !again) {
+        // Until the reply a copy may stand in front of would have come, and then silence long
+        // enough for that reply to have crossed the line: one that had to wait for a gap
+        // between other frames has had one.
+        const int64_t maxFirst = firstDelaysUs_.empty() ? 0 : typicalMaxFirstDelayUs();
+        const int64_t settle = settleUs() + LineTimeUs(static_cast<int64_t>(q_.replyLength));
+        holdUntilUs_ = std::min(std::max(held_.back().lastUs, writtenUs_ + maxFirst) + settle,
+                                held_.back().lastUs + kMaxSettleUs);
+    }
     Decision d;
     d.action = Action::HoldUntil;
     d.reason = r;
@@ -525,11 +531,6 @@ void ReplyArbiter::decideHeld(int64_t nowUs) {
         publish(std::move(d));
         endQuestion();
         return;
-    }
-    // A repeat alone where the reply would be, even out of the window, tells how this
-    // instrument's replies come now: the window follows an instrument that grew slower.
-    if (contents.size() == 1 && !spoiled_) {
-        noteStartDelay(held_.back().frame.size(), held_.back().paced, held_.back().startDelayUs);
     }
     const Reason why = alone ? Reason::Unconfirmed : Reason::Ambiguous;
     for (auto& c : contents) {
@@ -615,11 +616,13 @@ void ReplyArbiter::remember(std::span<const uint8_t> frame, const Question& q, i
 
 bool ReplyArbiter::inReplyWindow(std::size_t n, bool isPaced, int64_t delayUs) const {
     const auto it = windowDelaysUs_.find({n, isPaced});
-    if (it == windowDelaysUs_.end() || it->second.size() < kSteadyReplies) {
-        return true;  // nothing known yet to go by
+    if (it == windowDelaysUs_.end() || it->second.size() < kWindowReplies) {
+        return true;  // too little known yet to go by
     }
+    // As much again as recent replies spread: a transport that jitters has a wide window, a
+    // paced line a narrow one.
     const auto [lo, hi] = std::minmax_element(it->second.begin(), it->second.end());
-    const int64_t margin = kReplyWindowMarginUs + (*hi - *lo) / 4;
+    const int64_t margin = kReplyWindowMarginUs + (*hi - *lo);
     // A paced frame's bytes may all have waited in an adapter's packet: later by that, at most.
     return delayUs >= *lo - margin && delayUs <= *hi + margin + (isPaced ? kMaxLateUs : 0);
 }
