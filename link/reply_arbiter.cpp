@@ -23,8 +23,6 @@ constexpr int64_t kFirstSettleUs = 200'000;
 constexpr int64_t kSettleMarginUs = 20'000;
 // How much sooner or later than recent replies a repeat may come and still confirm one.
 constexpr int64_t kReplyWindowMarginUs = 5'000;
-// Replies of a length seen before their times make a window.
-constexpr std::size_t kWindowReplies = 5;
 
 // Replies whose content ends up in the window; only these can be told from a copy by content.
 constexpr bool CarriesData(uint8_t code) {
@@ -71,6 +69,8 @@ std::vector<Decision> ReplyArbiter::asked(const Question& q, int64_t writtenUs) 
     ++asks_;
     spoiled_ = false;
     tainted_ = false;
+    seenSinceWrite_ = false;
+    if (!again) windowMisses_ = 0;
     held_.clear();
     shownPending_ = false;
     timedOutLive_ = false;
@@ -294,6 +294,7 @@ void ReplyArbiter::unit(Reason r, std::size_t i, std::size_t n) {
         provisional_.reset();
         retract(p, Reason::SomethingFollowed);
     }
+    if (awaiting_ && stamps_[i] >= writtenUs_) seenSinceWrite_ = true;
     // A damaged frame after the request may be the reply itself: no repeat is confirmed by
     // this asking.
     if (awaiting_ && stamps_[i] >= writtenUs_ &&
@@ -355,7 +356,12 @@ void ReplyArbiter::judge(std::size_t i, std::size_t n) {
 }
 
 void ReplyArbiter::judgeForQuestion(std::size_t i, std::size_t n, bool suspect) {
-    suspect = suspect || tainted_;
+    const bool after = stamps_[i] >= writtenUs_;
+    judgeFrame(i, n, suspect || tainted_);
+    if (after) seenSinceWrite_ = true;
+}
+
+void ReplyArbiter::judgeFrame(std::size_t i, std::size_t n, bool suspect) {
     const std::span<const uint8_t> frame = std::span(buf_).subspan(i, n);
     const int64_t first = stamps_[i];
     const uint8_t code = frame[kCodeAt];
@@ -442,10 +448,9 @@ void ReplyArbiter::hold(Reason r, std::size_t i, std::size_t n) {
     h.firstUs = stamps_[i];
     h.lastUs = stamps_[i + n - 1];
     h.firstDelayUs = h.firstUs - writtenUs_;
-    h.paced = paced(i, n);
-    h.startDelayUs = windowDelayUs(i, n);
     if (n >= kPacedMinimum && paced(i, n)) h.paceDelayUs = paceDelayUs(i, n);
     h.reason = r;
+    h.firstInAsk = !seenSinceWrite_;
     // Another copy of what is held already changes nothing about what may still come.
     const bool again =
         std::any_of(held_.begin(), held_.end(), [&](const Held& e) { return e.frame == h.frame; });
@@ -453,11 +458,10 @@ void ReplyArbiter::hold(Reason r, std::size_t i, std::size_t n) {
     const bool first = state_ != ArbiterState::Holding;
     state_ = ArbiterState::Holding;
     if (first || !again) {
-        // Until the reply a copy may stand in front of would have come, and then silence long
-        // enough for that reply to have crossed the line: one that had to wait for a gap
-        // between other frames has had one.
+        // Until the reply a copy may stand in front of would have come, and some silence
+        // after: a reply behind a copy follows it back to back.
         const int64_t maxFirst = firstDelaysUs_.empty() ? 0 : typicalMaxFirstDelayUs();
-        const int64_t settle = settleUs() + LineTimeUs(static_cast<int64_t>(q_.replyLength));
+        const int64_t settle = settleUs();
         holdUntilUs_ = std::min(std::max(held_.back().lastUs, writtenUs_ + maxFirst) + settle,
                                 held_.back().lastUs + kMaxSettleUs);
     }
@@ -498,10 +502,17 @@ void ReplyArbiter::decideHeld(int64_t nowUs) {
     // The same again, and nothing else where the reply would be; and it came when replies
     // come, as the instrument's own answer does: a copy can confirm nothing unless it stands
     // just where a lost reply would have.
-    const auto inWindow = std::find_if(held_.rbegin(), held_.rend(), [this](const Held& h) {
-        return inReplyWindow(h.frame.size(), h.paced, h.startDelayUs);
-    });
+    const auto inWindow = std::find_if(held_.rbegin(), held_.rend(),
+                                       [this](const Held& h) { return inReplyWindow(h); });
     const bool alone = contents.size() == 1 && !spoiled_ && inWindow != held_.rend();
+    // The same alone again and again, but never when the line's timing says replies come: the
+    // timing is what is wrong (learnt from replies held up behind copies); forget it.
+    if (contents.size() == 1 && !spoiled_ && inWindow == held_.rend() &&
+        std::find(earlier_.begin(), earlier_.end(), contents[0]) != earlier_.end() &&
+        ++windowMisses_ >= 2) {
+        paceDelaysUs_.clear();
+        windowMisses_ = 0;
+    }
     const bool confirmed =
         alone && std::find(earlier_.begin(), earlier_.end(), contents[0]) != earlier_.end();
     // Asked again, a live reading is a reading of a new moment, so it cannot confirm the one
@@ -512,11 +523,12 @@ void ReplyArbiter::decideHeld(int64_t nowUs) {
         passHeld(Reason::Superseded);
         firstDelaysUs_.push_back(chosen.firstDelayUs);
         if (firstDelaysUs_.size() > kFirstDelaysKept) firstDelaysUs_.pop_front();
-        noteStartDelay(chosen.frame.size(), chosen.paced, chosen.startDelayUs);
-        if (chosen.paceDelayUs) {
+        // Its timing tells of the line only if nothing came before it in its asking: a reply
+        // that waited behind a copy came late by the copy.
+        if (chosen.paceDelayUs && chosen.firstInAsk) {
             paceDelaysUs_.push_back(*chosen.paceDelayUs);
             if (paceDelaysUs_.size() > kPaceDelaysKept) paceDelaysUs_.pop_front();
-        } else if (chosen.frame.size() >= kPacedMinimum) {
+        } else if (!chosen.paceDelayUs && chosen.frame.size() >= kPacedMinimum) {
             paceDelaysUs_.clear();
         }
         remember(chosen.frame, q_, chosen.firstUs);
@@ -614,34 +626,14 @@ void ReplyArbiter::remember(std::span<const uint8_t> frame, const Question& q, i
     memory_.push_back(Seen{{frame.begin(), frame.end()}, q, atUs});
 }
 
-bool ReplyArbiter::inReplyWindow(std::size_t n, bool isPaced, int64_t delayUs) const {
-    const auto it = windowDelaysUs_.find({n, isPaced});
-    if (it == windowDelaysUs_.end() || it->second.size() < kWindowReplies) {
-        return true;  // too little known yet to go by
-    }
-    // As much again as recent replies spread: a transport that jitters has a wide window, a
-    // paced line a narrow one.
-    const auto [lo, hi] = std::minmax_element(it->second.begin(), it->second.end());
-    const int64_t margin = kReplyWindowMarginUs + (*hi - *lo);
-    // A paced frame's bytes may all have waited in an adapter's packet: later by that, at most.
-    return delayUs >= *lo - margin && delayUs <= *hi + margin + (isPaced ? kMaxLateUs : 0);
-}
-
-int64_t ReplyArbiter::windowDelayUs(std::size_t i, std::size_t n) const {
-    if (!paced(i, n)) return stamps_[i] - writtenUs_;  // a burst: when its first byte came
-    // On a paced line, pieces, packets and gaps only delay bytes: the byte that came soonest
-    // for its place tells when the frame began.
-    int64_t began = INT64_MAX;
-    for (std::size_t k = 0; k < n; ++k) {
-        began = std::min(began, stamps_[i + k] - LineTimeUs(static_cast<int64_t>(k + 1)));
-    }
-    return began - writtenUs_;
-}
-
-void ReplyArbiter::noteStartDelay(std::size_t n, bool isPaced, int64_t delayUs) {
-    std::deque<int64_t>& d = windowDelaysUs_[{n, isPaced}];
-    d.push_back(delayUs);
-    if (d.size() > kFirstDelaysKept) d.pop_front();
+bool ReplyArbiter::inReplyWindow(const Held& h) const {
+    // Only a steady paced line tells when replies come, and only of a frame that shows its
+    // pace; elsewhere content decides alone.
+    if (!steady() || !h.paceDelayUs) return true;
+    const auto [lo, hi] = std::minmax_element(paceDelaysUs_.begin(), paceDelaysUs_.end());
+    // Its bytes may all have waited in an adapter's packet: later by that, at most.
+    return *h.paceDelayUs >= *lo - kReplyWindowMarginUs &&
+           *h.paceDelayUs <= *hi + kReplyWindowMarginUs + kMaxLateUs;
 }
 
 int64_t ReplyArbiter::typicalMaxFirstDelayUs() const {
@@ -702,7 +694,6 @@ bool ReplyArbiter::onTime(std::size_t i, std::size_t n, bool lateToo) const {
 void ReplyArbiter::noteTiming(std::size_t i, std::size_t n) {
     firstDelaysUs_.push_back(stamps_[i] - writtenUs_);
     if (firstDelaysUs_.size() > kFirstDelaysKept) firstDelaysUs_.pop_front();
-    noteStartDelay(n, paced(i, n), windowDelayUs(i, n));
     if (n < kPacedMinimum) return;
     if (!paced(i, n)) {
         paceDelaysUs_.clear();  // a burst: this transport does not show a line's pace

@@ -161,8 +161,8 @@ private:
         int64_t firstUs = 0, lastUs = 0;
         int64_t firstDelayUs = 0;
         bool paced = false;
-        int64_t startDelayUs = 0;            // windowDelayUs()
         std::optional<int64_t> paceDelayUs;  // when it showed pace
+        bool firstInAsk = false;             // nothing came before it since the request
         Reason reason = Reason::Repeat;
     };
     struct Provisional {
@@ -188,6 +188,7 @@ private:
     void unit(Reason r, std::size_t i, std::size_t n);
     void judge(std::size_t i, std::size_t n);
     void judgeForQuestion(std::size_t i, std::size_t n, bool suspect);
+    void judgeFrame(std::size_t i, std::size_t n, bool suspect);
     void take(Action a, Reason r, std::size_t i, std::size_t n);
     void hold(Reason r, std::size_t i, std::size_t n);
     void decideHeld(int64_t nowUs);
@@ -207,12 +208,9 @@ private:
     // How long after its request a reply's first byte comes at most, the latest quarter
     // left out.
     int64_t typicalMaxFirstDelayUs() const;
-    // When a frame came after its request, as comparable between replies of its length: on a
-    // paced line when it began, otherwise when its first byte came.
-    int64_t windowDelayUs(std::size_t i, std::size_t n) const;
-    // It came when replies of its length and kind come.
-    bool inReplyWindow(std::size_t n, bool isPaced, int64_t delayUs) const;
-    void noteStartDelay(std::size_t n, bool isPaced, int64_t delayUs);
+    // On a steady line, it came when replies come: a held frame that did not cannot
+    // confirm a repeat.
+    bool inReplyWindow(const Held& h) const;
     int64_t lastStampUs() const;
     // A frame begun since then is still arriving.
     bool arrivingSince(int64_t sinceUs) const;
@@ -231,10 +229,12 @@ private:
     Question q_;
     bool awaiting_ = false;  // q_ is out and unanswered
     int64_t writtenUs_ = 0;
-    int asks_ = 0;          // times q_ was asked
-    bool spoiled_ = false;  // this asking saw a damaged frame after its request
-    bool tainted_ = false;  // a provisional block was retracted during this asking
-    bool tookNow_ = false;  // the frame just judged was taken
+    int asks_ = 0;                 // times q_ was asked
+    bool spoiled_ = false;         // this asking saw a damaged frame after its request
+    bool tainted_ = false;         // a provisional block was retracted during this asking
+    bool tookNow_ = false;         // the frame just judged was taken
+    bool seenSinceWrite_ = false;  // bytes came since the request was written
+    int windowMisses_ = 0;         // repeats alone for this question, outside the timing window
     std::vector<Held> held_;
     int64_t holdUntilUs_ = 0;
     std::vector<std::vector<uint8_t>> earlier_;  // repeats earlier askings of q_ saw
@@ -249,9 +249,7 @@ private:
 
     std::deque<Seen> memory_;
     std::deque<int64_t> firstDelaysUs_;  // request written to first byte, recent replies
-    // windowDelayUs() of recent replies, by their length and whether they showed pace.
-    std::map<std::pair<std::size_t, bool>, std::deque<int64_t>> windowDelaysUs_;
-    std::deque<int64_t> paceDelaysUs_;  // paceDelayUs() of recent paced replies
+    std::deque<int64_t> paceDelaysUs_;   // paceDelayUs() of recent paced replies
 };
 
 }  // namespace ck::link
