@@ -310,6 +310,12 @@ void ReplyArbiter::unit(Reason r, std::size_t i, std::size_t n) {
 void ReplyArbiter::judge(std::size_t i, std::size_t n) {
     const std::span<const uint8_t> frame = std::span(buf_).subspan(i, n);
     const int64_t first = stamps_[i];
+    // How long this transport may keep silent inside a frame (pieces, packets, gaps): a frame
+    // behind a held one may be that long in coming.
+    int64_t gap = 0;
+    for (std::size_t k = i + 1; k < i + n; ++k) gap = std::max(gap, stamps_[k] - stamps_[k - 1]);
+    innerGapsUs_.push_back(gap);
+    if (innerGapsUs_.size() > kFirstDelaysKept) innerGapsUs_.pop_front();
     if (provisional_ && base_ + i >= provisional_->at + provisional_->length) {
         // The first thing after a provisional block decides it. The next reply, taken and
         // coming when replies come, shows that nothing stood behind the block: a reply a copy
@@ -461,7 +467,9 @@ void ReplyArbiter::hold(Reason r, std::size_t i, std::size_t n) {
         // Until the reply a copy may stand in front of would have come, and some silence
         // after: a reply behind a copy follows it back to back.
         const int64_t maxFirst = firstDelaysUs_.empty() ? 0 : typicalMaxFirstDelayUs();
-        const int64_t settle = settleUs();
+        const int64_t longestGap =
+            innerGapsUs_.empty() ? 0 : *std::max_element(innerGapsUs_.begin(), innerGapsUs_.end());
+        const int64_t settle = std::max(settleUs(), longestGap + kSettleMarginUs);
         holdUntilUs_ = std::min(std::max(held_.back().lastUs, writtenUs_ + maxFirst) + settle,
                                 held_.back().lastUs + kMaxSettleUs);
     }

@@ -250,6 +250,7 @@ private:
     std::deque<Seen> memory_;
     std::deque<int64_t> firstDelaysUs_;  // request written to first byte, recent replies
     std::deque<int64_t> paceDelaysUs_;   // paceDelayUs() of recent paced replies
+    std::deque<int64_t> innerGapsUs_;    // the longest silence inside each recent frame
 };
 
 }  // namespace ck::link

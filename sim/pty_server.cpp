@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/pty_server.h"
 
+#include "link/protocol.h"
 #include "platform/com_pins.h"
 
 #include <fcntl.h>
@@ -98,6 +99,8 @@ PtyServer::PtyServer(Instrument& instrument, Options options)
         termios tio{};
         if (tcgetattr(slave_, &tio) != 0) ThrowErrno("tcgetattr");
         cfmakeraw(&tio);
+        // The terminal's own speed constant for the protocol's line speed.
+        static_assert(protocol::kBaud == 9600, "B9600 below is the protocol's line speed");
         cfsetispeed(&tio, B9600);
         cfsetospeed(&tio, B9600);
         if (tcsetattr(slave_, TCSANOW, &tio) != 0) ThrowErrno("tcsetattr");
