@@ -696,7 +696,9 @@ bool ReplyArbiter::onTime(std::size_t i, std::size_t n, bool lateToo) const {
     if (n < kPacedMinimum || !steady() || !paced(i, n)) return false;
     const int64_t d = paceDelayUs(i, n);
     const auto [lo, hi] = std::minmax_element(paceDelaysUs_.begin(), paceDelaysUs_.end());
-    return d >= *lo - kOnTimeUs && (!lateToo || d <= *hi + kOnTimeUs);
+    // Never sooner than replies begin; later only by what taking bytes from the device may
+    // add (a busy window, an adapter's packet).
+    return d >= *lo - kOnTimeUs && (!lateToo || d <= *hi + kOnTimeUs + kMaxLateUs);
 }
 
 void ReplyArbiter::noteTiming(std::size_t i, std::size_t n) {

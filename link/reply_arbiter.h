@@ -111,7 +111,8 @@ public:
     // their requests ...
     static constexpr int64_t kSteadySpreadUs = 5'000;
     static constexpr std::size_t kSteadyReplies = 3;
-    // ... and a reply is on time when it began within this of them.
+    // ... and a reply is on time when it began no sooner than this before them (and no later
+    // than kMaxLateUs after them).
     static constexpr int64_t kOnTimeUs = 3'000;
     // How long to wait after a repeat for what may follow it, from the spread of recent reply
     // times, within these bounds.
