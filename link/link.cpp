@@ -158,9 +158,10 @@ void Link::send(const Asked& a, bool again) {
         q.count = a.code == kCodeHistory ? a.count : int16_t{0};
         q.replyLength = request->replylen;
         q.requestLength = request->bytes.size();
-        q.serial = a.code == kCodeLive                              ? polls_
-                   : a.code == kCodeHistory || a.code == kCodeCount ? downloads_
-                                                                    : 0;
+        // Each poll asks about a new moment, each download's blocks about what is stored now.
+        // How many are stored is one question across downloads: an older count can cost rows
+        // or end a download early, but never put one group's values in another's row.
+        q.serial = a.code == kCodeLive ? polls_ : a.code == kCodeHistory ? downloads_ : 0;
     }
     current_ = q;
     asked_ = a;

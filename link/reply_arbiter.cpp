@@ -418,11 +418,9 @@ void ReplyArbiter::judgeFrame(std::size_t i, std::size_t n, bool suspect) {
     if (code == kCodeHistory && !suspect && !retracted && state_ == ArbiterState::Listening &&
         asks_ == 1 && !spoiled_ && i + n == buf_.size() && onTime(i, n, true)) {
         take(Action::TakeProvisionally, Reason::RepeatOnTime, i, n);
-        // Silence behind it for as long as its reply would take, and the settle, shows that no
-        // reply stood behind it, even one that had to wait for a gap on the line.
-        provisional_ =
-            Provisional{q_, base_ + i, n,
-                        stamps_[i + n - 1] + LineTimeUs(static_cast<int64_t>(n)) + settleUs()};
+        // Silence behind it shows that no reply stood behind it: that reply would follow it
+        // back to back, its first piece as soon as pieces come on this line.
+        provisional_ = Provisional{q_, base_ + i, n, stamps_[i + n - 1] + holdSettleUs()};
         endQuestion();
         return;
     }
@@ -467,9 +465,7 @@ void ReplyArbiter::hold(Reason r, std::size_t i, std::size_t n) {
         // Until the reply a copy may stand in front of would have come, and some silence
         // after: a reply behind a copy follows it back to back.
         const int64_t maxFirst = firstDelaysUs_.empty() ? 0 : typicalMaxFirstDelayUs();
-        const int64_t longestGap =
-            innerGapsUs_.empty() ? 0 : *std::max_element(innerGapsUs_.begin(), innerGapsUs_.end());
-        const int64_t settle = std::max(settleUs(), longestGap + kSettleMarginUs);
+        const int64_t settle = holdSettleUs();
         holdUntilUs_ = std::min(std::max(held_.back().lastUs, writtenUs_ + maxFirst) + settle,
                                 held_.back().lastUs + kMaxSettleUs);
     }
@@ -688,8 +684,11 @@ int64_t ReplyArbiter::paceDelayUs(std::size_t i, std::size_t n) const {
 
 bool ReplyArbiter::steady() const {
     if (paceDelaysUs_.size() < kSteadyReplies) return false;
-    const auto [lo, hi] = std::minmax_element(paceDelaysUs_.begin(), paceDelaysUs_.end());
-    return *hi - *lo <= kSteadySpreadUs;
+    // Arrival times are only ever late: a reply taken in late by a busy moment says nothing
+    // against the line. The soonest of them tell its pace, and they must agree.
+    std::vector<int64_t> d(paceDelaysUs_.begin(), paceDelaysUs_.end());
+    std::sort(d.begin(), d.end());
+    return d[kSteadyReplies - 1] - d.front() <= kSteadySpreadUs;
 }
 
 bool ReplyArbiter::onTime(std::size_t i, std::size_t n, bool lateToo) const {
@@ -711,6 +710,14 @@ void ReplyArbiter::noteTiming(std::size_t i, std::size_t n) {
     }
     paceDelaysUs_.push_back(paceDelayUs(i, n));
     if (paceDelaysUs_.size() > kPaceDelaysKept) paceDelaysUs_.pop_front();
+}
+
+int64_t ReplyArbiter::holdSettleUs() const {
+    // At least the longest silence recent frames had inside them: the first piece of a frame
+    // behind a held one may be that long in coming.
+    const int64_t longestGap =
+        innerGapsUs_.empty() ? 0 : *std::max_element(innerGapsUs_.begin(), innerGapsUs_.end());
+    return std::max(settleUs(), longestGap + kSettleMarginUs);
 }
 
 int64_t ReplyArbiter::settleUs() const {

@@ -107,8 +107,8 @@ public:
     // each taken from the device at most this long after it arrived (a USB adapter hands bytes
     // over up to 16 ms late).
     static constexpr int64_t kMaxLateUs = 20'000;
-    // The line is steady when the last few paced replies began within this of each other after
-    // their requests ...
+    // The line is steady when the soonest three of the last few paced replies began within
+    // this of each other after their requests ...
     static constexpr int64_t kSteadySpreadUs = 5'000;
     static constexpr std::size_t kSteadyReplies = 3;
     // ... and a reply is on time when it began no sooner than this before them (and no later
@@ -206,6 +206,8 @@ private:
     bool onTime(std::size_t i, std::size_t n, bool lateToo) const;
     void noteTiming(std::size_t i, std::size_t n);
     int64_t settleUs() const;
+    // How long a held or provisional frame waits for silence behind it.
+    int64_t holdSettleUs() const;
     // How long after its request a reply's first byte comes at most, the latest quarter
     // left out.
     int64_t typicalMaxFirstDelayUs() const;
