@@ -418,9 +418,12 @@ void ReplyArbiter::judgeFrame(std::size_t i, std::size_t n, bool suspect) {
     if (code == kCodeHistory && !suspect && !retracted && state_ == ArbiterState::Listening &&
         asks_ == 1 && !spoiled_ && i + n == buf_.size() && onTime(i, n, true)) {
         take(Action::TakeProvisionally, Reason::RepeatOnTime, i, n);
-        // Silence behind it shows that no reply stood behind it: that reply would follow it
-        // back to back, its first piece as soon as pieces come on this line.
-        provisional_ = Provisional{q_, base_ + i, n, stamps_[i + n - 1] + holdSettleUs()};
+        // Silence behind it as long as a reply takes, and the settle, shows that no reply
+        // stood behind it: that reply would follow it back to back, though its first piece may
+        // come only when the piece is whole.
+        provisional_ =
+            Provisional{q_, base_ + i, n,
+                        stamps_[i + n - 1] + LineTimeUs(static_cast<int64_t>(n)) + holdSettleUs()};
         endQuestion();
         return;
     }
@@ -695,9 +698,9 @@ bool ReplyArbiter::onTime(std::size_t i, std::size_t n, bool lateToo) const {
     if (n < kPacedMinimum || !steady() || !paced(i, n)) return false;
     const int64_t d = paceDelayUs(i, n);
     const auto [lo, hi] = std::minmax_element(paceDelaysUs_.begin(), paceDelaysUs_.end());
-    // Never sooner than replies begin; later only by what taking bytes from the device may
-    // add (a busy window, an adapter's packet).
-    return d >= *lo - kOnTimeUs && (!lateToo || d <= *hi + kOnTimeUs + kMaxLateUs);
+    // Never sooner than replies begin; later only a little, as a busy moment of the window
+    // stamps bytes late.
+    return d >= *lo - kOnTimeUs && (!lateToo || d <= *hi + kOnTimeLateUs);
 }
 
 void ReplyArbiter::noteTiming(std::size_t i, std::size_t n) {

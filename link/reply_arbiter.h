@@ -111,9 +111,10 @@ public:
     // this of each other after their requests ...
     static constexpr int64_t kSteadySpreadUs = 5'000;
     static constexpr std::size_t kSteadyReplies = 3;
-    // ... and a reply is on time when it began no sooner than this before them (and no later
-    // than kMaxLateUs after them).
+    // ... and a reply is on time when it began no sooner than this before them, and no later
+    // than kOnTimeLateUs after the latest of them.
     static constexpr int64_t kOnTimeUs = 3'000;
+    static constexpr int64_t kOnTimeLateUs = 8'000;
     // How long to wait after a repeat for what may follow it, from the spread of recent reply
     // times, within these bounds.
     static constexpr int64_t kMinSettleUs = 30'000;
