@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The instrument link: port discovery, polling, the history download and the reply time-out.
-// It owns the link state record, its four timers and their handlers, and its place on the
-// serial port's receive event. The window drives it through a few commands and reads its state;
-// it reaches the window only through LinkControls.
+// It owns the link state record, its timers and their handlers, its place on the serial port's
+// receive event, and the reply arbiter, which alone decides which received bytes answer which
+// request; the link acts on its decisions. The window drives it through a few commands and
+// reads its state; it reaches the window only through LinkControls.
 
 #include <cstdint>
 #include <deque>

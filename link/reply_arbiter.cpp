@@ -41,24 +41,30 @@ void ReplyArbiter::publish(Decision d) {
 }
 
 void ReplyArbiter::decide(Action a, Reason r, uint64_t at, std::size_t n) {
+    decideFor(a, r, awaiting_ ? q_ : Question{}, at, n);
+}
+
+void ReplyArbiter::decideFor(Action a, Reason r, const Question& q, uint64_t at, std::size_t n,
+                             int64_t untilUs) {
     Decision d;
     d.action = a;
     d.reason = r;
-    if (awaiting_) d.question = q_;
+    d.question = q;
     d.at = at;
     d.length = n;
+    d.untilUs = untilUs;
     publish(std::move(d));
 }
 
-std::vector<Decision> ReplyArbiter::asked(const Question& q, int64_t writtenUs) {
+void ReplyArbiter::giveUp() {
     if (awaiting_) passHeld(Reason::NotAwaited);
-    if (shownPending_) {
-        Decision d;
-        d.action = Action::Commit;
-        d.reason = Reason::NotAwaited;
-        d.question = q_;
-        publish(std::move(d));
-    }
+    // A reading shown as equal to the one before: nothing came behind it while awaited.
+    if (shownPending_) decideFor(Action::Commit, Reason::NotAwaited, q_);
+    shownPending_ = false;
+}
+
+std::vector<Decision> ReplyArbiter::asked(const Question& q, int64_t writtenUs) {
+    giveUp();
     const bool again = asks_ > 0 && q.sameAs(q_);
     if (!again) {
         earlier_.clear();
@@ -81,15 +87,7 @@ std::vector<Decision> ReplyArbiter::asked(const Question& q, int64_t writtenUs) 
 }
 
 std::vector<Decision> ReplyArbiter::abandon() {
-    if (awaiting_) passHeld(Reason::NotAwaited);
-    if (shownPending_) {
-        Decision d;
-        d.action = Action::Commit;
-        d.reason = Reason::NotAwaited;
-        d.question = q_;
-        publish(std::move(d));
-        shownPending_ = false;
-    }
+    giveUp();
     // What earlier askings saw stays: the same question may be asked again at once.
     awaiting_ = false;
     state_ = ArbiterState::Idle;
@@ -123,14 +121,9 @@ std::vector<Decision> ReplyArbiter::received(std::span<const uint8_t> bytes,
 std::vector<Decision> ReplyArbiter::at(int64_t nowUs) {
     if (provisional_ && nowUs >= provisional_->untilUs) {
         if (streamEnd() == provisional_->at + provisional_->length) {
-            Decision d;
-            d.action = Action::Commit;
-            d.reason = Reason::Silence;
-            d.question = provisional_->question;
-            d.at = provisional_->at;
-            d.length = provisional_->length;
+            const Provisional p = *provisional_;
             provisional_.reset();
-            publish(std::move(d));
+            decideFor(Action::Commit, Reason::Silence, p.question, p.at, p.length);
         } else if (nowUs < lastStampUs() + settleUs()) {
             // A frame is arriving behind it; when whole it decides.
             provisional_->untilUs = lastStampUs() + settleUs();
@@ -148,11 +141,7 @@ std::vector<Decision> ReplyArbiter::at(int64_t nowUs) {
         shownUntilUs_ = lastStampUs() + settleUs();
     }
     if (shownPending_ && nowUs >= shownUntilUs_) {
-        Decision d;
-        d.action = Action::Commit;
-        d.reason = Reason::Silence;
-        d.question = q_;
-        publish(std::move(d));
+        decideFor(Action::Commit, Reason::Silence, q_);
         endQuestion();
     }
     if (state_ == ArbiterState::Holding && nowUs >= holdUntilUs_) decideHeld(nowUs);
@@ -328,13 +317,8 @@ void ReplyArbiter::judge(std::size_t i, std::size_t n) {
             tookNow_ = false;
             judgeForQuestion(i, n, false);
             if (tookNow_) {
-                Decision d;
-                d.action = Action::Commit;
-                d.reason = Reason::NextAnswerOnTime;
-                d.question = before.question;
-                d.at = before.at;
-                d.length = before.length;
-                publish(std::move(d));
+                decideFor(Action::Commit, Reason::NextAnswerOnTime, before.question, before.at,
+                          before.length);
             } else {
                 retract(before, Reason::SomethingFollowed);
             }
@@ -472,14 +456,7 @@ void ReplyArbiter::hold(Reason r, std::size_t i, std::size_t n) {
         holdUntilUs_ = std::min(std::max(held_.back().lastUs, writtenUs_ + maxFirst) + settle,
                                 held_.back().lastUs + kMaxSettleUs);
     }
-    Decision d;
-    d.action = Action::HoldUntil;
-    d.reason = r;
-    d.question = q_;
-    d.at = held_.back().at;
-    d.length = n;
-    d.untilUs = holdUntilUs_;
-    publish(std::move(d));
+    decideFor(Action::HoldUntil, r, q_, held_.back().at, n, holdUntilUs_);
 }
 
 void ReplyArbiter::decideHeld(int64_t nowUs) {
@@ -489,12 +466,7 @@ void ReplyArbiter::decideHeld(int64_t nowUs) {
         const int64_t until = lastStampUs() + settleUs();
         if (nowUs < until) {
             holdUntilUs_ = until;
-            Decision d;
-            d.action = Action::HoldUntil;
-            d.reason = Reason::Repeat;
-            d.question = q_;
-            d.untilUs = until;
-            publish(std::move(d));
+            decideFor(Action::HoldUntil, Reason::Repeat, q_, 0, 0, until);
             return;
         }
         spoiled_ = true;  // it stopped short where the reply may be
@@ -559,37 +531,21 @@ void ReplyArbiter::decideHeld(int64_t nowUs) {
     }
     passHeld(why);
     state_ = ArbiterState::Listening;
-    Decision d;
-    d.action = Action::AskAgain;
-    d.reason = why;
-    d.question = q_;
-    publish(std::move(d));
+    decideFor(Action::AskAgain, why, q_);
 }
 
 void ReplyArbiter::retract(const Provisional& p, Reason r) {
     // The block's own reply may still be on its way, in front of the next one, and both would
     // look fresh: nothing in this asking is taken without being confirmed.
     if (awaiting_) tainted_ = true;
-    Decision d;
-    d.action = Action::Retract;
-    d.reason = r;
-    d.question = p.question;
-    d.at = p.at;
-    d.length = p.length;
     retracted_.push_back(p.question);
     if (retracted_.size() > kRetractedKept) retracted_.erase(retracted_.begin());
-    publish(std::move(d));
+    decideFor(Action::Retract, r, p.question, p.at, p.length);
 }
 
 void ReplyArbiter::passHeld(Reason r) {
     for (const Held& h : held_) {
-        Decision d;
-        d.action = Action::PassOver;
-        d.reason = r;
-        d.question = q_;
-        d.at = h.at;
-        d.length = h.frame.size();
-        publish(std::move(d));
+        decideFor(Action::PassOver, r, q_, h.at, h.frame.size());
         remember(h.frame, {}, h.firstUs);
     }
     held_.clear();

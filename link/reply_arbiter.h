@@ -181,6 +181,10 @@ private:
 
     void publish(Decision d);
     void decide(Action a, Reason r, uint64_t at, std::size_t n);
+    void decideFor(Action a, Reason r, const Question& q, uint64_t at = 0, std::size_t n = 0,
+                   int64_t untilUs = 0);
+    // Whatever waited for the question out is given up.
+    void giveUp();
     void resolve();
     Classified classify(std::size_t i) const;
     std::size_t nextStart(std::size_t from, std::size_t to) const;
