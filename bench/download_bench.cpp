@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The real program against zandrel-sim on a pseudo-terminal paced like a 9600-baud line:
-// a full 200-group download from the read click to the idle set, against the time the line
-// itself needs, on a quiet disk and while another process keeps the disk busy; then the cost
-// of polling: CPU share of one core and resident memory over time.
+// The real program against zandrel-sim on a pseudo-terminal: a full 200-group download from
+// the read click to the idle set, against the time a 9600-baud line itself needs, with varied
+// stored groups and with every group alike on the paced line, over the simulated radio link,
+// and with varied groups while another process keeps the disk busy; every row checked against
+// the simulator's. Then polling a reading that never changes: how soon after its last byte each
+// repeated reading is on the panel, and what polling costs (CPU share of one core, resident
+// memory over time).
 //
 //   download_bench [RUNS [POLL_SECONDS]]
 //   download_bench --disk-load FILE   (the disk load itself: writes and syncs FILE for ever)
@@ -10,6 +13,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QLabel>
 #include <QProcess>
 #include <QProgressBar>
 #include <QTabWidget>
@@ -31,15 +35,18 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "link/protocol.h"
+#include "measure/history_rows.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_timer.h"
+#include "sim/instrument.h"
 #include "views/history_grid.h"
 
 namespace {
 
 constexpr int kGroups = 200;
 constexpr int kTurnaroundMs = 10;
-constexpr double kByteMs = 10.0 * 1000.0 / 9600.0;
+constexpr uint64_t kHistorySeed = 7;
 
 // Runs the event loop until done() holds, looking every 5 ms; false after ms.
 bool runUntil(const std::function<bool()>& done, int ms) {
@@ -65,11 +72,43 @@ void idle(int ms) {
 int exchangesFor(int n) { return 1 + (n + 2) / 3; }  // the count, then blocks of three
 
 double lineLimitMs(int n) {
-    double bytes = 6 + (n < 256 ? 7 : 8);  // count request and reply
+    int64_t bytes = 6 + (n < 256 ? 7 : 8);  // count request and reply
     for (int start = 0; start < n; start += 3) {
-        bytes += 10 + 24.0 * std::min(3, n - start) + 6;
+        bytes += 10 + 24 * std::min(3, n - start) + 6;
     }
-    return bytes * kByteMs + exchangesFor(n) * kTurnaroundMs;
+    return static_cast<double>(ck::protocol::LineTimeUs(bytes)) / 1000.0 +
+           exchangesFor(n) * kTurnaroundMs;
+}
+
+// Rows of the table that differ from what the simulator holds.
+int wrongRows(ck::app::MainWindow& window,
+              const std::vector<ck::measure::MeasurementGroup>& truth) {
+    int wrong = 0;
+    for (const auto& row : ck::measure::HistoryRows(0, truth, kGroups)) {
+        for (std::size_t c = 0; c < row.cells.size(); ++c) {
+            if (window.DataGrid().TextMatrix(row.row, static_cast<int>(c)).toStdString() !=
+                row.cells[c]) {
+                ++wrong;
+                break;
+            }
+        }
+    }
+    return wrong;
+}
+
+// zandrel-sim as the instrument on COM1, with these options besides the history.
+bool startSim(QProcess& sim, const QStringList& extra) {
+    if (sim.state() != QProcess::NotRunning) {
+        sim.terminate();
+        sim.waitForFinished(3000);
+    }
+    const QStringList args = {"--as",           "COM1",
+                              "--groups",       QString::number(kGroups),
+                              "--history-seed", QString::number(kHistorySeed),
+                              "--turnaround",   QString::number(kTurnaroundMs),
+                              "--print-path"};
+    sim.start(QStringLiteral(CK_ZANDREL_SIM), args + extra);
+    return sim.waitForReadyRead(5000);
 }
 
 double cpuSeconds() {
@@ -121,10 +160,7 @@ int main(int argc, char** argv) {
     const int pollSeconds = argc > 2 ? std::atoi(argv[2]) : 60;
 
     QProcess sim;
-    sim.start(QStringLiteral(CK_ZANDREL_SIM),
-              {"--as", "COM1", "--groups", QString::number(kGroups), "--turnaround",
-               QString::number(kTurnaroundMs), "--print-path"});
-    if (!sim.waitForReadyRead(5000)) {
+    if (!startSim(sim, {})) {
         std::fprintf(stderr, "zandrel-sim did not start\n");
         return 1;
     }
@@ -138,7 +174,12 @@ int main(int argc, char** argv) {
     // download.
     std::vector<double> ownMs;
     bool timing = false;
+    // When reply bytes were last taken in, for the repeated live readings.
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    int64_t lastReceivedNs = 0;
     port.setReceiveHandler([&, linkHandler = port.receiveHandler()] {
+        lastReceivedNs = sinceStart.nsecsElapsed();
         QElapsedTimer h;
         h.start();
         linkHandler();
@@ -154,8 +195,16 @@ int main(int argc, char** argv) {
 
     window.TabStrip1().setCurrentIndex(1);
     const double limit = lineLimitMs(kGroups);
-    const auto downloads = [&](const char* label) {
-        for (int run = 0; run < runs; ++run) {
+    // The simulator started anew: the next poll's answer.
+    const auto answeredAgain = [&] {
+        window.Lab_rtsta().setText(QString());
+        return runUntil([&] { return window.Lab_rtsta().text() == QStringLiteral("通讯成功"); },
+                        10000) &&
+               runUntil([&] { return s.commstate != ck::link::kCommAwaiting; }, 3000);
+    };
+    const auto downloads = [&](const char* label, int count,
+                               const std::vector<ck::measure::MeasurementGroup>& truth) {
+        for (int run = 0; run < count; ++run) {
             window.DataGrid().InitGrid();
             runUntil([&] { return s.commstate != ck::link::kCommAwaiting; }, 3000);
             timing = true;
@@ -169,23 +218,26 @@ int main(int argc, char** argv) {
                            window.link().Timer_real().enabled() &&
                            !window.DataGrid().TextMatrix(kGroups, 0).isEmpty();
                 },
-                30000);
+                60000);
             const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
             timing = false;
             if (!done) {
-                std::fprintf(stderr, "download %d did not finish\n", run + 1);
+                std::fprintf(stderr, "download %d%s did not finish\n", run + 1, label);
                 return false;
             }
+            const int wrong = wrongRows(window, truth);
             std::printf(
                 "download of %d groups%s: %.0f ms, line limit %.0f ms, %.3fx the line, "
-                "%.2f ms over it per exchange (CPU %.0f ms)\n",
+                "%.2f ms over it per exchange (CPU %.0f ms), %d of %d rows right\n",
                 kGroups, label, ms, limit, ms / limit, (ms - limit) / exchangesFor(kGroups),
-                (cpuSeconds() - cpu0) * 1000.0);
+                (cpuSeconds() - cpu0) * 1000.0, kGroups - wrong, kGroups);
             std::fflush(stdout);
+            if (wrong != 0) return false;
         }
         return true;
     };
-    if (!downloads("")) return 3;
+    const auto varied = ck::sim::MakeStoredHistory(kGroups, kHistorySeed);
+    if (!downloads("", runs, varied)) return 3;
     std::sort(ownMs.begin(), ownMs.end());
     if (!ownMs.empty()) {
         const auto at = [&](double q) {
@@ -198,6 +250,16 @@ int main(int argc, char** argv) {
             ownMs.size(), at(0.5), at(0.99), ownMs.back());
     }
 
+    // Every stored group alike: every block reply byte for byte the one before.
+    if (!startSim(sim, {"--identical"}) || !answeredAgain()) return 5;
+    if (!downloads(" all alike", runs, ck::sim::MakeIdenticalHistory(kGroups, kHistorySeed))) {
+        return 3;
+    }
+    // Over the simulated radio link: replies 20 to 100 ms late, in pieces.
+    if (!startSim(sim, {"--transport", "radio"}) || !answeredAgain()) return 5;
+    if (!downloads(" over radio", 1, varied)) return 3;
+    if (!startSim(sim, {}) || !answeredAgain()) return 5;
+
     // The same while another process writes and syncs a file in the build folder.
     const QString loadFile = QCoreApplication::applicationDirPath() + "/disk-load.tmp";
     QProcess load;
@@ -207,15 +269,23 @@ int main(int argc, char** argv) {
         return 4;
     }
     idle(2000);  // let it fill the disk's queue
-    const bool loaded = downloads(" while the disk is busy");
+    const bool loaded = downloads(" while the disk is busy", runs, varied);
     load.kill();
     load.waitForFinished(3000);
     QFile::remove(loadFile);
     if (!loaded) return 3;
 
-    // Polling in the live view: what it costs while the engineer watches.
+    // Polling in the live view on a reading that never changes: each reply repeats the one
+    // shown, and the panel shows it as soon as it is in; and what polling costs while the
+    // engineer watches.
+    if (!startSim(sim, {"--live", "steady"})) return 5;
     window.TabStrip1().setCurrentIndex(0);
+    if (!answeredAgain()) return 5;
     idle(3000);  // settle
+    std::vector<double> shownMs;
+    const auto shown = QObject::connect(&window, &ck::app::MainWindow::liveReadingShown, [&] {
+        shownMs.push_back(static_cast<double>(sinceStart.nsecsElapsed() - lastReceivedNs) / 1e6);
+    });
     const long rssStart = rssKiB();
     const double cpuStart = cpuSeconds();
     QElapsedTimer wall;
@@ -227,6 +297,14 @@ int main(int argc, char** argv) {
     }
     const double cpu = cpuSeconds() - cpuStart;
     const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
+    QObject::disconnect(shown);
+    std::sort(shownMs.begin(), shownMs.end());
+    if (!shownMs.empty()) {
+        std::printf(
+            "a live reading equal to the one shown, its last bytes in to the panel showing it, "
+            "%zu readings: median %.2f ms, max %.2f ms\n",
+            shownMs.size(), shownMs[shownMs.size() / 2], shownMs.back());
+    }
     std::printf(
         "polling for %.0f s: CPU %.2f %% of one core, resident memory %.1f MB at start, "
         "%.1f MB at most, %.1f MB at the end\n",

@@ -63,7 +63,7 @@ ReplyScan CheckFrameAt(std::span<const uint8_t> bytes, std::size_t at) {
     const auto frame = bytes.subspan(std::min(at, bytes.size()));
     if (frame.size() > kLengthAt) {
         scan.length = FrameLength(frame[kLengthAt]);
-        if (scan.length < kOverhead || scan.length > kRxFrameSize) {
+        if (scan.length < kOverhead || scan.length > kMaxReplyLength) {
             scan.check = ReplyCheck::Malformed;
             return scan;
         }
@@ -79,12 +79,6 @@ ReplyScan CheckFrameAt(std::span<const uint8_t> bytes, std::size_t at) {
         scan.check = ReplyCheck::Ok;
     }
     return scan;
-}
-
-ReplyScan ScanReply(std::span<const uint8_t> bytes) {
-    const auto it = std::find(bytes.begin(), bytes.end(), kReplyStart);
-    if (it == bytes.end()) return ReplyScan{};
-    return CheckFrameAt(bytes, static_cast<std::size_t>(it - bytes.begin()));
 }
 
 std::optional<measure::MeasurementGroup> LiveReading(std::span<const uint8_t> frame) {

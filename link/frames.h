@@ -26,7 +26,7 @@ enum class ReplyCheck : uint8_t {
     Ok,           // a whole frame for us with a good checksum
     NoStart,      // no start byte at all
     NeedMore,     // the frame begun at the start byte has not fully arrived
-    Malformed,    // its length byte cannot describe a reply (under 6 or over 201 bytes)
+    Malformed,    // its length byte cannot describe a reply (under 6 or over 246 bytes)
     BadAddress,   // addressed to someone else
     BadChecksum,  // damaged
 };
@@ -42,8 +42,6 @@ struct ReplyScan {
 // impossible length is rejected as soon as its byte is there, without waiting for the rest.
 // `length` is filled in once the length byte has arrived.
 ReplyScan CheckFrameAt(std::span<const uint8_t> bytes, std::size_t at);
-// Finds the first start byte and checks the frame that begins there.
-ReplyScan ScanReply(std::span<const uint8_t> bytes);
 
 // The reading a live reply carries, the reply's start byte at frame[0]; nullopt when it does
 // not decode.

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The instrument link: port discovery, polling, the history download and the reply time-out.
-// It owns the link state record, its four timers and their handlers, and its place on the
-// serial port's receive event. The window drives it through a few commands and reads its state;
-// it reaches the window only through LinkControls.
+// It owns the link state record, its timers and their handlers, its place on the serial port's
+// receive event, and the reply arbiter, which alone decides which received bytes answer which
+// request; the link acts on its decisions. The window drives it through a few commands and
+// reads its state; it reaches the window only through LinkControls.
 
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +17,7 @@
 
 #include "link/link_controls.h"
 #include "link/link_state.h"
+#include "link/reply_arbiter.h"
 #include "platform/serial_port.h"
 #include "platform/timer.h"
 
@@ -23,21 +27,6 @@ inline constexpr int kFindcomMs = 600;
 inline constexpr int kRealMs = 1500;
 inline constexpr int kReadMs = 30;
 inline constexpr int kTimeoutMs = 2500;
-
-// Replies against bytes of earlier exchanges. A byte is 10 bit times at 9600 baud; a line
-// running up to 5 % fast is allowed for, so that no reply is ever judged too early: 992 us.
-inline constexpr int64_t kFastByteUs = 10'000'000 / (9600 * 105 / 100);
-// A reply byte for byte the same as one taken for another question shortly before is held
-// back this long beyond its own line time, for the reply that a late copy would stand in
-// front of.
-inline constexpr int kRepeatAllowanceMs = 200;
-// How long taken and passed-over replies are remembered for that comparison.
-inline constexpr int64_t kRepeatMemoryUs = 10'000'000;
-// A repeated block or count, asked for again, is confirmed only by the same reply beginning
-// as soon after the request as the instrument's recent replies, less this ...
-inline constexpr int64_t kRepeatEarlyUs = 5'000;
-// ... and no later than their median delay and this.
-inline constexpr int64_t kRepeatLateUs = 30'000;
 
 // Texts the link shows.
 inline constexpr const char* kTextLinkOk = "通讯成功";
@@ -87,8 +76,13 @@ public:
     const platform::Timer& Timer_real() const { return *real_; }
     const platform::Timer& Timer_read() const { return *read_; }
     const platform::Timer& Timer_timeout() const { return *timeout_; }
-    // The hold on a reply that repeats an earlier one (see kRepeatAllowanceMs).
+    // Wakes the link when the reply arbiter has a deadline (a held repeat, a provisional block).
     const platform::Timer& holdTimer() const { return *hold_; }
+    // Every decision about received bytes passes here as it is made (a communication trace
+    // may print them); nothing when unset.
+    void setDecisionObserver(ReplyArbiter::Observer observer) {
+        arbiter_.setObserver(std::move(observer));
+    }
 
     // One exchange's own steps, which the handlers below run: open the port, and send a
     // request. Tests and benchmarks call them to drive a single exchange.
@@ -96,17 +90,17 @@ public:
     void ComSend(uint8_t address, uint8_t code, int16_t start, int16_t count, uint8_t extra);
 
 private:
-    // One frame found in the bytes of the exchange, and what it is to the request.
-    enum class Verdict : uint8_t {
-        Answer,      // the reply to the request
-        Repeat,      // could be the reply, or a late copy of an earlier one standing before it
-        Stale,       // on its way before the request could have been heard
-        NotAnAnswer  // its code does not answer the request
+    // A request as sent, to send it again.
+    struct Asked {
+        uint8_t address = 0, code = 0;
+        int16_t start = 0, count = 0;
+        uint8_t extra = 0;
     };
-    struct Remembered {
-        std::vector<uint8_t> frame;
-        uint32_t question = 0;  // kNoQuestion: passed over, it answered nothing asked
-        int64_t atUs = 0;
+    // A block of the download asked for; `again` when it is asked once more after its first
+    // reply was retracted.
+    struct Block {
+        int16_t start = 0, count = 0;
+        bool again = false;
     };
 
     void onDiscoveryTick();  // Timer_findcom, every 600 ms while searching
@@ -114,26 +108,28 @@ private:
     void onDownloadTick();   // Timer_read, every 30 ms until the download can start
     void onReplyTimeout();   // Timer_timeout, 2.5 s after a request nothing answered
     void onBytesReceived();  // the port's receive event
-    void onHoldExpired();    // hold_: no other reply came after a repeat
-    // Takes the port's bytes into the exchange and looks at every frame that has become whole.
-    void absorb(platform::SerialPort::Received in);
-    void examine();
-    // The verdict on the whole frame rx_[at, at + n), and for an answer how long after its
-    // request was heard it began.
-    Verdict judge(std::size_t at, std::size_t n, int64_t& delayUs) const;
-    bool isRepeat(std::span<const uint8_t> frame) const;
-    void remember(std::span<const uint8_t> frame, uint32_t question);
-    void hold(std::span<const uint8_t> frame, std::size_t at);
-    void restartHold();
-    void spoilHold();
-    void dropExchangeBytes();
-    // The reply to the request: the exchange ends and the reply is acted on.
-    void take(std::vector<uint8_t> frame);
-    void ComParse(std::size_t n, bool awaited);
-    void onHistoryBlock(std::size_t n);
+    void onHoldExpired();    // hold_: the arbiter's deadline has come
+
+    void send(const Asked& a, bool again);
+    // Decisions of the arbiter are queued and acted on in order, outside the calls that made
+    // them (a port's discard inside ComOpen must not act in the middle of it).
+    void feed(std::vector<Decision> decisions);
+    void settle();
+    void act(const Decision& d);
+    void pullInput();
+    void armHold();
+    void onTake(const Decision& d, bool provisional);
+    void onCommit(const Decision& d);
+    void onRetract(const Decision& d);
+    void ComParse(std::size_t n, bool awaited, bool provisional);
+    void onHistoryBlock(std::size_t n, bool provisional);
     void onHistoryCount(std::size_t n);
-    void requestBlock();
+    bool requestNextBlock();
+    void requestBlock(const Block& b);
+    // Ends the download once every block has its rows; true when it did.
+    bool endDownloadIfDone();
     void endDownload();
+    void closeAfterReply();
     // The first refusal of permission in a run is explained in a message box, once the
     // handler that met it has returned.
     void tellPermissionRefused(int16_t comport);
@@ -142,37 +138,25 @@ private:
     platform::TimerService& timers_;
     LinkControls& controls_;
     LinkState s_;
+    ReplyArbiter arbiter_;
+    std::deque<Decision> pending_;
+    bool acting_ = false;
 
-    // The exchange in progress: what its request asked, when its reply could begin at the
-    // earliest, and the bytes received since the request that may still hold it.
-    bool awaited_ = false;      // no reply taken yet, and the time-out has not fired
-    uint32_t question_ = 0;     // what the request asks; equal questions, equal answers
-    uint32_t polls_ = 0;        // live requests so far: each asks about a new moment
-    int16_t exchangePort_ = 0;  // the port the request went to
-    int64_t earliestReplyUs_ = 0;
-    int64_t heardUs_ = 0;      // when the request was heard whole on a line at its nominal pace
-    std::vector<uint8_t> rx_;  // bytes from rxBase_ on
-    std::vector<int64_t> rxArrivedUs_;  // when each arrived
-    std::size_t rxBase_ = 0;            // bytes of the exchange dropped before rx_[0]
-    std::size_t scanned_ = 0;           // start bytes before this have been looked at
-    std::vector<std::size_t> partial_;  // frames begun and not yet whole, by where they begin
-    std::optional<std::vector<uint8_t>> held_;  // a repeat waiting: is the line silent after it?
-    std::size_t heldEnd_ = 0;                   // where it ended in the exchange's bytes
-    bool spoiled_ = false;  // something other than a copy followed a repeat: none is taken
-    std::deque<Remembered> remembered_;
-    // The request as last sent, and the repeat it is being asked again to confirm.
-    struct Asked {
-        uint8_t address = 0, code = 0;
-        int16_t start = 0, count = 0;
-        uint8_t extra = 0;
-    };
+    // The exchange in progress.
+    bool awaited_ = false;  // no reply taken yet, and the time-out has not fired
+    Question current_;      // what the request outstanding asks
     Asked asked_;
-    std::optional<std::vector<uint8_t>> confirming_;
-    // How long after their requests were heard the last replies began, as near as their
-    // arrival times tell.
-    std::deque<int64_t> delaysUs_;
-    // A download is under way: from the read command to its last reply or its failure.
+    int16_t exchangePort_ = 0;  // the port the request went to
+    uint32_t polls_ = 0;        // live requests so far: each asks about a new moment
+    uint32_t downloads_ = 0;    // downloads so far: each asks about what is stored now
+
+    // The download: the block asked for, blocks taken provisionally and waiting for their
+    // rows to be committed, and blocks to be asked for again.
     bool downloading_ = false;
+    std::optional<Block> inFlight_;
+    std::map<int16_t, std::vector<measure::MeasurementGroup>> provisionalRows_;
+    std::deque<Block> askAgain_;
+
     bool stopped_ = false;
     bool permissionTold_ = false;
     // Work posted to the event loop runs only while the link that posted it still exists.

@@ -6,13 +6,15 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+
+#include "link/protocol.h"
 
 #include "measure/history_table.h"
 
 namespace ck::link {
 
-inline constexpr std::size_t kRxFrameSize = 201;            // rxframe indexes 0..200
+// rxframe holds the longest reply a request can ask for, so no reply is ever cut short.
+inline constexpr std::size_t kRxFrameSize = protocol::kMaxReplyLength;
 inline constexpr int kMaxHistRows = measure::kHistoryRows;  // group rows of the table
 inline constexpr int16_t kPortCount = 16;                   // discovery scans COM1..COM16
 
@@ -30,12 +32,11 @@ struct LinkState {
     bool linkok = false;   // the instrument answered a link test; never cleared
     bool realmode = true;  // live view showing (false: history view)
     uint8_t commstate = kCommIdle;
-    uint8_t replylen = 0;        // bytes expected in the reply to the last request
-    std::vector<uint8_t> rxbuf;  // bytes taken by the last receive event
-    uint8_t rxcount = 0;         // bytes waiting at the last receive event (255 at most)
-    RxFrame rxframe{};           // last reply that reached the frame checks, start byte at 0
-    int16_t histcount = 0;       // stored groups the instrument last reported
-    uint8_t blocksread = 0;      // history replies received in the current download
+    uint8_t replylen = 0;    // bytes expected in the reply to the last request
+    uint8_t rxcount = 0;     // bytes waiting at the last receive event (255 at most)
+    RxFrame rxframe{};       // last reply that reached the frame checks, start byte at 0
+    int16_t histcount = 0;   // stored groups the instrument last reported
+    uint8_t blocksread = 0;  // history replies received in the current download
 
     // Code of the request the current exchange belongs to (0: none). A history or count
     // reply is only acted on while the request it answers is the one outstanding, so a late

@@ -55,7 +55,7 @@ inline constexpr std::size_t kCountAt = kPayloadAt;
 // The link test carries this pattern and its answer carries it back.
 inline constexpr std::array<uint8_t, 2> kLinkPattern = {0x55, 0xAA};
 
-// The length byte is one byte wide: a reply holds at most ten groups (6 + 24 * 10 = 246).
+// A request asks for at most ten groups, so the longest reply is 6 + 24 * 10 = 246 bytes.
 inline constexpr std::size_t kMaxGroupsPerReply = 10;
 
 // Group g of a reply's payload starts here: groups lie back to back after the header.
@@ -80,6 +80,8 @@ inline constexpr std::size_t kLongCountReplyLength = kOverhead + 2;  // two-byte
 inline constexpr std::size_t kQueryReplyLength = kOverhead + 1;
 inline constexpr std::size_t kCommandReplyLength = kOverhead + 1;
 inline constexpr std::size_t kLiveReplyLength = GroupReplyLength(1);  // one group
+// The longest reply a request can ask for; nothing longer is taken for a frame.
+inline constexpr std::size_t kMaxReplyLength = GroupReplyLength(kMaxGroupsPerReply);
 
 // The line: 9600 baud, 8 data bits, no parity, 1 stop bit: ten bit times a byte, 1041.67 us.
 inline constexpr int64_t kBaud = 9600;
@@ -87,6 +89,15 @@ inline constexpr int64_t kBitsPerByte = 10;
 // Time for `bytes` bytes to cross the line, in microseconds, rounded up.
 constexpr int64_t LineTimeUs(int64_t bytes) {
     return (bytes * kBitsPerByte * 1'000'000 + kBaud - 1) / kBaud;
+}
+// The same on a line whose clock runs this many percent fast or slow: what an arrival time
+// can be measured against without assuming the line keeps its nominal pace exactly.
+inline constexpr int64_t kLineTolerancePercent = 5;
+constexpr int64_t FastLineTimeUs(int64_t bytes) {
+    return LineTimeUs(bytes) * 100 / (100 + kLineTolerancePercent);
+}
+constexpr int64_t SlowLineTimeUs(int64_t bytes) {
+    return LineTimeUs(bytes) * 100 / (100 - kLineTolerancePercent);
 }
 
 // Longitudinal XOR, initial value 0; not a CRC.

@@ -13,7 +13,7 @@ int64_t MonotonicNowUs() {
 
 int SerialPort::open() {
     if (open_) close();
-    clearInput();
+    discardInput();
     eventPending_ = false;
     failure_ = {};
     if (kept_ && openedPort_ == commPort_ && doResume(commPort_)) {
@@ -34,14 +34,16 @@ void SerialPort::close() {
         releaseKept();
         return;
     }
+    // Whatever a stalled line still holds of earlier requests is not waited for.
+    doDiscardQueuedOutput();
     if (hold_) {
         kept_ = true;
     } else {
-        letGo();
+        doClose();
     }
     open_ = false;
     ++generation_;
-    clearInput();
+    discardInput();
     eventPending_ = false;
 }
 
@@ -53,12 +55,6 @@ void SerialPort::setHold(bool on) {
 void SerialPort::releaseKept() {
     if (!kept_) return;
     kept_ = false;
-    letGo();
-}
-
-void SerialPort::letGo() {
-    discardBeforeWrite_ = false;
-    doDiscardQueuedOutput();
     doClose();
 }
 
@@ -69,10 +65,7 @@ void SerialPort::setRThreshold(int n) {
 
 bool SerialPort::output(std::span<const uint8_t> bytes) {
     if (!open_) return false;
-    if (discardBeforeWrite_) {
-        discardBeforeWrite_ = false;
-        doDiscardQueuedOutput();
-    }
+    doDiscardQueuedOutput();
     return doWrite(bytes);
 }
 
@@ -89,19 +82,36 @@ void SerialPort::pollInput() {
     if (open_) doPollInput();
 }
 
-void SerialPort::purgeInput() { clearInput(); }
+void SerialPort::purgeInput() { discardInput(); }
 
-void SerialPort::clearInput() {
-    rx_.clear();
-    rxArrivedUs_.clear();
+void SerialPort::discardInput() {
+    Received dropped;
+    dropped.bytes.swap(rx_);
+    dropped.arrivedUs.swap(rxArrivedUs_);
+    if (!dropped.bytes.empty() && onDiscard_) onDiscard_(std::move(dropped));
 }
 
 void SerialPort::deliver(std::span<const uint8_t> bytes, int64_t atUs) {
-    if (!open_) return;
-    const std::size_t room = kInBufferSize - std::min(kInBufferSize, rx_.size());
-    const std::size_t taken = std::min(room, bytes.size());
-    rx_.insert(rx_.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(taken));
-    rxArrivedUs_.insert(rxArrivedUs_.end(), taken, atUs);
+    if (bytes.empty()) return;
+    const auto dropUnread = [&] {
+        if (onDiscard_)
+            onDiscard_({{bytes.begin(), bytes.end()}, std::vector<int64_t>(bytes.size(), atUs)});
+    };
+    if (!open_) {
+        dropUnread();
+        return;
+    }
+    // A full buffer gives up what it holds rather than the newest bytes: the bytes reach the
+    // discard handler in the order they came.
+    if (rx_.size() + bytes.size() > kInBufferSize) {
+        discardInput();
+        if (bytes.size() > kInBufferSize) {
+            dropUnread();
+            return;
+        }
+    }
+    rx_.insert(rx_.end(), bytes.begin(), bytes.end());
+    rxArrivedUs_.insert(rxArrivedUs_.end(), bytes.size(), atUs);
     maybePost();
 }
 

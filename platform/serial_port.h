@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The serial port as the link sees it: a port number, open/close with the control's error
-// numbers, a receive threshold, write, read-all and purges. Backends (a real port, the
+// numbers, a receive threshold, write, read-all and an input purge. Backends (a real port, the
 // simulated instrument) derive from SerialPort and only feed received bytes in; the counting
 // and the receive event live here, once. Every received byte carries the time it was taken
-// from the device, so that the link can tell a reply from bytes that were on their way before
-// its request could have been heard.
+// from the device, so that the link can tell a reply from bytes that came before its request.
+//
+// Nothing here waits for the line: a write hands the frame to the device and returns, output
+// that earlier writes left queued (a stalled adapter) is discarded before the next write and
+// on closing, and received bytes the port drops unread are handed to the discard handler
+// first, so that whoever judges replies sees every byte the device gave.
 
 #include <cstddef>
 #include <cstdint>
@@ -54,10 +58,12 @@ public:
     int16_t commPort() const { return commPort_; }
 
     // PortOpen := true. Returns kPortOk or an error number; a port that was open is closed
-    // first. Bytes left waiting from before are discarded.
+    // first. Bytes left waiting from before, and what the device held on opening, go to the
+    // discard handler, not to input().
     int open();
-    // PortOpen := false. Bytes not yet read are lost. On a port already closed, a device kept
-    // by the hold is let go.
+    // PortOpen := false. Bytes not yet read go to the discard handler; output still queued is
+    // discarded, so closing never waits for a stalled line. On a port already closed, a device
+    // kept by the hold is let go.
     void close();
     // Read PortOpen.
     bool isOpen() const { return open_; }
@@ -76,7 +82,10 @@ public:
     void setRThreshold(int n);
     int rThreshold() const { return threshold_; }
 
-    // Output: transmits the bytes in order. Returns false when the port refuses (closed).
+    // Output: hands the bytes to the device to be transmitted in order, and returns without
+    // waiting for the line; whatever earlier writes left queued is discarded first (the
+    // control's OutBufferCount := 0, which never cuts short the frame just written). Returns
+    // false when the port refuses (closed).
     bool output(std::span<const uint8_t> bytes);
     // Input: every waiting byte, removed from the buffer.
     std::vector<uint8_t> input();
@@ -95,11 +104,8 @@ public:
     virtual int64_t nowUs() const { return MonotonicNowUs(); }
     // InBufferCount.
     std::size_t inBufferCount() const { return rx_.size(); }
-    // InBufferCount := 0.
+    // InBufferCount := 0: the waiting bytes go to the discard handler.
     void purgeInput();
-    // OutBufferCount := 0, without waiting for the line: the frame just written always goes out
-    // whole; what earlier writes may still have queued is discarded before the next write.
-    void purgeOutput() { discardBeforeWrite_ = true; }
     // CommEvent of the event being handled.
     int commEvent() const { return commEvent_; }
 
@@ -107,28 +113,39 @@ public:
     // made by the handler's owner.
     void setReceiveHandler(std::function<void()> handler) { onComm_ = std::move(handler); }
     const std::function<void()>& receiveHandler() const { return onComm_; }
+    // Given every received byte the port drops unread (a purge, an opening, a closing, bytes a
+    // kept device gives while the port is closed), with its arrival time, before it is dropped.
+    // Called from inside the call that drops them.
+    void setDiscardHandler(std::function<void(Received)> handler) {
+        onDiscard_ = std::move(handler);
+    }
 
-    // Bytes that the receive buffer holds at most; beyond it, arriving bytes are dropped.
+    // Bytes that the receive buffer holds at most; when more come, what it holds goes to the
+    // discard handler first.
     static constexpr std::size_t kInBufferSize = 1024;
 
 protected:
     // Backend hooks.
+    // Opens the device; bytes it already holds are handed to deliver() (the port is not open
+    // yet, so they reach the discard handler, stamped before any request of this opening).
     virtual int doOpen(int16_t port) = 0;
     virtual void doClose() = 0;
-    // Takes up again the device that a close() under hold kept for this port, discarding what
-    // it received in between; false when it cannot (gone, failed, not supported), and the
-    // port is then closed and opened anew.
+    // Takes up again the device that a close() under hold kept for this port, handing what it
+    // received in between to deliver(); false when it cannot (gone, failed, not supported),
+    // and the port is then closed and opened anew.
     virtual bool doResume(int16_t /*port*/) { return false; }
+    // Hands the bytes to the device without waiting for the line.
     virtual bool doWrite(std::span<const uint8_t> bytes) = 0;
-    // Discards output still queued from earlier writes, at once: before a write that follows a
-    // purge, and before the device is let go, so that a stalled adapter never holds anyone up.
-    virtual void doDiscardQueuedOutput() = 0;
+    // Discards output that earlier writes left queued (in the backend and in the driver),
+    // without waiting; called before each write and before closing. Nothing by default.
+    virtual void doDiscardQueuedOutput() {}
     // Ask the backend to call raiseReceiveEvent() from its event loop, not from this stack.
     virtual void postReceiveEvent() = 0;
 
     // Called by doOpen() before it returns an error, with what it knows of the failure.
     void noteOpenFailure(OpenFailure f) { failure_ = std::move(f); }
-    // Called by the backend with bytes that arrived on the open port: now, or at atUs.
+    // Called by the backend with bytes that arrived: now, or at atUs. On a closed port (bytes
+    // a kept device gave, or found waiting while opening) they go to the discard handler.
     void deliver(std::span<const uint8_t> bytes) { deliver(bytes, nowUs()); }
     void deliver(std::span<const uint8_t> bytes, int64_t atUs);
     // Reads what the device holds right now and delivers it; nothing by default.
@@ -141,9 +158,8 @@ protected:
 
 private:
     void maybePost();
-    void clearInput();
+    void discardInput();
     void releaseKept();
-    void letGo();
 
     int16_t commPort_ = 1;
     bool open_ = false;
@@ -154,11 +170,11 @@ private:
     int threshold_ = 0;
     int commEvent_ = 0;
     bool eventPending_ = false;
-    bool discardBeforeWrite_ = false;
     uint64_t generation_ = 0;
     std::vector<uint8_t> rx_;
     std::vector<int64_t> rxArrivedUs_;  // beside rx_, byte for byte
     std::function<void()> onComm_;
+    std::function<void(Received)> onDiscard_;
     OpenFailure failure_;
 };
 

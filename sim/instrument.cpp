@@ -100,6 +100,7 @@ std::optional<std::size_t> Instrument::frameEnd() const {
 
 std::vector<Delivery> Instrument::feed(std::span<const uint8_t> bytes, int64_t nowUs) {
     std::vector<Delivery> out;
+    placeDue(nowUs, out);  // copies ready by now are on the line before anything answered now
     if (!pending_.empty() && nowUs - lastByteUs_ > gapUs_) pending_.clear();
     // Frames that have left the line by now no longer stand in anyone's way.
     std::erase_if(lineTaken_, [nowUs](const auto& f) { return f.second <= nowUs; });
@@ -191,6 +192,7 @@ void Instrument::answer(std::span<const uint8_t> frame, int64_t atUs, int64_t no
         default:
             return;  // not a command this instrument knows
     }
+    req.number = ++requestsSeen_;
     log_.push_back(req);
     send(code, std::move(payload), atUs, nowUs, out);
 }
@@ -237,6 +239,7 @@ void Instrument::send(uint8_t code, std::vector<uint8_t> payload, int64_t atUs, 
                       std::vector<Delivery>& out) {
     bool silent = false;
     bool badChecksum = false;
+    bool copyInFront = false;
     uint8_t receiver = kHostAddress;
     std::size_t noise = 0;
     int chunks = 1;
@@ -270,23 +273,70 @@ void Instrument::send(uint8_t code, std::vector<uint8_t> payload, int64_t atUs, 
             case Fault::Duplicate:
                 copiesAfterUs.push_back(std::max<int64_t>(0, f.duplicateAfterMs) * 1000);
                 break;
+            case Fault::CopyInFront:
+                copyInFront = true;
+                break;
         }
     }
     if (silent) return;
 
-    std::vector<uint8_t> bytes;
-    bytes.reserve(noise + payload.size() + kOverhead);
-    for (std::size_t i = 0; i < noise; ++i) bytes.push_back(kNoise[i % kNoise.size()]);
+    Transmission t;
+    t.request = requestsSeen_;
+    t.noise = noise;
+    t.damaged = badChecksum || receiver != kHostAddress;
+    t.bytes.reserve(noise + payload.size() + kOverhead);
+    for (std::size_t i = 0; i < noise; ++i) t.bytes.push_back(kNoise[i % kNoise.size()]);
     // At most kMaxGroupsPerReply groups, so the payload fits the length byte. The checksum
     // covers the receiver as sent, so a wrong receiver is not also a damaged frame.
     const std::vector<uint8_t> frame = MakeFrame(kReplyStart, address_, receiver, code, payload);
-    bytes.insert(bytes.end(), frame.begin(), frame.end());
-    if (badChecksum) bytes.back() = static_cast<uint8_t>(~bytes.back());
+    t.bytes.insert(t.bytes.end(), frame.begin(), frame.end());
+    if (badChecksum) t.bytes.back() = static_cast<uint8_t>(~t.bytes.back());
 
-    const int64_t end = transmit(bytes, start, chunks, gapUs, nowUs, out);
-    // Each copy counts from the end of the reply itself and takes the line like any reply.
-    for (const int64_t after : copiesAfterUs)
-        transmit(bytes, end + after, chunks, gapUs, nowUs, out);
+    if (copyInFront && lastReply_) {
+        // The reply before, once more, taking the line just where this one would: this one
+        // follows it back to back.
+        Transmission copy = *lastReply_;
+        copy.copyOf = lastReply_->id;
+        start = transmit(std::move(copy), start, 1, 0, nowUs, out);
+    }
+    const uint32_t id = transmissionsSent_ + 1;
+    lastReply_ = t;
+    lastReply_->id = id;
+    const int64_t end = transmit(t, start, chunks, gapUs, nowUs, out);
+    // Each copy counts from the end of the reply itself and takes the line like any reply. A
+    // copy sent back to back goes now; a later one waits until it is ready to go, so that a
+    // reply ready before it is not held up behind it (a transmitter sends what is ready first).
+    for (const int64_t after : copiesAfterUs) {
+        Transmission copy = *lastReply_;
+        copy.copyOf = id;
+        if (after == 0) {
+            transmit(std::move(copy), end, chunks, gapUs, nowUs, out);
+        } else {
+            laterCopies_.push_back({end + after, std::move(copy), chunks, gapUs});
+        }
+    }
+}
+
+std::optional<int64_t> Instrument::nextDueUs() const {
+    std::optional<int64_t> t;
+    for (const LaterCopy& c : laterCopies_) t = t ? std::min(*t, c.readyUs) : c.readyUs;
+    return t;
+}
+
+std::vector<Delivery> Instrument::due(int64_t nowUs) {
+    std::vector<Delivery> out;
+    placeDue(nowUs, out);
+    return out;
+}
+
+void Instrument::placeDue(int64_t nowUs, std::vector<Delivery>& out) {
+    std::stable_sort(laterCopies_.begin(), laterCopies_.end(),
+                     [](const LaterCopy& a, const LaterCopy& b) { return a.readyUs < b.readyUs; });
+    while (!laterCopies_.empty() && laterCopies_.front().readyUs <= nowUs) {
+        LaterCopy c = std::move(laterCopies_.front());
+        laterCopies_.erase(laterCopies_.begin());
+        transmit(std::move(c.copy), c.readyUs, c.chunks, c.gapUs, nowUs, out);
+    }
 }
 
 int64_t Instrument::takeLine(int64_t startUs, int64_t lengthUs) {
@@ -301,8 +351,10 @@ int64_t Instrument::takeLine(int64_t startUs, int64_t lengthUs) {
     return at;
 }
 
-int64_t Instrument::transmit(const std::vector<uint8_t>& bytes, int64_t startUs, int chunks,
-                             int64_t gapUs, int64_t nowUs, std::vector<Delivery>& out) {
+int64_t Instrument::transmit(Transmission t, int64_t startUs, int chunks, int64_t gapUs,
+                             int64_t nowUs, std::vector<Delivery>& out) {
+    t.id = ++transmissionsSent_;
+    const std::vector<uint8_t>& bytes = t.bytes;
     std::size_t pieces = 1;
     if (chunks > 1) {
         pieces = std::min<std::size_t>(static_cast<std::size_t>(chunks), bytes.size());
@@ -310,8 +362,10 @@ int64_t Instrument::transmit(const std::vector<uint8_t>& bytes, int64_t startUs,
         pieces = (bytes.size() + pacingChunk_ - 1) / pacingChunk_;
     }
     const int64_t gaps = static_cast<int64_t>(pieces - 1) * gapUs;
-    int64_t start = startUs;
-    if (pacing_) start = takeLine(startUs, LineTimeUs(static_cast<int64_t>(bytes.size())) + gaps);
+    // One transmission at a time, also without pacing: the pieces of one never mingle with
+    // those of another.
+    const int64_t onLine = pacing_ ? LineTimeUs(static_cast<int64_t>(bytes.size())) : 1;
+    const int64_t start = takeLine(startUs, onLine + gaps);
     // When the last byte of bytes[0..i] has arrived.
     const auto arrivedBy = [&](std::size_t i) {
         return pacing_ ? start + LineTimeUs(static_cast<int64_t>(i + 1)) : start;
@@ -331,9 +385,12 @@ int64_t Instrument::transmit(const std::vector<uint8_t>& bytes, int64_t startUs,
         out.push_back(
             Delivery{std::max<int64_t>(1, at - nowUs),
                      std::vector<uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(from),
-                                          bytes.begin() + static_cast<std::ptrdiff_t>(to))});
+                                          bytes.begin() + static_cast<std::ptrdiff_t>(to)),
+                     t.id, from});
         from = to;
     }
+    t.startUs = start;
+    sent_.push_back(std::move(t));
     return at;
 }
 
@@ -408,6 +465,11 @@ std::vector<MeasurementGroup> MakeStoredHistory(std::size_t n, uint64_t seed) {
         out.push_back(g);
     }
     return out;
+}
+
+std::vector<MeasurementGroup> MakeIdenticalHistory(std::size_t n, uint64_t seed) {
+    const std::vector<MeasurementGroup> one = MakeStoredHistory(1, seed);
+    return std::vector<MeasurementGroup>(n, one.front());
 }
 
 std::vector<MeasurementGroup> DefaultLiveSequence() {

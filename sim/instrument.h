@@ -27,10 +27,13 @@ inline constexpr uint8_t kDefaultAddress = protocol::kInstrumentAddress;
 using protocol::LineTimeUs;
 
 // Bytes to be sent back, `delayUs` after the request was fed in (always at least 1, so that a
-// reply never arrives inside the call that wrote the request).
+// reply never arrives inside the call that wrote the request): bytes [offset, offset + size)
+// of transmission `transmission` (see Transmission).
 struct Delivery {
     int64_t delayUs = 1;
     std::vector<uint8_t> bytes;
+    uint32_t transmission = 0;
+    std::size_t offset = 0;
     bool operator==(const Delivery&) const = default;
 };
 
@@ -38,10 +41,23 @@ struct Delivery {
 struct Request {
     int64_t timeUs = 0;
     uint8_t code = 0;
-    uint16_t start = 0;  // code 1
-    uint16_t count = 0;  // code 1
-    uint8_t extra = 0;   // code 4
+    uint16_t start = 0;   // code 1
+    uint16_t count = 0;   // code 1
+    uint8_t extra = 0;    // code 4
+    uint32_t number = 0;  // requests understood before it, plus one
     bool operator==(const Request&) const = default;
+};
+
+// Everything the instrument put on the line: what it is and what it holds, so that a test can
+// tell what each byte that reached the application really was.
+struct Transmission {
+    uint32_t id = 0;             // from 1, in the order sent
+    uint32_t request = 0;        // Request::number of the request it answers
+    uint32_t copyOf = 0;         // the transmission it repeats; 0 for the reply itself
+    std::size_t noise = 0;       // bytes of noise in front of the frame
+    bool damaged = false;        // checksum spoiled, or addressed elsewhere
+    std::vector<uint8_t> bytes;  // noise and frame, as sent
+    int64_t startUs = 0;         // when its first byte went on the line
 };
 
 // How the history count reply encodes the count.
@@ -60,8 +76,9 @@ enum class Fault : uint8_t {
     ShortBlock,     // a history block carries at most `groups` groups (history replies only)
     Late,           // the reply starts `lateMs` after the request
     Duplicate,      // the reply sent again `duplicateAfterMs` after it (0: back to back)
+    CopyInFront,    // the reply before sent again, just in front of this one
 };
-inline constexpr std::size_t kFaultKinds = static_cast<std::size_t>(Fault::Duplicate) + 1;
+inline constexpr std::size_t kFaultKinds = static_cast<std::size_t>(Fault::CopyInFront) + 1;
 
 // One configured misbehaviour. It watches the replies it matches (those with `onlyCode`, or
 // all; a ShortBlock only ever matches history replies), lets the first `skip` of them pass and
@@ -117,10 +134,10 @@ public:
     // Time from the last byte of a request to the first byte of its reply.
     void setTurnaroundMs(int64_t ms);
     int64_t turnaroundMs() const { return turnaroundUs_ / 1000; }
-    // With pacing, bytes take the time a 9600-baud line takes both ways, the reply arrives in
-    // pieces of `chunkBytes` (0: whole) as each piece's last byte would, and the line carries
-    // one frame at a time: a reply goes at its time if the line is free for the whole of it,
-    // otherwise at the first moment after that when it is. Frames never mingle.
+    // With pacing, bytes take the time a 9600-baud line takes both ways and the reply arrives
+    // in pieces of `chunkBytes` (0: whole) as each piece's last byte would. Paced or not, the
+    // line carries one frame at a time: a reply goes at its time if the line is free for the
+    // whole of it, otherwise at the first moment after that when it is. Frames never mingle.
     void setLinePacing(bool on, std::size_t chunkBytes = 0);
     bool linePacing() const { return pacing_; }
 
@@ -131,11 +148,21 @@ public:
     // Takes bytes from the line at time nowUs (microseconds, never going back); returns the
     // replies to send, in order.
     std::vector<Delivery> feed(std::span<const uint8_t> bytes, int64_t nowUs);
+    // Copies sent some time after their reply go on the line once they are ready: when the
+    // next is, and what goes at nowUs (call at or after nextDueUs()).
+    std::optional<int64_t> nextDueUs() const;
+    std::vector<Delivery> due(int64_t nowUs);
     // Forgets a partly received request.
     void resetInput() { pending_.clear(); }
 
     const std::vector<Request>& requests() const { return log_; }
-    void clearRequests() { log_.clear(); }
+    // What went on the line, in the order sent.
+    const std::vector<Transmission>& transmissions() const { return sent_; }
+    // Forgets both logs (a long run would keep them growing).
+    void clearRequests() {
+        log_.clear();
+        sent_.clear();
+    }
 
     void addFault(const FaultRule& rule);
     void clearFaults() { rules_.clear(); }
@@ -158,12 +185,13 @@ private:
                 std::vector<Delivery>& out);
     void send(uint8_t code, std::vector<uint8_t> payload, int64_t atUs, int64_t nowUs,
               std::vector<Delivery>& out);
-    // Puts `bytes` on the line no sooner than startUs, in `chunks` pieces `gapUs` apart (1:
-    // whole, or the pacing pieces); returns when its last byte has arrived.
-    int64_t transmit(const std::vector<uint8_t>& bytes, int64_t startUs, int chunks, int64_t gapUs,
-                     int64_t nowUs, std::vector<Delivery>& out);
+    // Puts the transmission on the line no sooner than startUs, in `chunks` pieces `gapUs`
+    // apart (1: whole, or the pacing pieces), logs it, and returns when its last byte arrived.
+    int64_t transmit(Transmission t, int64_t startUs, int chunks, int64_t gapUs, int64_t nowUs,
+                     std::vector<Delivery>& out);
     // The first moment from startUs on when the line is free for `lengthUs`; marks it taken.
     int64_t takeLine(int64_t startUs, int64_t lengthUs);
+    void placeDue(int64_t nowUs, std::vector<Delivery>& out);
     std::vector<FaultRule> faultsFor(uint8_t code);
     FaultRule randomFault(Fault kind);
     uint64_t nextRandom();
@@ -184,6 +212,17 @@ private:
     std::vector<uint8_t> pending_;
     int64_t lastByteUs_ = 0;
     std::vector<Request> log_;
+    uint32_t requestsSeen_ = 0;
+    std::vector<Transmission> sent_;
+    uint32_t transmissionsSent_ = 0;
+    std::optional<Transmission> lastReply_;  // for a copy in front of the next
+    struct LaterCopy {
+        int64_t readyUs = 0;
+        Transmission copy;
+        int chunks = 1;
+        int64_t gapUs = 0;
+    };
+    std::vector<LaterCopy> laterCopies_;
 
     std::vector<RuleState> rules_;
     RandomFaults random_;
@@ -194,6 +233,9 @@ private:
 // A plausible stored history of n groups: voltages near 10 kV and 35 kV, in-phase and crossed
 // connections, now and then a missing angle (360). The same seed gives the same history.
 std::vector<measure::MeasurementGroup> MakeStoredHistory(std::size_t n, uint64_t seed = 1);
+// n groups all alike, as an instrument holds them that stored one steady reading again and
+// again: every block reply byte for byte the same.
+std::vector<measure::MeasurementGroup> MakeIdenticalHistory(std::size_t n, uint64_t seed = 1);
 // A live sequence that changes as a real one would: an in-phase connection, then a crossed
 // phase, at 10 kV and at 35 kV, with a missing angle now and then.
 std::vector<measure::MeasurementGroup> DefaultLiveSequence();

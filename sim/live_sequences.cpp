@@ -19,6 +19,8 @@ std::optional<std::vector<MeasurementGroup>> LiveSequenceNamed(std::string_view 
                 {false, 1, 35, 36, {}}};
     } else if (name == "crossed") {
         plan = {{true, 0, 10, 10, {}}, {true, 3, 10, 11, {}}, {true, 358, 35, 36, {}}};
+    } else if (name == "steady") {
+        plan = {{false, 0, 10, 10, {}}};
     } else if (name == "missing") {
         for (const Input in : measure::LiveInputOrder) plan.push_back({false, 1, 10, 10, in});
     } else {

@@ -13,7 +13,7 @@ namespace ck::sim {
 
 // The names LiveSequenceNamed knows, in the order a help text lists them.
 inline constexpr std::string_view kLiveSequenceNames[] = {"default", "in-phase", "crossed",
-                                                          "missing"};
+                                                          "missing", "steady"};
 
 // "default": DefaultLiveSequence(), a connection that changes.
 // "in-phase": the second probe group on the same phases as the first, at 10 kV and 35 kV:
@@ -22,6 +22,8 @@ inline constexpr std::string_view kLiveSequenceNames[] = {"default", "in-phase",
 //   phase, the cross pairs negative, none and positive sequence.
 // "missing": an in-phase connection with one input dead in turn: 0 kV, its lamp off, and no
 //   angle (360) for both pairs it belongs to.
+// "steady": one in-phase reading at 10 kV, the same every time: each reply byte for byte the
+//   one before.
 // Nothing for any other name.
 std::optional<std::vector<measure::MeasurementGroup>> LiveSequenceNamed(std::string_view name);
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "sim/pty_server.h"
 
+#include "link/protocol.h"
 #include "platform/com_pins.h"
 
 #include <fcntl.h>
@@ -49,7 +50,7 @@ void LineQueue::add(int64_t dueUs, std::vector<uint8_t> bytes) {
 std::optional<int64_t> LineQueue::nextWriteUs() const {
     if (chunks_.empty()) return std::nullopt;
     const Chunk& c = chunks_.front();
-    if (!lineFreeUs_) return c.dueUs;
+    if (!paced_ || !lineFreeUs_) return c.dueUs;
     return std::max(c.dueUs, *lineFreeUs_ + LineTimeUs(static_cast<int64_t>(c.bytes.size())));
 }
 
@@ -67,8 +68,18 @@ std::vector<uint8_t> LineQueue::take(int64_t nowUs) {
 // ---------------------------------------------------------------------------------------------
 
 PtyServer::PtyServer(Instrument& instrument, Options options)
-    : instrument_(instrument), options_(options), epochNs_(MonotonicNs()) {
-    instrument_.setLinePacing(true, options_.chunkBytes);
+    : instrument_(instrument),
+      options_(options),
+      epochNs_(MonotonicNs()),
+      transport_(options.transport, options.seed),
+      // Only the plain line is held to its pace here: the other transports hand bytes over in
+      // bursts, and the transport has timed them already.
+      queue_(options.transport == TransportKind::Pty) {
+    if (options_.transport == TransportKind::Pty) {
+        instrument_.setLinePacing(true, options_.chunkBytes);
+    } else {
+        transport_.configure(instrument_);
+    }
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0) ThrowErrno("posix_openpt");
     try {
@@ -88,6 +99,8 @@ PtyServer::PtyServer(Instrument& instrument, Options options)
         termios tio{};
         if (tcgetattr(slave_, &tio) != 0) ThrowErrno("tcgetattr");
         cfmakeraw(&tio);
+        // The terminal's own speed constant for the protocol's line speed.
+        static_assert(protocol::kBaud == 9600, "B9600 below is the protocol's line speed");
         cfsetispeed(&tio, B9600);
         cfsetospeed(&tio, B9600);
         if (tcsetattr(slave_, TCSANOW, &tio) != 0) ThrowErrno("tcsetattr");
@@ -120,7 +133,9 @@ bool PtyServer::serveOnce(int maxWaitMs, int stopFd) {
     // Wait for a request, a stop, or the next chunk's time, whichever comes first.
     std::optional<int64_t> waitUs;
     if (maxWaitMs >= 0) waitUs = int64_t{maxWaitMs} * 1000;
-    if (const auto next = queue_.nextWriteUs()) {
+    for (const auto next :
+         {queue_.nextWriteUs(), transport_.nextEventUs(), instrument_.nextDueUs()}) {
+        if (!next) continue;
         const int64_t untilNext = std::max<int64_t>(0, *next - nowUs());
         waitUs = waitUs ? std::min(*waitUs, untilNext) : untilNext;
     }
@@ -154,13 +169,17 @@ void PtyServer::readRequests() {
             return;  // EAGAIN: all read; EIO would mean no slave, which we hold
         }
         const int64_t now = nowUs();
-        for (Delivery& d : instrument_.feed(std::span(buf, static_cast<std::size_t>(n)), now)) {
-            queue_.add(now + d.delayUs, std::move(d.bytes));
+        for (const Delivery& d :
+             instrument_.feed(std::span(buf, static_cast<std::size_t>(n)), now)) {
+            transport_.send(now + d.delayUs, d);
         }
     }
 }
 
 void PtyServer::writeDue() {
+    const int64_t now = nowUs();
+    for (const Delivery& d : instrument_.due(now)) transport_.send(now + d.delayUs, d);
+    for (Piece& p : transport_.release(nowUs())) queue_.add(p.atUs, std::move(p.bytes));
     for (auto next = queue_.nextWriteUs(); next && *next <= nowUs(); next = queue_.nextWriteUs()) {
         const int64_t at = nowUs();
         const std::vector<uint8_t> bytes = queue_.take(at);

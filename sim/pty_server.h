@@ -2,7 +2,8 @@
 #pragma once
 // The simulated instrument on a pseudo-terminal: the application opens the terminal's slave
 // side as it would a serial port, and the server plays the instrument on the master side,
-// paced like a 9600-baud line. Standard library and POSIX only.
+// paced like a 9600-baud line, or as another transport brings its bytes (sim/transport.h).
+// Standard library and POSIX only.
 
 #include <cstddef>
 #include <cstdint>
@@ -14,14 +15,16 @@
 #include <vector>
 
 #include "sim/instrument.h"
+#include "sim/transport.h"
 
 namespace ck::sim {
 
-// Bytes on their way to the application. Each chunk is held until its due time and, however
-// late the caller comes, until the line could have carried it since the previous chunk went:
-// catching up never sends bytes faster than the line would.
+// Bytes on their way to the application. Each chunk is held until its due time and, on a paced
+// line, however late the caller comes, until the line could have carried it since the previous
+// chunk went: catching up never sends bytes faster than the line would.
 class LineQueue {
 public:
+    explicit LineQueue(bool paced = true) : paced_(paced) {}
     void add(int64_t dueUs, std::vector<uint8_t> bytes);
     bool empty() const { return chunks_.empty(); }
     std::size_t size() const { return chunks_.size(); }
@@ -35,6 +38,7 @@ private:
         int64_t dueUs;
         std::vector<uint8_t> bytes;
     };
+    bool paced_;
     std::deque<Chunk> chunks_;           // by due time; equal times keep their order
     std::optional<int64_t> lineFreeUs_;  // when the last chunk written had arrived
 };
@@ -42,8 +46,11 @@ private:
 class PtyServer {
 public:
     struct Options {
-        // Reply bytes go out in pieces of this many, each when its last byte would have
-        // arrived (0: a reply at once, when its last byte would have arrived).
+        // How the replies reach the application.
+        TransportKind transport = TransportKind::Pty;
+        uint64_t seed = 1;  // the transport's chance, where it has any
+        // On the plain line, reply bytes go out in pieces of this many, each when its last
+        // byte would have arrived (0: a reply at once, when its last byte would have arrived).
         std::size_t chunkBytes = 4;
     };
 
@@ -85,6 +92,7 @@ private:
     int slave_ = -1;
     std::string slavePath_;
     int64_t epochNs_ = 0;
+    Transport transport_;
     LineQueue queue_;
     WriteObserver observer_;
     std::size_t dropped_ = 0;

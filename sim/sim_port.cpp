@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <utility>
 
 namespace ck::sim {
@@ -11,7 +12,13 @@ SimPort::SimPort(platform::TimerService& timers, Instrument& instrument, int16_t
     : timers_(timers),
       instrument_(instrument),
       instrumentPort_(instrumentPort),
+      wake_(platform::makeTimer(timers, 1, [this] { arrive(); })),
       self_(std::make_shared<SimPort*>(this)) {}
+
+void SimPort::setTransport(TransportKind kind, uint64_t seed) {
+    transport_ = Transport(kind, seed);
+    transport_.configure(instrument_);
+}
 
 SimPort::~SimPort() { *self_ = nullptr; }
 
@@ -36,42 +43,47 @@ bool SimPort::doWrite(std::span<const uint8_t> bytes) {
     const int64_t now = timers_.nowMs();
     written_.push_back(WrittenFrame{now, openPort_, {bytes.begin(), bytes.end()}});
     if (openPort_ != instrumentPort_) return true;  // nobody listening: the bytes are lost
-    for (Delivery& d : instrument_.feed(bytes, nowUs())) {
-        scheduleDelivery(d.delayUs, std::move(d.bytes));
+    for (const Delivery& d : instrument_.feed(bytes, nowUs())) {
+        transport_.send(nowUs() + d.delayUs, d);
     }
+    wakeUp();
     return true;
 }
 
 void SimPort::scheduleDelivery(int64_t delayUs, std::vector<uint8_t> bytes) {
-    reap();
-    auto p = std::make_unique<Pending>();
-    p->bytes = std::move(bytes);
-    p->timer = timers_.createTimer();
-    Pending* raw = p.get();
-    const int64_t delayMs = (std::max<int64_t>(1, delayUs) + 999) / 1000;
-    p->timer->setInterval(
-        static_cast<int>(std::clamp<int64_t>(delayMs, 1, std::numeric_limits<int>::max())));
-    p->timer->setHandler([this, raw] { arrive(*raw); });
-    p->timer->setEnabled(true);
-    pending_.push_back(std::move(p));
+    Delivery d;
+    d.delayUs = std::max<int64_t>(1, delayUs);
+    d.bytes = std::move(bytes);
+    transport_.send(nowUs() + d.delayUs, d);
+    wakeUp();
 }
 
-void SimPort::arrive(Pending& p) {
-    if (p.done) return;
-    p.done = true;
-    p.timer->setEnabled(false);  // one shot; freed later, not inside its own tick
-    // Bytes on the line arrive whenever the instrument's port is open, also after a reopening
-    // (they were on their way); on a closed port, or another one, they are lost.
-    if (isOpen() && openPort_ == instrumentPort_) deliver(p.bytes);
+void SimPort::wakeUp() {
+    std::optional<int64_t> next = transport_.nextEventUs();
+    if (const auto copy = instrument_.nextDueUs()) next = next ? std::min(*next, *copy) : *copy;
+    if (!next) {
+        wake_->setEnabled(false);
+        return;
+    }
+    // The first whole millisecond at or after it, never sooner, and never inside this call.
+    const int64_t ms = std::max<int64_t>(1, (*next - nowUs() + 999) / 1000);
+    wake_->setEnabled(false);
+    wake_->setInterval(static_cast<int>(std::min<int64_t>(ms, std::numeric_limits<int>::max())));
+    wake_->setEnabled(true);
 }
 
-std::size_t SimPort::pendingDeliveries() const {
-    return static_cast<std::size_t>(
-        std::count_if(pending_.begin(), pending_.end(), [](const auto& p) { return !p->done; }));
-}
-
-void SimPort::reap() {
-    std::erase_if(pending_, [](const auto& p) { return p->done; });
+void SimPort::arrive() {
+    wake_->setEnabled(false);
+    for (const Delivery& d : instrument_.due(nowUs())) transport_.send(nowUs() + d.delayUs, d);
+    for (Piece& p : transport_.release(nowUs())) {
+        // Bytes reach a device that is open, also one the port keeps under hold while closed
+        // (the port then hands them to whoever sees dropped bytes); on a closed device, or
+        // another port, they are lost.
+        if (!deviceOpen_ || openPort_ != instrumentPort_) continue;
+        if (recording_) arrivals_.push_back({p.atUs, p.transmission, p.offset, p.bytes.size()});
+        deliver(p.bytes, p.atUs);
+    }
+    wakeUp();
 }
 
 void SimPort::postReceiveEvent() {

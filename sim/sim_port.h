@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The simulated instrument behind the serial-port interface, in-process: what the application
-// writes goes to the instrument, and its replies come back on timers of the given service, so
-// on the virtual clock a whole exchange runs without waiting for anything.
+// writes goes to the instrument, and its replies come back through a transport (sim/transport.h)
+// on timers of the given service, so on the virtual clock a whole exchange runs without
+// waiting for anything. Each byte is stamped with the microsecond it is handed over.
 
 #include <cstdint>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "platform/serial_port.h"
 #include "platform/timer.h"
 #include "sim/instrument.h"
+#include "sim/transport.h"
 
 namespace ck::sim {
 
@@ -36,17 +38,33 @@ public:
     // A port that exists and opens, with nothing attached.
     void addEmptyPort(int16_t n) { emptyPorts_.insert(n); }
 
+    // How the replies travel (the instrument's line is set to suit); without a call, they are
+    // handed over as the instrument's line delivers them.
+    void setTransport(TransportKind kind, uint64_t seed = 1);
+
     // Every write made on any port, in order.
     const std::vector<WrittenFrame>& written() const { return written_; }
     void clearWritten() { written_.clear(); }
 
     // Puts bytes on the line towards the application `delayUs` from now, as the instrument's
-    // replies are (lost if the instrument's port is not open then). The timers count
-    // whole milliseconds: the bytes come at the first millisecond at or after their time,
-    // never sooner.
+    // replies are (lost if the instrument's port is not open then). The timers count whole
+    // milliseconds: the bytes come at the first millisecond at or after their time, never
+    // sooner, stamped with their own time.
     void scheduleDelivery(int64_t delayUs, std::vector<uint8_t> bytes);
-    // Deliveries scheduled and not yet due.
-    std::size_t pendingDeliveries() const;
+    // Deliveries scheduled and not yet handed over.
+    std::size_t pendingDeliveries() const { return transport_.pending(); }
+
+    // What the device handed the port, piece by piece, once recording is on: each piece's
+    // bytes are [offset, offset + size) of an instrument's transmission (0: not the
+    // instrument's). Pieces lost on a closed device are not in it.
+    struct Arrival {
+        int64_t atUs = 0;
+        uint32_t transmission = 0;
+        std::size_t offset = 0;
+        std::size_t size = 0;
+    };
+    void recordArrivals(bool on) { recording_ = on; }
+    const std::vector<Arrival>& arrivals() const { return arrivals_; }
 
     // The device itself: how many times it was opened, and whether it is open now (a port
     // closed under hold keeps it).
@@ -61,17 +79,11 @@ protected:
     void doClose() override { deviceOpen_ = false; }
     bool doResume(int16_t port) override { return deviceOpen_ && port == openPort_; }
     bool doWrite(std::span<const uint8_t> bytes) override;
-    void doDiscardQueuedOutput() override {}
     void postReceiveEvent() override;
 
 private:
-    struct Pending {
-        std::unique_ptr<platform::Timer> timer;
-        std::vector<uint8_t> bytes;
-        bool done = false;
-    };
-    void reap();
-    void arrive(Pending& p);
+    void wakeUp();
+    void arrive();
 
     platform::TimerService& timers_;
     Instrument& instrument_;
@@ -82,7 +94,10 @@ private:
     std::set<int16_t> busyPorts_;
     std::set<int16_t> emptyPorts_;
     std::vector<WrittenFrame> written_;
-    std::vector<std::unique_ptr<Pending>> pending_;
+    Transport transport_;
+    std::unique_ptr<platform::Timer> wake_;
+    bool recording_ = false;
+    std::vector<Arrival> arrivals_;
     // Posted receive events check this, so one posted after the port's end does nothing.
     std::shared_ptr<SimPort*> self_;
 };

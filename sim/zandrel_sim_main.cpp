@@ -20,6 +20,7 @@
 #include "sim/instrument.h"
 #include "sim/live_sequences.h"
 #include "sim/pty_server.h"
+#include "sim/transport.h"
 
 namespace {
 
@@ -40,10 +41,20 @@ Plays the Zandrel instrument on a pseudo-terminal, at 9600 baud, until it is sto
                         $XDG_CONFIG_HOME/checkkorvelt/ports/COMn (default ~/.config/...);
                         a link already there is put back on exit
   --print-path          print the terminal's device path on stdout once ready
+  --transport T         how the replies reach the program (default pty):
+                          pty    the 9600-baud line itself
+                          uart   the line behind a USB adapter: bytes in packets,
+                                 up to 16 ms late
+                          usb    a native-USB port: each reply whole, within 1 ms
+                                 of the request (turnaround 0 unless given)
+                          radio  a radio or Bluetooth link: replies 20 to 100 ms
+                                 late, at random, in pieces
   --groups N            stored history groups (default 36)
   --history-seed S      which history is stored (default 1)
+  --identical           every stored group the same (one steady reading stored
+                        again and again)
   --count N             history count to report, whatever is stored
-  --live SEQ            live readings: default, in-phase, crossed, missing
+  --live SEQ            live readings: default, in-phase, crossed, missing, steady
   --turnaround MS       time from a request's last byte to the reply (default 10)
   --verbose             one line on stderr per request understood
 
@@ -58,22 +69,25 @@ Misbehaviour (each spoils every reply unless limited by the --fault-* options):
   --duplicate           every reply sent twice, back to back
   --duplicate-late MS   every reply sent again MS after its last byte, taking the
                         line like any reply (one frame at a time)
+  --copy-in-front       the reply before sent again just in front of each reply
   --fault-code C        spoil only replies to command code C (1 to 6)
   --fault-skip N        let the first N replies that would be spoiled pass
   --fault-times N       spoil only N replies
   --random-faults P     spoil each reply with probability P (0 to 1) by a random kind
-  --seed S              seed of the random faults (default 1)
+  --seed S              seed of the random faults and the radio's timing (default 1)
 
   --help                this text
   --version             the version
 )";
 
 struct Options {
+    ck::sim::TransportKind transport = ck::sim::TransportKind::Pty;
     std::size_t groups = kDefaultGroups;
     uint64_t historySeed = 1;
+    bool identical = false;
     std::optional<uint16_t> count;
     std::string live = "default";
-    int64_t turnaroundMs = 10;
+    std::optional<int64_t> turnaroundMs;
     std::optional<int> com;
     bool printPath = false;
     bool verbose = false;
@@ -148,6 +162,16 @@ Options Parse(int argc, char** argv) {
             o.printPath = true;
         } else if (a == "--verbose") {
             o.verbose = true;
+        } else if (a == "--transport") {
+            const std::string_view name = value();
+            const auto kind = ck::sim::TransportNamed(name);
+            if (!kind) {
+                throw UsageError{"--transport: not pty, uart, usb or radio: '" + std::string(name) +
+                                 "'"};
+            }
+            o.transport = *kind;
+        } else if (a == "--identical") {
+            o.identical = true;
         } else if (a == "--groups") {
             o.groups = Number<std::size_t>(a, value(), 0, 0xFFFF);
         } else if (a == "--history-seed") {
@@ -187,6 +211,8 @@ Options Parse(int argc, char** argv) {
             o.faults.push_back(r);
         } else if (a == "--duplicate") {
             o.faults.push_back(Rule(Fault::Duplicate));
+        } else if (a == "--copy-in-front") {
+            o.faults.push_back(Rule(Fault::CopyInFront));
         } else if (a == "--duplicate-late") {
             FaultRule r = Rule(Fault::Duplicate);
             r.duplicateAfterMs = Number<int64_t>(a, value(), 0, 600000);
@@ -261,10 +287,12 @@ int main(int argc, char** argv) {
     }
 
     ck::sim::Instrument instrument;
-    instrument.setStoredGroups(ck::sim::MakeStoredHistory(o.groups, o.historySeed));
+    instrument.setStoredGroups(o.identical ? ck::sim::MakeIdenticalHistory(o.groups, o.historySeed)
+                                           : ck::sim::MakeStoredHistory(o.groups, o.historySeed));
     instrument.setLiveSequence(*ck::sim::LiveSequenceNamed(o.live));
     instrument.setReportedCount(o.count);
-    instrument.setTurnaroundMs(o.turnaroundMs);
+    instrument.setTurnaroundMs(
+        o.turnaroundMs.value_or(ck::sim::Transport::defaultTurnaroundMs(o.transport)));
     for (const FaultRule& r : o.faults) instrument.addFault(r);
     if (o.randomProbability > 0.0) {
         ck::sim::RandomFaults random;
@@ -278,7 +306,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
-        ck::sim::PtyServer server(instrument);
+        ck::sim::PtyServer::Options serverOptions;
+        serverOptions.transport = o.transport;
+        serverOptions.seed = o.seed;
+        ck::sim::PtyServer server(instrument, serverOptions);
         std::unique_ptr<ck::sim::ComPinLink> pin;
         if (o.com) pin = std::make_unique<ck::sim::ComPinLink>(*o.com, server.slavePath());
         if (o.printPath) {
@@ -287,7 +318,8 @@ int main(int argc, char** argv) {
         }
         std::fprintf(stderr, "zandrel-sim: instrument on %s", server.slavePath().c_str());
         if (pin) std::fprintf(stderr, " as COM%d (%s)", *o.com, pin->path().c_str());
-        std::fprintf(stderr, ", %zu stored groups\n", o.groups);
+        std::fprintf(stderr, ", %zu stored groups, replies over %s\n", o.groups,
+                     std::string(ck::sim::TransportName(o.transport)).c_str());
 
         while (server.serveOnce(-1, gStopPipe[0])) {
             if (o.verbose) LogRequests(instrument);

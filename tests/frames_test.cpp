@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <span>
 #include <vector>
 
 #include "link/frames.h"
@@ -157,7 +159,14 @@ Bytes withChecksum(Bytes frame) {
     return frame;
 }
 
-TEST(ScanReply, Vectors) {
+// The frame at the first start byte, as the receive path finds it.
+ReplyScan ScanFirst(std::span<const uint8_t> bytes) {
+    const auto it = std::find(bytes.begin(), bytes.end(), protocol::kReplyStart);
+    if (it == bytes.end()) return ReplyScan{};
+    return CheckFrameAt(bytes, static_cast<std::size_t>(it - bytes.begin()));
+}
+
+TEST(CheckFrameAt, Vectors) {
     struct Case {
         const char* what;
         Bytes bytes;
@@ -185,10 +194,14 @@ TEST(ScanReply, Vectors) {
          ReplyCheck::Malformed,
          0,
          5},
-        {"length past buffer", {0xB1, 0x01, 0x00, 0xFF, 0x01}, ReplyCheck::Malformed, 0, 257},
+        {"length past the longest reply",
+         {0xB1, 0x01, 0x00, 0xFF, 0x01},
+         ReplyCheck::Malformed,
+         0,
+         257},
     };
     for (const auto& c : cases) {
-        const ReplyScan s = ScanReply(c.bytes);
+        const ReplyScan s = ScanFirst(c.bytes);
         EXPECT_EQ(s.check, c.check) << c.what;
         EXPECT_EQ(s.start, c.start) << c.what;
         EXPECT_EQ(s.length, c.length) << c.what;
@@ -213,10 +226,10 @@ TEST(CheckFrameAt, DecidesAsSoonAsItsBytesAllow) {
         {"receiver not us, length not here", {0xB1, 0x01, 0x02}, 0, ReplyCheck::BadAddress, 0},
         {"receiver us, length not here", {0xB1, 0x01, 0x00}, 0, ReplyCheck::NeedMore, 0},
         {"impossible length, nothing after it",
-         {0xB1, 0x01, 0x00, 0xF0},
+         {0xB1, 0x01, 0x00, 0xF5},
          0,
          ReplyCheck::Malformed,
-         242},
+         247},
         {"length below a header", {0xB1, 0x01, 0x00, 0x03}, 0, ReplyCheck::Malformed, 5},
         {"possible length, rest to come", {0xB1, 0x01, 0x00, 0x4C}, 0, ReplyCheck::NeedMore, 78},
         {"the frame after one cut short", two, 5, ReplyCheck::Ok, 8},
@@ -231,14 +244,18 @@ TEST(CheckFrameAt, DecidesAsSoonAsItsBytesAllow) {
     }
 }
 
-TEST(ScanReply, LongestFrameThatFitsTheBufferIsAccepted) {
-    Bytes f = {0xB1, 0x01, 0x00, 199, 0x01};
-    f.resize(200, 0x00);
-    const Bytes ok = withChecksum(f);  // n = 201
-    EXPECT_EQ(ScanReply(ok).check, ReplyCheck::Ok);
-    Bytes tooLong = {0xB1, 0x01, 0x00, 200, 0x01};
-    tooLong.resize(201, 0x00);
-    EXPECT_EQ(ScanReply(withChecksum(tooLong)).check, ReplyCheck::Malformed);
+// The longest reply a request can ask for (ten groups) is a frame; one byte more is not.
+TEST(CheckFrameAt, LongestReplyThatCanBeAskedForIsAFrame) {
+    const auto asked = BuildRequest(1, protocol::kCodeHistory, 0, 10, 0);
+    ASSERT_TRUE(asked);
+    Bytes f = {0xB1, 0x01, 0x00, static_cast<uint8_t>(asked->replylen - 2), 0x01};
+    f.resize(asked->replylen - 1, 0x00);
+    const Bytes ok = withChecksum(f);
+    ASSERT_EQ(ok.size(), 246u);
+    EXPECT_EQ(CheckFrameAt(ok, 0).check, ReplyCheck::Ok);
+    Bytes tooLong = {0xB1, 0x01, 0x00, static_cast<uint8_t>(asked->replylen - 1), 0x01};
+    tooLong.resize(asked->replylen, 0x00);
+    EXPECT_EQ(CheckFrameAt(withChecksum(tooLong), 0).check, ReplyCheck::Malformed);
 }
 
 // A live reply laid out byte by byte: angles from index 5, indicator bytes from 17, voltage

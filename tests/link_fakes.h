@@ -165,7 +165,6 @@ protected:
         }
         return true;
     }
-    void doDiscardQueuedOutput() override {}
     void postReceiveEvent() override {
         clock_.post([this] { raiseReceiveEvent(); });
     }

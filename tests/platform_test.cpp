@@ -151,16 +151,17 @@ public:
     int64_t nowUs() const override { return clock.nowMs() * 1000; }
     VirtualClock& clock;
     std::vector<uint8_t> written;
-    int discards = 0;
+    std::string ops;  // what was done to the device, in order
 
 protected:
     int doOpen(int16_t) override { return kPortOk; }
-    void doClose() override {}
+    void doClose() override { ops += "close "; }
     bool doWrite(std::span<const uint8_t> b) override {
+        ops += "write ";
         written.insert(written.end(), b.begin(), b.end());
         return true;
     }
-    void doDiscardQueuedOutput() override { ++discards; }
+    void doDiscardQueuedOutput() override { ops += "discard "; }
     void doPollInput() override {
         ++polls;
         if (!onPoll.empty()) deliver(onPoll);
@@ -273,41 +274,98 @@ TEST(SerialPort, ReceivedBytesKeepTheirArrivalTimes) {
         EXPECT_EQ(got.arrivedUs, c.arrivedUs);
         EXPECT_EQ(port.inBufferCount(), 0u);
     }
-    // A full buffer drops what comes beyond it, the times with the bytes.
+    // A closed port asks the device for nothing.
     VirtualClock clock;
     TestPort port(clock);
-    ASSERT_EQ(port.open(), kPortOk);
-    port.deliver(std::vector<uint8_t>(SerialPort::kInBufferSize - 1, 7), 10);
-    port.deliver(std::vector<uint8_t>{6, 6, 6}, 20);
-    const SerialPort::Received full = port.inputWithArrivals();
-    ASSERT_EQ(full.bytes.size(), SerialPort::kInBufferSize);
-    ASSERT_EQ(full.arrivedUs.size(), SerialPort::kInBufferSize);
-    EXPECT_EQ(full.arrivedUs.back(), 20);
-    EXPECT_EQ(full.arrivedUs.front(), 10);
-    // A closed port asks the device for nothing.
-    port.close();
     port.pollInput();
     EXPECT_EQ(port.polls, 0);
 }
 
-// A purge never cuts the frame just written: what it discards goes before the next write, and
-// letting the device go discards what is left rather than waiting for it.
-TEST(SerialPort, InputBufferIsBoundedAndOutputPurgeDiscardsBeforeTheNextWrite) {
+// Nothing the device gave is dropped unseen: whatever the port gives up unread reaches the
+// discard handler first, in the order it came, with its times.
+TEST(SerialPort, DroppedBytesReachTheDiscardHandlerInOrder) {
+    using Bytes = std::vector<uint8_t>;
+    struct Case {
+        const char* what;
+        std::function<void(TestPort&)> run;
+        Bytes dropped;
+        std::vector<int64_t> droppedUs;
+        std::size_t left;  // bytes still waiting to be read
+    };
+    const Bytes big(SerialPort::kInBufferSize - 24, 7);
+    const Bytes huge(SerialPort::kInBufferSize + 1, 9);
+    const Case cases[] = {
+        {"a purge",
+         [](TestPort& p) {
+             p.deliver(Bytes{1, 2}, 5);
+             p.purgeInput();
+         },
+         {1, 2},
+         {5, 5},
+         0},
+        {"an opening",
+         [](TestPort& p) {
+             p.deliver(Bytes{3}, 6);
+             p.open();
+         },
+         {3},
+         {6},
+         0},
+        {"a closing",
+         [](TestPort& p) {
+             p.deliver(Bytes{4}, 7);
+             p.close();
+         },
+         {4},
+         {7},
+         0},
+        {"bytes on a closed port",
+         [](TestPort& p) {
+             p.close();
+             p.deliver(Bytes{5, 6}, 8);
+         },
+         {5, 6},
+         {8, 8},
+         0},
+        {"a full buffer gives up what it holds, not the newest",
+         [&](TestPort& p) {
+             p.deliver(big, 10);
+             p.deliver(Bytes(30, 8), 20);
+         },
+         big, std::vector<int64_t>(big.size(), 10), 30},
+        {"more than the buffer at once", [&](TestPort& p) { p.deliver(huge, 30); }, huge,
+         std::vector<int64_t>(huge.size(), 30), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        VirtualClock clock;
+        TestPort port(clock);
+        Bytes dropped;
+        std::vector<int64_t> droppedUs;
+        port.setDiscardHandler([&](SerialPort::Received r) {
+            dropped.insert(dropped.end(), r.bytes.begin(), r.bytes.end());
+            droppedUs.insert(droppedUs.end(), r.arrivedUs.begin(), r.arrivedUs.end());
+        });
+        ASSERT_EQ(port.open(), kPortOk);
+        c.run(port);
+        EXPECT_EQ(dropped, c.dropped);
+        EXPECT_EQ(droppedUs, c.droppedUs);
+        EXPECT_EQ(port.inBufferCount(), c.left);
+    }
+}
+
+// A write never waits for the line: output earlier writes left queued is discarded before the
+// next write and before closing, and the frame just written is left alone.
+TEST(SerialPort, QueuedOutputIsDiscardedBeforeEachWriteAndOnClosing) {
     VirtualClock clock;
     TestPort port(clock);
     ASSERT_EQ(port.open(), kPortOk);
-    port.deliver(std::vector<uint8_t>(SerialPort::kInBufferSize + 500, 7));
-    EXPECT_EQ(port.inBufferCount(), SerialPort::kInBufferSize);
     EXPECT_TRUE(port.output(std::vector<uint8_t>{1, 2, 3}));
-    port.purgeOutput();
-    EXPECT_EQ(port.discards, 0);
     EXPECT_TRUE(port.output(std::vector<uint8_t>{4}));
-    EXPECT_EQ(port.discards, 1);
-    EXPECT_TRUE(port.output(std::vector<uint8_t>{5}));  // no purge asked: nothing discarded
-    EXPECT_EQ(port.discards, 1);
-    EXPECT_EQ(port.written.size(), 5u);
     port.close();
-    EXPECT_EQ(port.discards, 2);
+    EXPECT_FALSE(port.output(std::vector<uint8_t>{5}));  // closed: refused, nothing done
+    EXPECT_EQ(port.ops, "discard write discard write discard close ");
+    EXPECT_EQ(port.written, (std::vector<uint8_t>{1, 2, 3, 4}));
 }
 
 }  // namespace
@@ -358,7 +416,6 @@ protected:
         return resumable;
     }
     bool doWrite(std::span<const uint8_t>) override { return true; }
-    void doDiscardQueuedOutput() override {}
     void postReceiveEvent() override {
         clock_.post([this] { raiseReceiveEvent(); });
     }

@@ -250,7 +250,8 @@ TEST(Instrument, LinePacingTimesBytesAsA9600BaudLine) {
 
 // Copies of replies, and every frame on the paced line: one at a time, each whole, a reply
 // going at its own time when the line is free for all of it and after what is in the way when
-// not.
+// not. A copy sent later goes once it is ready, after whatever is on the line by then, so it
+// never holds up a reply (a transmitter sends what is ready first).
 TEST(Instrument, CopiesAndRepliesShareTheLineOneFrameAtATime) {
     const Bytes live = Request(1, 6);
     const int64_t turn = 10'000;
@@ -264,6 +265,7 @@ TEST(Instrument, CopiesAndRepliesShareTheLineOneFrameAtATime) {
         const char* what;
         FaultRule rule;
         std::vector<Sent> sent;
+        std::vector<int64_t> laterUs;  // the later copies, when each last byte arrives
     };
     const auto dup = [](int64_t afterMs, int times) {
         return Rule(Fault::Duplicate, [=](FaultRule& r) {
@@ -273,14 +275,16 @@ TEST(Instrument, CopiesAndRepliesShareTheLineOneFrameAtATime) {
     };
     const int64_t end1 = asked + reply;  // the first reply's last byte
     const Case cases[] = {
-        {"back to back", dup(0, -1), {{0, {end1, end1 + reply}}}},
-        {"50 ms after", dup(50, -1), {{0, {end1, end1 + 50'000 + reply}}}},
-        {"a reply due inside a copy goes after it",
+        {"back to back", dup(0, -1), {{0, {end1, end1 + reply}}}, {}},
+        {"50 ms after", dup(50, -1), {{0, {end1}}}, {end1 + 50'000 + reply}},
+        {"a reply placed before a copy is ready goes first, the copy after it",
          dup(5, 1),
-         {{0, {end1, end1 + 5'000 + reply}}, {40'000, {end1 + 5'000 + 2 * reply}}}},
-        {"a reply that fits before a later copy goes first",
-         dup(1000, 1),
-         {{0, {end1, end1 + 1'000'000 + reply}}, {100'000, {100'000 + asked + reply}}}},
+         {{0, {end1}}, {40'000, {40'000 + asked + reply}}},
+         {40'000 + asked + 2 * reply}},
+        {"a copy ready before the next request goes first, the reply after it",
+         dup(5, 1),
+         {{0, {end1}}, {end1 + 6'000, {end1 + 5'000 + reply, end1 + 5'000 + 2 * reply}}},
+         {}},
         {"limited to the second reply",
          Rule(Fault::Duplicate,
               [](FaultRule& r) {
@@ -289,7 +293,8 @@ TEST(Instrument, CopiesAndRepliesShareTheLineOneFrameAtATime) {
               }),
          {{0, {end1}},
           {100'000, {100'000 + end1, 100'000 + end1 + reply}},
-          {200'000, {200'000 + end1}}}},
+          {200'000, {200'000 + end1}}},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -298,17 +303,24 @@ TEST(Instrument, CopiesAndRepliesShareTheLineOneFrameAtATime) {
         inst.setTurnaroundMs(turn / 1000);
         inst.setLinePacing(true);
         inst.addFault(c.rule);
-        for (const Sent& sent : c.sent) {
-            const auto out = inst.feed(live, sent.atUs);
+        const auto check = [](const std::vector<Delivery>& out, int64_t fedUs) {
             std::vector<int64_t> at;
             for (const Delivery& d : out) {
-                at.push_back(sent.atUs + d.delayUs);
-                // Whole frames, a copy byte for byte its reply.
+                at.push_back(fedUs + d.delayUs);
+                // Whole frames, copies byte for byte a reply.
                 EXPECT_EQ(WithXor(Bytes(d.bytes.begin(), d.bytes.end() - 1)), d.bytes);
-                EXPECT_EQ(d.bytes, out[0].bytes);
+                EXPECT_EQ(d.bytes.size(), 30u);
             }
-            EXPECT_EQ(at, sent.deliveredUs);
+            return at;
+        };
+        for (const Sent& sent : c.sent) {
+            EXPECT_EQ(check(inst.feed(live, sent.atUs), sent.atUs), sent.deliveredUs);
         }
+        std::vector<int64_t> later;
+        while (const auto due = inst.nextDueUs()) {
+            for (const int64_t t : check(inst.due(*due), *due)) later.push_back(t);
+        }
+        EXPECT_EQ(later, c.laterUs);
     }
 }
 

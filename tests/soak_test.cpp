@@ -90,10 +90,17 @@ struct Soak {
         link.start();
     }
 
+    // Requests of this code that a poll tick sent: a request asked again (a reading that
+    // repeats an older one) follows its tick within moments, and is not counted.
     std::size_t requests(uint8_t code) const {
-        return static_cast<std::size_t>(
-            std::count_if(instrument.requests().begin(), instrument.requests().end(),
-                          [code](const sim::Request& r) { return r.code == code; }));
+        std::size_t ticks = 0;
+        std::optional<int64_t> last;
+        for (const sim::Request& r : instrument.requests()) {
+            if (r.code != code || (last && r.timeUs - *last < kPollMs * 1000 / 2)) continue;
+            ++ticks;
+            last = r.timeUs;
+        }
+        return ticks;
     }
     // Keeps the logs to one segment, so a day of them does not pile up.
     void forget() {

@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "link/protocol.h"
 #include "platform/qt/com_resolver.h"
 
 #include <fcntl.h>
@@ -46,7 +47,7 @@ std::string deviceGroup(const std::string& path) {
 }  // namespace
 
 QtSerialPort::QtSerialPort(SerialIoctl ioctl) : ioctl_(std::move(ioctl)) {
-    port_.setBaudRate(QSerialPort::Baud9600);
+    port_.setBaudRate(static_cast<qint32>(protocol::kBaud));
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::NoParity);
     port_.setStopBits(QSerialPort::OneStop);
@@ -62,7 +63,10 @@ QtSerialPort::QtSerialPort(SerialIoctl ioctl) : ioctl_(std::move(ioctl)) {
 
 QtSerialPort::~QtSerialPort() {
     port_.disconnect();
-    if (port_.isOpen()) port_.close();
+    if (port_.isOpen()) {
+        port_.clear(QSerialPort::Output);  // closing must not wait for a stalled line
+        port_.close();
+    }
 }
 
 int QtSerialPort::doOpen(int16_t port) {
@@ -94,8 +98,9 @@ int QtSerialPort::doOpen(int16_t port) {
 #ifdef Q_OS_LINUX
     lowLatency_ = AskLowLatency(static_cast<int>(port_.handle()), ioctl_);
 #endif
-    // Whatever the device sent before this opening belongs to an exchange that is over.
-    port_.clear(QSerialPort::Input);
+    // Whatever the device sent before this opening belongs to an exchange that is over; it is
+    // handed over all the same, so that it is seen for what it is rather than dropped unseen.
+    takeWaiting();
     return kPortOk;
 }
 
@@ -104,8 +109,10 @@ bool QtSerialPort::doResume(int16_t port) {
     // opened anew, so that it is reported as an opening would report it.
     if (!port_.isOpen() || port_.error() != QSerialPort::NoError) return false;
     if (resolveComOnThisMachine(port) != path_) return false;
-    // What the device sent while the port was closed belongs to an exchange that is over.
-    return port_.clear(QSerialPort::Input);
+    // What the device sent while the port was closed belongs to an exchange that is over; it
+    // goes the way of what an opening finds.
+    takeWaiting();
+    return true;
 }
 
 int QtSerialPort::classifyOpenFailure(const std::string& path) {
@@ -142,26 +149,34 @@ bool QtSerialPort::doWrite(std::span<const uint8_t> bytes) {
     if (!port_.isOpen()) return false;
     const auto size = static_cast<qint64>(bytes.size());
     if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size) return false;
-    // Into the driver now, without waiting for the line: a purge that follows must find the
-    // frame already past Qt's buffer.
+    // Into the driver now rather than at the next turn of the event loop; whatever the driver
+    // cannot take at once stays in Qt's buffer and follows without anyone waiting for it.
     port_.flush();
     return true;
 }
 
 void QtSerialPort::doDiscardQueuedOutput() {
+    // Qt's own buffer and the driver's queue (tcflush): on a line that takes output, both are
+    // empty long before the next request, and on a stalled one closing cannot wait on them.
     if (port_.isOpen()) port_.clear(QSerialPort::Output);
 }
 
-void QtSerialPort::doPollInput() {
+void QtSerialPort::takeWaiting() {
     if (!port_.isOpen()) return;
     // Only when something is there: waiting in vain would leave a time-out error on the port,
     // and a port in error is opened anew rather than taken up again under hold.
     pollfd p{static_cast<int>(port_.handle()), POLLIN, 0};
-    if (::poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0) return;
-    // Reads what is waiting and hands it over through readyRead, at once.
-    port_.waitForReadyRead(0);
-    if (port_.error() == QSerialPort::TimeoutError) port_.clearError();
+    if (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0) {
+        // Reads what is waiting and hands it over through readyRead, at once.
+        port_.waitForReadyRead(0);
+        if (port_.error() == QSerialPort::TimeoutError) port_.clearError();
+    }
+    const QByteArray rest = port_.readAll();
+    deliver({reinterpret_cast<const uint8_t*>(rest.constData()),
+             static_cast<std::size_t>(rest.size())});
 }
+
+void QtSerialPort::doPollInput() { takeWaiting(); }
 
 void QtSerialPort::postReceiveEvent() {
     // Queued, so the link's handler never runs inside QSerialPort's own signal; dropped with

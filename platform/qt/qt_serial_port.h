@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// The serial port on QSerialPort: COMn resolved as com_resolver.h describes, opened at
-// 9600 baud, 8 data bits, no parity, 1 stop bit, no flow control.
+// The serial port on QSerialPort: COMn resolved as com_resolver.h describes, opened at the
+// protocol's line speed, 8 data bits, no parity, 1 stop bit, no flow control. No call waits
+// for the line: writes go to the driver without blocking, and queued output is discarded, not
+// drained, so a stalled adapter never holds up the window.
 
 #include <QtGlobal>
 
@@ -42,6 +44,8 @@ protected:
 
 private:
     int classifyOpenFailure(const std::string& path);
+    // Reads what the device holds right now, without waiting, and hands it to deliver().
+    void takeWaiting();
 
     QSerialPort port_;
     std::string path_;  // the device opened for the port number
