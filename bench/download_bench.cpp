@@ -36,7 +36,7 @@
 
 #include "app/main_window.h"
 #include "link/protocol.h"
-#include "measure/history_rows.h"
+#include "measure/history_table.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_timer.h"
 #include "sim/instrument.h"
@@ -84,10 +84,11 @@ double lineLimitMs(int n) {
 int wrongRows(ck::app::MainWindow& window,
               const std::vector<ck::measure::MeasurementGroup>& truth) {
     int wrong = 0;
-    for (const auto& row : ck::measure::HistoryRows(0, truth, kGroups)) {
-        for (std::size_t c = 0; c < row.cells.size(); ++c) {
-            if (window.DataGrid().TextMatrix(row.row, static_cast<int>(c)).toStdString() !=
-                row.cells[c]) {
+    const int rows = std::min<int>(static_cast<int>(truth.size()), kGroups);
+    for (int r = 1; r <= rows; ++r) {
+        const auto cells = ck::measure::HistoryRowCells(r, truth[static_cast<std::size_t>(r - 1)]);
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            if (window.DataGrid().TextMatrix(r, static_cast<int>(c)).toStdString() != cells[c]) {
                 ++wrong;
                 break;
             }
