@@ -31,12 +31,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "app/main_window.h"
 #include "link/protocol.h"
-#include "measure/history_rows.h"
+#include "measure/history_table.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_timer.h"
 #include "sim/instrument.h"
@@ -83,11 +84,13 @@ double lineLimitMs(int n) {
 // Rows of the table that differ from what the simulator holds.
 int wrongRows(ck::app::MainWindow& window,
               const std::vector<ck::measure::MeasurementGroup>& truth) {
+    ck::measure::HistoryTable expected;
+    const ck::measure::RowSpan rows = expected.fill(
+        0, std::span(truth).first(std::min<std::size_t>(truth.size(), std::size_t{kGroups})));
     int wrong = 0;
-    for (const auto& row : ck::measure::HistoryRows(0, truth, kGroups)) {
-        for (std::size_t c = 0; c < row.cells.size(); ++c) {
-            if (window.DataGrid().TextMatrix(row.row, static_cast<int>(c)).toStdString() !=
-                row.cells[c]) {
+    for (int r = rows.first; r < rows.first + rows.count; ++r) {
+        for (int c = 0; c < ck::measure::kHistoryCols; ++c) {
+            if (window.DataGrid().TextMatrix(r, c).toStdString() != expected.cell(r, c)) {
                 ++wrong;
                 break;
             }

@@ -108,7 +108,7 @@ TEST_P(WindowsDriver, KeepsTheContractAndTheLinkShowsWhatHappened) {
     FakeWinDriver driver(clock, instrument, kCom, c.driver);
     auto port = std::make_unique<WinSerial>(driver, clock, driver,
                                             [&clock] { return clock.nowMs() * 1000; });
-    RecordingControls ui;
+    RecordingWindow ui;
     auto link = std::make_unique<link::Link>(*port, clock, ui);
 
     link->start();
