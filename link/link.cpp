@@ -58,6 +58,7 @@ void Link::setView(View view) {
 void Link::requestDownload() {
     if (s_.realmode || !s_.linkok) return;
     downloading_ = true;
+    downloadOpenFromUs_ = -1;
     enter(Phase::DownloadAsked);
     real_->setEnabled(false);
     read_->setEnabled(true);
@@ -195,13 +196,26 @@ void Link::onPollTick() {
 
 void Link::onDownloadTick() {
     if (s_.commstate == kCommAwaiting) return;
+    const int64_t nowUs = port_.nowUs();
+    if (downloadOpenFromUs_ < 0) {
+        downloadOpenFromUs_ = nowUs;
+        port_.setHold(true);  // the download's exchanges follow each other: keep the device
+        ++downloads_;         // what is stored now is asked about anew
+        inFlight_.reset();
+        provisionalRows_.clear();
+        askAgain_.clear();
+    }
+    const int result = openPort(s_.portno);
+    if (result == platform::kErrPortInUse &&
+        nowUs - downloadOpenFromUs_ < int64_t{kDownloadOpenRetryMs} * 1000) {
+        // Refused right after a close of our own, as some drivers do for a moment: the next
+        // read tick tries again, and only the opening that stands is shown.
+        settle();
+        return;
+    }
     read_->setEnabled(false);
-    port_.setHold(true);  // the download's exchanges follow each other: keep the device
-    ++downloads_;         // what is stored now is asked about anew
-    inFlight_.reset();
-    provisionalRows_.clear();
-    askAgain_.clear();
-    ComOpen(s_.portno);
+    reportOpening(s_.portno, result);
+    settle();
     ComSend(kAddress, kCodeCount, 0, 0, 0);
 }
 

@@ -39,6 +39,11 @@ inline constexpr const char* kTextNoPermission = "无权限";
 inline constexpr const char* kTextOpenFailed = "打开失败";
 inline constexpr const char* kTextPortOpened = "已打开";
 
+// A download whose first opening of the port is refused as in use tries again at its next
+// read ticks for this long: some USB drivers refuse the device for a moment after the
+// program's own close of it, which a read clicked right after a poll meets.
+inline constexpr int kDownloadOpenRetryMs = 500;
+
 // Which of the window's two views is showing.
 enum class View : uint8_t { Live, History };
 
@@ -154,6 +159,8 @@ private:
     // The download: the block asked for, blocks taken provisionally and waiting for their
     // rows to be committed, and blocks to be asked for again.
     bool downloading_ = false;
+    // When the download first tried to open the port (-1: not yet).
+    int64_t downloadOpenFromUs_ = -1;
     std::optional<Block> inFlight_;
     std::map<int16_t, std::vector<measure::MeasurementGroup>> provisionalRows_;
     std::deque<Block> askAgain_;
