@@ -143,10 +143,10 @@ public:
     void injectLater(Bytes b, int64_t delayMs) {
         auto t = platform::makeTimer(clock_, static_cast<int>(delayMs), {});
         platform::Timer* raw = t.get();
-        const uint64_t gen = generation();
-        raw->setHandler([this, raw, gen, b] {
+        const int opening = opens;
+        raw->setHandler([this, raw, opening, b] {
             raw->setEnabled(false);
-            if (gen == generation()) inject(b);
+            if (isOpen() && opening == opens) inject(b);
         });
         raw->setEnabled(true);
         pending_.push_back(std::move(t));

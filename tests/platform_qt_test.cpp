@@ -292,7 +292,7 @@ protected:
         port_.setCommPort(kCom);
         port_.setReceiveHandler([this] {
             ++events_;
-            received_.push_back(port_.input());
+            received_.push_back(port_.inputWithArrivals().bytes);
             if (onEvent_) onEvent_();
         });
     }
