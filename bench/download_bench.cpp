@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The real program against zandrel-sim on a pseudo-terminal: a full 200-group download from
-// the read click to the idle set, against the time a 9600-baud line itself needs, with varied
+// the read click to the download's end, against the time a 9600-baud line itself needs, with varied
 // stored groups and with every group alike on the paced line, over the simulated radio link,
 // and with varied groups while another process keeps the disk busy; every row checked against
 // the simulator's. Then polling a reading that never changes: how soon after its last byte each

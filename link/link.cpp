@@ -181,8 +181,8 @@ void Link::onDiscoveryTick() {
     // portno went back to the port that answered with the answer itself (ComParse).
     findcom_->setEnabled(false);
     events_.setLinkStatus(kTextLinkOk);
-    // A download asked for since the answer runs on; its end starts polling and applies the
-    // idle set, which the link-found set would only spoil while it is busy.
+    // A download asked for since the answer runs on; its end starts polling and ends its
+    // phase, which the linked phase would only spoil while it is busy.
     if (downloading_) return;
     real_->setEnabled(true);
     enter(Phase::Linked);

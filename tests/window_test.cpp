@@ -223,7 +223,7 @@ TEST(Window, LinkControlSetsReachTheRealWidgets) {
     r.clock.advance(2400);
     r.selectTab(2);
     ASSERT_TRUE(r.w.controlEnabled(Control::menureport));
-    r.w.Button_read_Click();  // busy set
+    r.w.Button_read_Click();  // download asked
     for (Control c :
          {Control::Button_read, Control::menuread, Control::Button_clear, Control::menuclear,
           Control::Button_save, Control::menusave, Control::Button_print, Control::menuprint,
@@ -235,7 +235,7 @@ TEST(Window, LinkControlSetsReachTheRealWidgets) {
     EXPECT_FALSE(r.w.menuabout().isEnabled() && r.w.menuAction(Control::menuhelp).isEnabled());
     r.clock.advance(100);  // the count has come back: the bar shows while blocks arrive
     EXPECT_TRUE(r.w.controlVisible(Control::Progress_read));
-    r.clock.advance(2000);  // idle set
+    r.clock.advance(2000);  // download ended
     for (Control c : {Control::Button_read, Control::menuread, Control::Button_clear,
                       Control::TabStrip1, Control::menuhelp, Control::menureport}) {
         EXPECT_TRUE(r.w.controlEnabled(c)) << int(c);
