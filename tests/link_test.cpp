@@ -814,6 +814,57 @@ TEST(Download, LateBlockAfterTheTimeOutLandsNowhere) {
     EXPECT_EQ(r.blockRequests().size(), 2u);
 }
 
+// The window sets its controls from nothing but these phases, so each way the link goes must
+// report each phase it passes, in order, and no other.
+TEST(Phases, EachWayTheLinkGoesReportsItsPhasesInOrder) {
+    using enum link::Phase;
+    struct Case {
+        const char* what;
+        int stored;
+        link::View view;
+        uint8_t unanswered;  // a code the instrument never answers (0: none)
+        std::vector<link::Phase> phases;
+    };
+    const Case cases[] = {
+        {"a download",
+         7,
+         link::View::History,
+         0,
+         {Searching, Linked, DownloadAsked, Downloading, DownloadEnded}},
+        {"nothing stored",
+         0,
+         link::View::History,
+         0,
+         {Searching, Linked, DownloadAsked, DownloadEnded}},
+        {"the count never comes",
+         7,
+         link::View::History,
+         protocol::kCodeCount,
+         {Searching, Linked, DownloadAsked, TimedOut}},
+        {"a block never comes",
+         7,
+         link::View::History,
+         protocol::kCodeHistory,
+         {Searching, Linked, DownloadAsked, Downloading, TimedOut}},
+        {"read refused in the live view", 7, link::View::Live, 0, {Searching, Linked}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        r.linkUp(c.stored);
+        auto full = r.port.responder;
+        r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
+            if (CodeOf(req) == c.unanswered) return {};
+            return full(req);
+        };
+        r.link.setView(c.view);
+        r.link.requestDownload();
+        r.clock.advance(5000);
+        EXPECT_EQ(r.ui.phases, c.phases);
+        EXPECT_FALSE(r.link.downloading());
+    }
+}
+
 TEST(Download, ZeroGroupsShowsTheMessageThenPollingResumes) {
     Rig r;
     r.linkUp(0);
