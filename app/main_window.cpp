@@ -19,6 +19,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTimeZone>
 #include <QTimer>
 #include <QToolButton>
 #include <QWindow>
@@ -37,7 +38,6 @@
 namespace ck::app {
 namespace {
 
-using link::Control;
 using views::twipsRect;
 
 struct ButtonDef {
@@ -96,6 +96,18 @@ QString timeOfDayFormat(const QLocale& locale) {
 
 }  // namespace
 
+std::string PermissionAdvice(int16_t comport, const platform::OpenFailure& failure) {
+    const std::string com = "COM" + std::to_string(comport);
+    const std::string device =
+        failure.device.empty() ? com + " " : failure.device + "（" + com + "）";
+    const std::string group = failure.group.empty() ? "dialout" : failure.group;
+    // The shell fills in $USER where the account is not known.
+    const std::string account = failure.account.empty() ? "$USER" : failure.account;
+    return "没有打开串口 " + device + "的权限。\r\n" + "请在终端中执行：\r\n" +
+           "sudo usermod -aG " + group + " " + account + "\r\n" +
+           "然后注销并重新登录，新的组才生效。";
+}
+
 void SetMessageBoxObserver(std::function<void(const QString&, const QString&, int)> o) {
     observer() = std::move(o);
 }
@@ -112,8 +124,9 @@ void ShowMessageBox(QWidget* parent, const QString& title, const QString& text, 
     if (observer()) observer()(title, text, style);
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
     const QString shown = MessageBoxText(text);
-    QMessageBox box(style == link::kMbInformation ? QMessageBox::Information : QMessageBox::Warning,
-                    title, shown, QMessageBox::Ok, parent);
+    QMessageBox box(
+        style == platform::kStyleInformation ? QMessageBox::Information : QMessageBox::Warning,
+        title, shown, QMessageBox::Ok, parent);
     box.exec();
 }
 
@@ -138,7 +151,7 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
     setFixedSize(designSize_);
 
     date_ = platform::makeTimer(timers, kDateMs, [this] { onClockTick(); });
-    wallClock_ = std::make_unique<platform::QtWallClock>();
+    clock_ = std::make_unique<platform::QtWallClock>();
     link_ = std::make_unique<link::Link>(port, timers, *this);
     quit_ = [this] {
         close();
@@ -276,7 +289,8 @@ void MainWindow::onLiveReading() {
     // next events in the middle of this one.
     timers_.post([self = QPointer<MainWindow>(this), text = *failure] {
         if (self) {
-            ShowMessageBox(self, QString::fromUtf8(kLogFailureTitle), text, link::kMbExclamation);
+            ShowMessageBox(self, QString::fromUtf8(kLogFailureTitle), text,
+                           platform::kStyleExclamation);
         }
     });
 }
@@ -297,7 +311,7 @@ void MainWindow::buildMenus() {
     file->setObjectName(QStringLiteral("menufile"));
     add(file, Control::menuread, "menuread", "读取", &MainWindow::menuread_Click);
     add(file, Control::menusave, "menusave", "保存", &MainWindow::menusave_Click);
-    menureport_ = entry(file, "menureport", "核相报告...", &MainWindow::menureport_Click);
+    add(file, Control::menureport, "menureport", "核相报告...", &MainWindow::menureport_Click);
     // Before close, which users expect last.
     add(file, Control::menuports, "menuports", "串口设置...", &MainWindow::menuports_Click);
     file->addSeparator();
@@ -319,7 +333,7 @@ void MainWindow::buildMenus() {
         {&menuAction(Control::menusave), QKeySequence(Qt::CTRL | Qt::Key_S)},
         {&menuAction(Control::menuprint), QKeySequence(Qt::CTRL | Qt::Key_P)},
         {menuabout_, QKeySequence(Qt::Key_F1)},
-        {menureport_, QKeySequence(Qt::CTRL | Qt::Key_R)},
+        {&menuAction(Control::menureport), QKeySequence(Qt::CTRL | Qt::Key_R)},
         {&menuAction(Control::menuclose), QKeySequence(Qt::CTRL | Qt::Key_Q)},
     };
     for (const auto& [action, key] : keys) action->setShortcut(key);
@@ -548,10 +562,16 @@ bool MainWindow::controlVisible(Control c) const {
 }
 
 void MainWindow::TabStrip1_Click() {
-    link_->setView(tabs_->currentIndex() + 1 == 1 ? link::View::Live : link::View::History);
+    const link::View view = tabs_->currentIndex() + 1 == 1 ? link::View::Live : link::View::History;
+    link_->setView(view);
+    ApplySet(SetFor(view), link_->state(), *this);
 }
 
-QDateTime MainWindow::now() const { return now_ ? now_() : QDateTime::currentDateTime(); }
+QDateTime MainWindow::now() const {
+    const platform::LocalTime t = clock_->now();
+    return QDateTime(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second),
+                     QTimeZone(t.utcOffsetMinutes * 60));
+}
 
 void MainWindow::onClockTick() {
     const QDateTime t = now();
@@ -586,7 +606,7 @@ void MainWindow::Button_help_Click() {
     ShowMessageBox(this, QString::fromUtf8(kHelpTitle),
                    QString::fromUtf8(kHelpText) + QStringLiteral("版本 ") +
                        QString::fromUtf8(kVersion) + QLatin1Char('\r'),
-                   link::kMbInformation);
+                   platform::kStyleInformation);
 }
 
 void MainWindow::Button_close_Click() {
@@ -610,30 +630,37 @@ void MainWindow::setVisible(Control c, bool on) {
 
 void MainWindow::setComStatus(const std::string& text) { LabComsta_->setText(q(text)); }
 void MainWindow::setLinkStatus(const std::string& text) { Lab_rtsta_->setText(q(text)); }
-void MainWindow::setProgressRange(int min, int max) {
-    progress_->setRange(min, max);
-    progress_->setAccessibleDescription(progress_->text());
+void MainWindow::phaseChanged(link::Phase phase, const link::LinkState& state) {
+    ApplySet(SetFor(phase), state, *this);
 }
-void MainWindow::setProgressValue(int value) {
+void MainWindow::setProgress(int done, int total) {
     // A progress bar repaints at once when its text changes; it is drawn with the rest of the
     // window once the event has been handled instead.
     progress_->setUpdatesEnabled(false);
-    progress_->setValue(value);
+    const bool newTotal = progress_->minimum() != 0 || progress_->maximum() != total;
+    if (newTotal) progress_->setRange(0, total);
+    progress_->setValue(done);
     progress_->setUpdatesEnabled(true);
+    if (newTotal) progress_->setAccessibleDescription(progress_->text());
 }
 void MainWindow::ShowReal(const measure::MeasurementGroup& reading) {
-    live_ = measure::LiveReading(reading, wallClock_->now(), link_->state().portno);
+    live_ = measure::LiveReading(reading, clock_->now(), link_->state().portno);
     frame_->ShowReal(live_);
     onLiveReading();
     emit liveReadingShown();
 }
 void MainWindow::FillHist(int firstGroupNumber, std::span<const measure::MeasurementGroup> groups) {
     grid_->showRows(history_.fill(firstGroupNumber, groups,
-                                  measure::Downloaded{wallClock_->now(), link_->state().portno}));
+                                  measure::Downloaded{clock_->now(), link_->state().portno}));
 }
 
-void MainWindow::showMessage(const std::string& text, int style) {
-    ShowMessageBox(this, QString(), q(text), style);
+void MainWindow::noHistory() {
+    ShowMessageBox(this, QString(), QString::fromUtf8(kTextNoHistory), platform::kStyleExclamation);
+}
+
+void MainWindow::permissionRefused(int16_t comport, const platform::OpenFailure& failure) {
+    ShowMessageBox(this, QString(), q(PermissionAdvice(comport, failure)),
+                   platform::kStyleExclamation);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The application's one window, Form1: owns every control and the link, wires the platform's
-// timers and serial port to the handlers, and is the link's view of the controls.
+// timers and serial port to the handlers, takes the link's events into the model, and sets
+// its controls for each phase of the link and each tab from the tables of control_sets.h.
 
 #include <QDateTime>
 #include <QMainWindow>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/control_sets.h"
 #include "app/port_settings_dialog.h"
 #include "app/report_dialog.h"
 #include "app/report_readings.h"
@@ -44,8 +46,14 @@ namespace ck::app {
 inline constexpr int kDateMs = 1000;
 inline constexpr const char* kHelpTitle = "欢迎使用我们公司产品";
 inline constexpr const char* kHelpText = "Zandrel数据上传软件(CN)\r   如需帮助请联系我们!\r";
+inline constexpr const char* kTextNoHistory = "设备的测量历史记录组数为0！";
 
-class MainWindow final : public QMainWindow, public link::LinkControls {
+// The message that tells the user how to get the right to open a port the system refused:
+// the device, the command that adds the account to the port's group, and that it counts
+// only from the next login. Lines end in CR LF.
+std::string PermissionAdvice(int16_t comport, const platform::OpenFailure& failure);
+
+class MainWindow final : public QMainWindow, public link::LinkEvents, public ControlSink {
     Q_OBJECT
 public:
     MainWindow(platform::SerialPort& port, platform::TimerService& timers,
@@ -88,8 +96,8 @@ public:
     QLabel& LabComsta() { return *LabComsta_; }
     QLabel& Lab_rtsta() { return *Lab_rtsta_; }
     QLabel& statusPanel(int i) const;  // 1..3
-    QToolButton& button(link::Control c) const;
-    QAction& menuAction(link::Control c) const;
+    QToolButton& button(Control c) const;
+    QAction& menuAction(Control c) const;
     QAction& menuabout() const { return *menuabout_; }
     platform::Timer& Timer_date() { return *date_; }
     QAction& menuphasor() const { return *menuphasor_; }
@@ -103,7 +111,7 @@ public:
     views::PhasorWindow& phasorWindow();
     // Tests put their own settings and files into it before start-up.
     SessionRecorder& sessionRecorder() { return *recorder_; }
-    QAction& menureport() const { return *menureport_; }
+    QAction& menureport() const { return menuAction(Control::menureport); }
     // The report's dialog while it is open.
     ReportDialog* reportDialog() const { return reportDialog_; }
     // Where the report's fields are remembered (the program's settings unless set).
@@ -117,14 +125,13 @@ public:
     // The scroll area around the client area while it has one.
     QScrollArea* clientScroll() const { return scroll_; }
 
-    // Read back what the link set; the controls keep the state.
-    bool controlEnabled(link::Control c) const;
-    bool controlVisible(link::Control c) const;
+    // Read back what the control sets made of them; the controls keep the state.
+    bool controlEnabled(Control c) const;
+    bool controlVisible(Control c) const;
 
-    // What "now" is for the status-bar clock (tests fix it).
-    void setClock(std::function<QDateTime()> now) { now_ = std::move(now); }
-    // The clock each live reading is stamped with (tests put their own in).
-    void setWallClock(std::unique_ptr<platform::WallClock> clock) { wallClock_ = std::move(clock); }
+    // The user's clock: the status bar shows it, readings and reports are stamped with it
+    // (tests put their own in).
+    void setClock(std::unique_ptr<platform::WallClock> clock) { clock_ = std::move(clock); }
     // What ends the application (tests watch it instead).
     void setQuit(std::function<void()> quit) { quit_ = std::move(quit); }
 
@@ -143,16 +150,19 @@ public:
     const measure::LiveReading& liveReading() const { return live_; }
     const measure::HistoryTable& historyTable() const { return history_; }
 
-    // link::LinkControls
-    void setEnabled(link::Control c, bool on) override;
-    void setVisible(link::Control c, bool on) override;
+    // ControlSink
+    void setEnabled(Control c, bool on) override;
+    void setVisible(Control c, bool on) override;
+
+    // link::LinkEvents
+    void phaseChanged(link::Phase phase, const link::LinkState& state) override;
     void setComStatus(const std::string& text) override;
     void setLinkStatus(const std::string& text) override;
-    void setProgressRange(int min, int max) override;
-    void setProgressValue(int value) override;
+    void setProgress(int done, int total) override;
     void ShowReal(const measure::MeasurementGroup& reading) override;
     void FillHist(int firstGroupNumber, std::span<const measure::MeasurementGroup> groups) override;
-    void showMessage(const std::string& text, int style) override;
+    void noHistory() override;
+    void permissionRefused(int16_t comport, const platform::OpenFailure& failure) override;
 
     using QMainWindow::setEnabled;
     using QMainWindow::setVisible;
@@ -178,7 +188,7 @@ private:
     // Everything beyond the live panel that follows each accepted live reading.
     void onLiveReading();
     void showLogState();
-    // The user's clock, or the one a test set.
+    // The user's clock, as Qt reads dates and times.
     QDateTime now() const;
     // The save and print commands' services, the missing ones made now.
     output::OutputServices outputServices();
@@ -190,7 +200,7 @@ private:
         QWidget* widget = nullptr;
         QAction* action = nullptr;
     };
-    std::array<Slot, link::kControlCount> controls_{};
+    std::array<Slot, kControlCount> controls_{};
 
     QTabWidget* tabs_ = nullptr;
     views::LivePanel* frame_ = nullptr;
@@ -205,8 +215,7 @@ private:
     std::unique_ptr<link::Link> link_;
     measure::LiveReading live_;
     measure::HistoryTable history_;
-    std::unique_ptr<platform::WallClock> wallClock_;
-    std::function<QDateTime()> now_;
+    std::unique_ptr<platform::WallClock> clock_;
     std::function<void()> quit_;
     platform::CommonDialog dialog_;
     std::unique_ptr<platform::PrinterService> printer_;
@@ -227,7 +236,6 @@ private:
     bool screenWatched_ = false;
     PortSettingsSources portSources_;
     QPointer<PortSettingsDialog> portDialog_;
-    QAction* menureport_ = nullptr;
     std::unique_ptr<QSettings> reportSettings_;
     platform::CommonDialog reportFileDialog_;
     QPointer<ReportDialog> reportDialog_;

@@ -17,9 +17,9 @@
 #include <utility>
 
 #include "app/main_window.h"
-#include "link/link_controls.h"
 #include "platform/com_pins.h"
 #include "platform/qt/com_resolver.h"
+#include "platform/services.h"
 
 namespace ck::app {
 namespace {
@@ -64,7 +64,7 @@ PortSettingsSources MachinePortSettings() {
 void ShowBusyRefusal(QWidget* parent) {
     ShowMessageBox(parent, QString::fromUtf8(kTitle),
                    QStringLiteral("正在读取历史记录，读取结束后才能更改串口设置。"),
-                   link::kMbExclamation);
+                   platform::kStyleExclamation);
 }
 
 PortSettingsDialog::PortSettingsDialog(PortSettingsSources sources, QWidget* parent)
@@ -231,7 +231,7 @@ void PortSettingsDialog::pinSelected() {
     const int row = table_->currentRow();
     if (row < 0 || row >= static_cast<int>(ports_.size())) {
         ShowMessageBox(this, QString::fromUtf8(kTitle),
-                       QStringLiteral("请先在列表中选择一个串口。"), link::kMbExclamation);
+                       QStringLiteral("请先在列表中选择一个串口。"), platform::kStyleExclamation);
         return;
     }
     const int n = com_->currentData().toInt();
@@ -242,7 +242,7 @@ void PortSettingsDialog::pinSelected() {
         ShowMessageBox(
             this, QString::fromUtf8(kTitle),
             QStringLiteral("无法把 %1 固定为 COM%2：\r\n%3").arg(device).arg(n).arg(q(why)),
-            link::kMbExclamation);
+            platform::kStyleExclamation);
     }
     refresh();
 }
@@ -254,7 +254,7 @@ void PortSettingsDialog::unpinChosen() {
     if (!why.empty()) {
         ShowMessageBox(this, QString::fromUtf8(kTitle),
                        QStringLiteral("无法取消 COM%1 的固定：\r\n%2").arg(n).arg(q(why)),
-                       link::kMbExclamation);
+                       platform::kStyleExclamation);
     }
     refresh();
 }

@@ -22,7 +22,7 @@ namespace {
 
 using views::ReportField;
 
-constexpr int kStyleExclamation = 48;
+using platform::kStyleExclamation;
 // Readings listed in the dialog before the rest are only counted.
 constexpr std::size_t kListedReadings = 12;
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The real program against zandrel-sim on a pseudo-terminal: a full 200-group download from
-// the read click to the idle set, against the time a 9600-baud line itself needs, with varied
+// the read click to the download's end, against the time a 9600-baud line itself needs, with varied
 // stored groups and with every group alike on the paced line, over the simulated radio link,
 // and with varied groups while another process keeps the disk busy; every row checked against
 // the simulator's. Then polling a reading that never changes: how soon after its last byte each
@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -83,12 +84,13 @@ double lineLimitMs(int n) {
 // Rows of the table that differ from what the simulator holds.
 int wrongRows(ck::app::MainWindow& window,
               const std::vector<ck::measure::MeasurementGroup>& truth) {
+    ck::measure::HistoryTable expected;
+    const ck::measure::RowSpan rows = expected.fill(
+        0, std::span(truth).first(std::min<std::size_t>(truth.size(), std::size_t{kGroups})));
     int wrong = 0;
-    const int rows = std::min<int>(static_cast<int>(truth.size()), kGroups);
-    for (int r = 1; r <= rows; ++r) {
-        const auto cells = ck::measure::HistoryRowCells(r, truth[static_cast<std::size_t>(r - 1)]);
-        for (std::size_t c = 0; c < cells.size(); ++c) {
-            if (window.DataGrid().TextMatrix(r, static_cast<int>(c)).toStdString() != cells[c]) {
+    for (int r = rows.first; r < rows.first + rows.count; ++r) {
+        for (int c = 0; c < ck::measure::kHistoryCols; ++c) {
+            if (window.DataGrid().TextMatrix(r, c).toStdString() != expected.cell(r, c)) {
                 ++wrong;
                 break;
             }

@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "link/frames.h"
+#include "link/link_state.h"
 #include "measure/history_table.h"
 
 namespace {
 
-constexpr int kTableRows = 200;
-constexpr std::size_t kFrameSize = 201;  // the reply buffer the link hands over
+constexpr int kTableRows = ck::measure::kHistoryRows;
+constexpr std::size_t kFrameSize = ck::link::kRxFrameSize;  // the reply buffer the link hands over
 
 void check(bool ok) {
     if (!ok) std::abort();
@@ -71,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (size < 3) return 0;
     const uint8_t start = data[0];
     const uint8_t count = data[1];
-    // Byte 2 chooses the buffer: the link's 201-byte frame with the rest of the input in front
+    // Byte 2 chooses the buffer: the link's whole reply buffer with the rest of the input in front
     // (zeros after it, as a frame that was never written), or exactly the rest of the input, so
     // that groups reaching past a shorter buffer are tried too.
     std::vector<uint8_t> frame(data + 3, data + size);

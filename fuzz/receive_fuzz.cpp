@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     using namespace ck;
     platform::VirtualClock clock;
     testing::ScriptedPort port(clock);
-    testing::RecordingControls ui;
+    testing::RecordingWindow ui;
     link::Link lk(port, clock, ui);
     lk.start();
     port.present = {1};

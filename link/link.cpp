@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <string>
 
-#include "link/control_sets.h"
 #include "link/frames.h"
 #include "link/protocol.h"
 
@@ -19,20 +18,8 @@ constexpr std::size_t kMaxRxCount = 255;  // rxcount is 8-bit
 
 }  // namespace
 
-std::string PermissionAdvice(int16_t comport, const platform::OpenFailure& failure) {
-    const std::string com = "COM" + std::to_string(comport);
-    const std::string device =
-        failure.device.empty() ? com + " " : failure.device + "（" + com + "）";
-    const std::string group = failure.group.empty() ? "dialout" : failure.group;
-    // The shell fills in $USER where the account is not known.
-    const std::string account = failure.account.empty() ? "$USER" : failure.account;
-    return "没有打开串口 " + device + "的权限。\r\n" + "请在终端中执行：\r\n" +
-           "sudo usermod -aG " + group + " " + account + "\r\n" +
-           "然后注销并重新登录，新的组才生效。";
-}
-
-Link::Link(platform::SerialPort& port, platform::TimerService& timers, LinkControls& controls)
-    : port_(port), timers_(timers), controls_(controls) {
+Link::Link(platform::SerialPort& port, platform::TimerService& timers, LinkEvents& events)
+    : port_(port), timers_(timers), events_(events) {
     findcom_ = platform::makeTimer(timers, kFindcomMs, [this] { onDiscoveryTick(); });
     real_ = platform::makeTimer(timers, kRealMs, [this] { onPollTick(); });
     read_ = platform::makeTimer(timers, kReadMs, [this] { onDownloadTick(); });
@@ -59,20 +46,20 @@ void Link::start() {
     s_.commstate = kCommIdle;
     s_.histcount = 0;
     s_.blocksread = 0;
-    ApplySet(kStartupSet, s_.realmode, s_.linkok, controls_);
+    enter(Phase::Searching);
     findcom_->setEnabled(true);
 }
 
 void Link::setView(View view) {
     s_.realmode = view == View::Live;
-    ApplySet(s_.realmode ? kLiveTabSet : kHistoryTabSet, s_.realmode, s_.linkok, controls_);
     real_->setEnabled(true);
 }
 
 void Link::requestDownload() {
     if (s_.realmode || !s_.linkok) return;
     downloading_ = true;
-    ApplySet(kBusySet, s_.realmode, s_.linkok, controls_);
+    downloadOpenFromUs_ = -1;
+    enter(Phase::DownloadAsked);
     real_->setEnabled(false);
     read_->setEnabled(true);
 }
@@ -91,44 +78,53 @@ void Link::stop() {
 }
 
 void Link::ComOpen(int16_t comport) {
+    const int result = openPort(comport);
+    reportOpening(comport, result);
+    settle();
+}
+
+int Link::openPort(int16_t comport) {
     // A new request is on its way: whatever the one before still waits for is given up.
     feed(arbiter_.abandon());
     current_ = Question{};
     if (port_.isOpen()) port_.close();
     port_.setCommPort(comport);
-    const int err = port_.open();
+    return port_.open();
+}
+
+void Link::reportOpening(int16_t comport, int result) {
     const std::string com = "COM" + std::to_string(comport);
-    switch (err) {
+    switch (result) {
         case platform::kPortOk:
-            controls_.setComStatus(com + kTextPortOpened);
+            events_.setComStatus(com + kTextPortOpened);
             break;
         case platform::kErrPortInUse:
-            controls_.setComStatus(com + kTextPortInUse);
+            events_.setComStatus(com + kTextPortInUse);
             break;
         case platform::kErrNoSuchPort:
-            controls_.setComStatus(com + kTextNoSuchPort);
+            events_.setComStatus(com + kTextNoSuchPort);
             break;
         case platform::kErrPermissionDenied:
-            controls_.setComStatus(com + kTextNoPermission);
+            events_.setComStatus(com + kTextNoPermission);
             tellPermissionRefused(comport);
             break;
         // A failure is never shown as an opened port.
         default:
-            controls_.setComStatus(com + kTextOpenFailed);
+            events_.setComStatus(com + kTextOpenFailed);
             break;
     }
-    settle();
 }
+
+void Link::enter(Phase phase) { events_.phaseChanged(phase, s_); }
 
 void Link::tellPermissionRefused(int16_t comport) {
     if (permissionTold_) return;
     permissionTold_ = true;
-    // A modal box inside ComOpen would run the next ticks in the middle of this one.
-    timers_.post([this, alive = std::weak_ptr<const bool>(alive_),
-                  text = PermissionAdvice(comport, port_.openFailure())] {
-        if (alive.expired() || stopped_) return;
-        controls_.showMessage(text, kMbExclamation);
-    });
+    timers_.post(
+        [this, alive = std::weak_ptr<const bool>(alive_), comport, failure = port_.openFailure()] {
+            if (alive.expired() || stopped_) return;
+            events_.permissionRefused(comport, failure);
+        });
 }
 
 void Link::ComSend(uint8_t address, uint8_t code, int16_t start, int16_t count, uint8_t extra) {
@@ -184,12 +180,12 @@ void Link::onDiscoveryTick() {
     }
     // portno went back to the port that answered with the answer itself (ComParse).
     findcom_->setEnabled(false);
-    controls_.setLinkStatus(kTextLinkOk);
-    // A download asked for since the answer runs on; its end starts polling and applies the
-    // idle set, which the link-found set would only spoil while it is busy.
+    events_.setLinkStatus(kTextLinkOk);
+    // A download asked for since the answer runs on; its end starts polling and ends its
+    // phase, which the linked phase would only spoil while it is busy.
     if (downloading_) return;
     real_->setEnabled(true);
-    ApplySet(kLinkFoundSet, s_.realmode, s_.linkok, controls_);
+    enter(Phase::Linked);
 }
 
 void Link::onPollTick() {
@@ -200,13 +196,26 @@ void Link::onPollTick() {
 
 void Link::onDownloadTick() {
     if (s_.commstate == kCommAwaiting) return;
+    const int64_t nowUs = port_.nowUs();
+    if (downloadOpenFromUs_ < 0) {
+        downloadOpenFromUs_ = nowUs;
+        port_.setHold(true);  // the download's exchanges follow each other: keep the device
+        ++downloads_;         // what is stored now is asked about anew
+        inFlight_.reset();
+        provisionalRows_.clear();
+        askAgain_.clear();
+    }
+    const int result = openPort(s_.portno);
+    if (result == platform::kErrPortInUse &&
+        nowUs - downloadOpenFromUs_ < int64_t{kDownloadOpenRetryMs} * 1000) {
+        // Refused right after a close of our own, as some drivers do for a moment: the next
+        // read tick tries again, and only the opening that stands is shown.
+        settle();
+        return;
+    }
     read_->setEnabled(false);
-    port_.setHold(true);  // the download's exchanges follow each other: keep the device
-    ++downloads_;         // what is stored now is asked about anew
-    inFlight_.reset();
-    provisionalRows_.clear();
-    askAgain_.clear();
-    ComOpen(s_.portno);
+    reportOpening(s_.portno, result);
+    settle();
     ComSend(kAddress, kCodeCount, 0, 0, 0);
 }
 
@@ -214,7 +223,7 @@ void Link::onReplyTimeout() {
     port_.setHold(false);  // a download, if one ran, has ended
     timeout_->setEnabled(false);
     s_.commstate = kCommTimedOut;
-    controls_.setLinkStatus(kTextLinkFailed);
+    events_.setLinkStatus(kTextLinkFailed);
     s_.blocksread = 0;
     s_.histnext = 0;
     // The exchange is over; a reply that still comes is not waited for.
@@ -228,9 +237,8 @@ void Link::onReplyTimeout() {
     // place of its block request and stop it silently, its progress bar left showing.
     if (!read_->enabled()) {
         downloading_ = false;
-        ApplySet(kTimeoutSet, s_.realmode, s_.linkok, controls_);
+        enter(Phase::TimedOut);
         real_->setEnabled(true);
-        controls_.setVisible(Control::Progress_read, false);
     }
     settle();
 }
@@ -240,7 +248,7 @@ void Link::onBytesReceived() {
     platform::SerialPort::Received in = port_.inputWithArrivals();
     if (in.bytes.empty()) return;
     s_.rxcount = static_cast<uint8_t>(std::min(in.bytes.size(), kMaxRxCount));
-    controls_.setLinkStatus(kTextLinkOk);  // any bytes from the instrument count as contact
+    events_.setLinkStatus(kTextLinkOk);  // any bytes from the instrument count as contact
     feed(arbiter_.received(in.bytes, in.arrivedUs));
     settle();
     // The next event when the next decision can be made: the header of the frame nearest to
@@ -355,8 +363,8 @@ void Link::onCommit(const Decision& d) {
     if (!downloading_ || d.question.serial != downloads_ || rows == provisionalRows_.end()) return;
     const std::vector<measure::MeasurementGroup> groups = std::move(rows->second);
     provisionalRows_.erase(rows);
-    controls_.FillHist(d.question.start, groups);
-    if (!endDownloadIfDone()) controls_.setProgressValue(s_.histnext);
+    events_.FillHist(d.question.start, groups);
+    if (!endDownloadIfDone()) events_.setProgress(s_.histnext, tableCount());
 }
 
 void Link::onRetract(const Decision& d) {
@@ -395,7 +403,7 @@ void Link::ComParse(std::size_t n, bool awaited, bool provisional) {
                     s_.portno = exchangePort_;
                 }
                 s_.linkok = true;
-                controls_.setLinkStatus(kTextLinkOk);
+                events_.setLinkStatus(kTextLinkOk);
             }
             break;
         case kCodeLive:
@@ -403,7 +411,7 @@ void Link::ComParse(std::size_t n, bool awaited, bool provisional) {
             if (n < kLiveReplyLength) break;
             timeout_->setEnabled(false);
             // A reading that does not decode leaves the panel as it was.
-            if (const auto reading = LiveReading(s_.rxframe)) controls_.ShowReal(*reading);
+            if (const auto reading = LiveReading(s_.rxframe)) events_.ShowReal(*reading);
             break;
         default:
             break;
@@ -428,16 +436,14 @@ void Link::onHistoryCount(std::size_t n) {
         // The request first: the line need not wait while the window draws (a progress bar
         // repaints at once when its text changes, some milliseconds).
         requestNextBlock();
-        controls_.setProgressRange(0, std::min<int>(s_.histcount, kMaxHistRows));
-        controls_.setProgressValue(0);
-        controls_.setVisible(Control::Progress_read, true);
+        events_.setProgress(0, tableCount());
+        enter(Phase::Downloading);
         return;
     }
     port_.setHold(false);  // the download has ended
     downloading_ = false;
-    ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);
-    controls_.setVisible(Control::Progress_read, false);
-    controls_.showMessage(kTextNoHistory, kMbExclamation);
+    enter(Phase::DownloadEnded);
+    events_.noHistory();
     real_->setEnabled(true);
 }
 
@@ -463,8 +469,8 @@ void Link::onHistoryBlock(std::size_t n, bool provisional) {
         provisionalRows_[b.start] = std::move(groups);
         return;
     }
-    controls_.FillHist(b.start, groups);
-    if (!endDownloadIfDone()) controls_.setProgressValue(s_.histnext);
+    events_.FillHist(b.start, groups);
+    if (!endDownloadIfDone()) events_.setProgress(s_.histnext, tableCount());
 }
 
 bool Link::requestNextBlock() {
@@ -474,7 +480,7 @@ bool Link::requestNextBlock() {
         requestBlock(b);
         return true;
     }
-    const int remaining = std::min<int>(s_.histcount, kMaxHistRows) - s_.histnext;
+    const int remaining = tableCount() - s_.histnext;
     if (remaining <= 0) return false;
     requestBlock(
         Block{s_.histnext, static_cast<int16_t>(std::min(kBlockGroups, remaining)), false});
@@ -489,7 +495,7 @@ void Link::requestBlock(const Block& b) {
 
 bool Link::endDownloadIfDone() {
     if (!downloading_ || inFlight_ || !provisionalRows_.empty() || !askAgain_.empty()) return false;
-    if (s_.histnext < std::min<int>(s_.histcount, kMaxHistRows)) return false;
+    if (s_.histnext < tableCount()) return false;
     endDownload();
     return true;
 }
@@ -497,9 +503,8 @@ bool Link::endDownloadIfDone() {
 void Link::endDownload() {
     port_.setHold(false);  // the download has ended
     downloading_ = false;
-    controls_.setProgressValue(std::min<int>(s_.histcount, kMaxHistRows));
-    controls_.setVisible(Control::Progress_read, false);
-    ApplySet(kIdleSet, s_.realmode, s_.linkok, controls_);
+    events_.setProgress(tableCount(), tableCount());
+    enter(Phase::DownloadEnded);
     s_.blocksread = 0;
     s_.histnext = 0;
     real_->setEnabled(true);

@@ -4,8 +4,9 @@
 // It owns the link state record, its timers and their handlers, its place on the serial port's
 // receive event, and the reply arbiter, which alone decides which received bytes answer which
 // request; the link acts on its decisions. The window drives it through a few commands and
-// reads its state; it reaches the window only through LinkControls.
+// reads its state; the link tells it its phase and its events through LinkEvents.
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -15,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "link/link_controls.h"
+#include "link/link_events.h"
 #include "link/link_state.h"
 #include "link/reply_arbiter.h"
 #include "platform/serial_port.h"
@@ -31,7 +32,6 @@ inline constexpr int kTimeoutMs = 2500;
 // Texts the link shows.
 inline constexpr const char* kTextLinkOk = "通讯成功";
 inline constexpr const char* kTextLinkFailed = "通讯失败";
-inline constexpr const char* kTextNoHistory = "设备的测量历史记录组数为0！";
 // Port status texts: LabComsta after each opening of COMn, the number before them.
 inline constexpr const char* kTextPortInUse = "被占用";
 inline constexpr const char* kTextNoSuchPort = "无效";
@@ -39,10 +39,10 @@ inline constexpr const char* kTextNoPermission = "无权限";
 inline constexpr const char* kTextOpenFailed = "打开失败";
 inline constexpr const char* kTextPortOpened = "已打开";
 
-// The message that tells the user how to get the right to open a port the system refused:
-// the device, the command that adds the account to the port's group, and that it counts
-// only from the next login. Lines end in CR LF.
-std::string PermissionAdvice(int16_t comport, const platform::OpenFailure& failure);
+// A download whose first opening of the port is refused as in use tries again at its next
+// read ticks for this long: some USB drivers refuse the device for a moment after the
+// program's own close of it, which a read clicked right after a poll meets.
+inline constexpr int kDownloadOpenRetryMs = 500;
 
 // Which of the window's two views is showing.
 enum class View : uint8_t { Live, History };
@@ -50,20 +50,20 @@ enum class View : uint8_t { Live, History };
 class Link {
 public:
     // The link wires itself to the port's receive event and creates its four timers.
-    Link(platform::SerialPort& port, platform::TimerService& timers, LinkControls& controls);
+    Link(platform::SerialPort& port, platform::TimerService& timers, LinkEvents& events);
     ~Link();
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
-    // The link's share of start-up: the record's start values, the start-up set, the time-out
-    // armed from the start, and discovery enabled.
+    // The link's share of start-up: the record's start values, the time-out armed from the
+    // start, and discovery enabled; the phase is Searching.
     void start();
     // The tab switch: the view it shows decides what polling asks for and whether a download
-    // may start; polling is enabled in either view, and the view's control set applied.
+    // may start; polling is enabled in either view.
     void setView(View view);
-    // The read command: in the history view, once the instrument has answered, the controls
-    // go busy, polling stops and the download starts as soon as no reply is awaited. Does
-    // nothing otherwise.
+    // The read command: in the history view, once the instrument has answered, polling stops
+    // and the download starts as soon as no reply is awaited (the phase is DownloadAsked).
+    // Does nothing otherwise.
     void requestDownload();
     // The close command: the port is closed and every timer of the link stops, so no request
     // is sent and no reply awaited from now on.
@@ -128,15 +128,21 @@ private:
     void requestBlock(const Block& b);
     // Ends the download once every block has its rows; true when it did.
     bool endDownloadIfDone();
+    // Groups the download fetches: those reported, up to the table's size.
+    int tableCount() const { return std::min<int>(s_.histcount, kMaxHistRows); }
     void endDownload();
     void closeAfterReply();
-    // The first refusal of permission in a run is explained in a message box, once the
-    // handler that met it has returned.
+    // ComOpen's two halves: the opening itself, and its outcome in the port status.
+    int openPort(int16_t comport);
+    void reportOpening(int16_t comport, int result);
+    void enter(Phase phase);
+    // The first refusal of permission in a run is reported once the handler that met it has
+    // returned: a modal box opened inside ComOpen would run the next ticks in the middle of it.
     void tellPermissionRefused(int16_t comport);
 
     platform::SerialPort& port_;
     platform::TimerService& timers_;
-    LinkControls& controls_;
+    LinkEvents& events_;
     LinkState s_;
     ReplyArbiter arbiter_;
     std::deque<Decision> pending_;
@@ -153,6 +159,8 @@ private:
     // The download: the block asked for, blocks taken provisionally and waiting for their
     // rows to be committed, and blocks to be asked for again.
     bool downloading_ = false;
+    // When the download first tried to open the port (-1: not yet).
+    int64_t downloadOpenFromUs_ = -1;
     std::optional<Block> inFlight_;
     std::map<int16_t, std::vector<measure::MeasurementGroup>> provisionalRows_;
     std::deque<Block> askAgain_;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "measure/measurement.h"
+#include "platform/line.h"
 
 namespace ck::protocol {
 
@@ -83,12 +84,10 @@ inline constexpr std::size_t kLiveReplyLength = GroupReplyLength(1);  // one gro
 // The longest reply a request can ask for; nothing longer is taken for a frame.
 inline constexpr std::size_t kMaxReplyLength = GroupReplyLength(kMaxGroupsPerReply);
 
-// The line: 9600 baud, 8 data bits, no parity, 1 stop bit: ten bit times a byte, 1041.67 us.
-inline constexpr int64_t kBaud = 9600;
-inline constexpr int64_t kBitsPerByte = 10;
-// Time for `bytes` bytes to cross the line, in microseconds, rounded up.
+// Time for `bytes` bytes to cross the port's line, in microseconds, rounded up.
 constexpr int64_t LineTimeUs(int64_t bytes) {
-    return (bytes * kBitsPerByte * 1'000'000 + kBaud - 1) / kBaud;
+    return (bytes * platform::kLineBitsPerByte * 1'000'000 + platform::kLineBaud - 1) /
+           platform::kLineBaud;
 }
 // The same on a line whose clock runs this many percent fast or slow: what an arrival time
 // can be measured against without assuming the line keeps its nominal pace exactly.

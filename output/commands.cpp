@@ -11,7 +11,7 @@
 namespace ck::output {
 namespace {
 
-constexpr int kStyleExclamation = 48;
+using platform::kStyleExclamation;
 
 bool firstType(const platform::CommonDialog& d) { return d.FilterIndex <= 1; }
 

@@ -25,7 +25,6 @@ int SerialPort::open() {
     }
     open_ = true;
     openedPort_ = commPort_;
-    ++generation_;
     return kPortOk;
 }
 
@@ -42,7 +41,6 @@ void SerialPort::close() {
         doClose();
     }
     open_ = false;
-    ++generation_;
     discardInput();
     eventPending_ = false;
 }
@@ -68,8 +66,6 @@ bool SerialPort::output(std::span<const uint8_t> bytes) {
     doDiscardQueuedOutput();
     return doWrite(bytes);
 }
-
-std::vector<uint8_t> SerialPort::input() { return inputWithArrivals().bytes; }
 
 SerialPort::Received SerialPort::inputWithArrivals() {
     Received out;

@@ -87,9 +87,8 @@ public:
     // control's OutBufferCount := 0, which never cuts short the frame just written). Returns
     // false when the port refuses (closed).
     bool output(std::span<const uint8_t> bytes);
-    // Input: every waiting byte, removed from the buffer.
-    std::vector<uint8_t> input();
-    // The same, with the time each byte was taken from the device.
+    // Input: every waiting byte with the time it was taken from the device, removed from the
+    // buffer.
     struct Received {
         std::vector<uint8_t> bytes;
         std::vector<int64_t> arrivedUs;  // one for each byte, on nowUs()'s clock
@@ -152,9 +151,6 @@ protected:
     virtual void doPollInput() {}
     // Called by the backend from its event loop in answer to postReceiveEvent().
     void raiseReceiveEvent();
-    // Number of times the port has been opened; lets a backend drop deliveries that were
-    // meant for an earlier opening.
-    uint64_t generation() const { return generation_; }
 
 private:
     void maybePost();
@@ -170,7 +166,6 @@ private:
     int threshold_ = 0;
     int commEvent_ = 0;
     bool eventPending_ = false;
-    uint64_t generation_ = 0;
     std::vector<uint8_t> rx_;
     std::vector<int64_t> rxArrivedUs_;  // beside rx_, byte for byte
     std::function<void()> onComm_;

@@ -45,10 +45,14 @@ public:
                                   int startTwips) = 0;
 };
 
+// Message-box styles.
+inline constexpr int kStyleExclamation = 48;
+inline constexpr int kStyleInformation = 64;
+
 class UserMessages {
 public:
     virtual ~UserMessages() = default;
-    // Modal, one OK button; style 48 exclamation, 64 information.
+    // Modal, one OK button; kStyleExclamation or kStyleInformation.
     virtual void show(const std::string& title, const std::string& text, int style) = 0;
     virtual void beep() = 0;
 };

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/line.h"
 #include "platform/windows_com.h"
 
 namespace ck::platform::win {
@@ -120,8 +121,9 @@ int WinSerial::doOpen(int16_t port) {
 Dword WinSerial::configure(Handle h) {
     CommState s;
     if (const Dword e = api_.getCommState(h, s); e != kOk) return e;
-    s.baudRate = 9600;
-    s.byteSize = 8;
+    static_assert(kLineStopBits == 1, "stopBits 0 below is ONESTOPBIT");
+    s.baudRate = static_cast<Dword>(kLineBaud);
+    s.byteSize = static_cast<uint8_t>(kLineDataBits);
     s.parity = 0;
     s.stopBits = 0;
     s.binary = true;

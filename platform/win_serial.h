@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 // The serial port on Windows, on the system's overlapped I/O: COMn is \\.\COMn, opened
-// exclusively at 9600 baud, 8 data bits, no parity, 1 stop bit, no flow control, no abort on
-// error, DTR and RTS asserted. Written against the Win32 calls of win_serial_api.h and the
+// exclusively on the port's line (line.h), no flow control, no abort on error, DTR and RTS
+// asserted. Written against the Win32 calls of win_serial_api.h and the
 // platform's timers, with no Qt: the Qt side only watches event objects for it.
 //
 // Receiving needs no comm event: one overlapped ReadFile is always under way while the device

@@ -3,6 +3,7 @@
 
 #include "link/protocol.h"
 #include "platform/com_pins.h"
+#include "platform/line.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -99,8 +100,8 @@ PtyServer::PtyServer(Instrument& instrument, Options options)
         termios tio{};
         if (tcgetattr(slave_, &tio) != 0) ThrowErrno("tcgetattr");
         cfmakeraw(&tio);
-        // The terminal's own speed constant for the protocol's line speed.
-        static_assert(protocol::kBaud == 9600, "B9600 below is the protocol's line speed");
+        // The terminal's own speed constant for the port's line speed.
+        static_assert(platform::kLineBaud == 9600, "B9600 below is the port's line speed");
         cfsetispeed(&tio, B9600);
         cfsetospeed(&tio, B9600);
         if (tcsetattr(slave_, TCSANOW, &tio) != 0) ThrowErrno("tcsetattr");

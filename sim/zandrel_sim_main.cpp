@@ -197,7 +197,7 @@ Options Parse(int argc, char** argv) {
             o.faults.push_back(r);
         } else if (a == "--chunks") {
             FaultRule r = Rule(Fault::Chunked);
-            r.chunks = Number<int>(a, value(), 2, 246);
+            r.chunks = Number<int>(a, value(), 2, static_cast<int>(ck::protocol::kMaxReplyLength));
             o.faults.push_back(r);
         } else if (a == "--chunk-gap") {
             o.chunkGapMs = Number<int64_t>(a, value(), 0, 60000);

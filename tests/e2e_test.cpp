@@ -52,8 +52,8 @@
 namespace {
 
 namespace fs = std::filesystem;
+using ck::app::Control;
 using ck::app::MainWindow;
-using ck::link::Control;
 using ck::measure::Input;
 using ck::measure::MeasurementGroup;
 using ck::measure::Pair;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// Test doubles for the link: a window that records what the link does to it, and a serial
-// port whose answers the test scripts byte for byte.
+// Test doubles for the link: a window that records what the link tells it and sets its
+// controls from the window's own tables, and a serial port whose answers the test scripts
+// byte for byte.
 
 #include <algorithm>
 #include <functional>
@@ -11,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "link/link_controls.h"
+#include "app/control_sets.h"
+#include "link/link_events.h"
 #include "link/protocol.h"
 #include "measure/measurement.h"
 #include "platform/serial_port.h"
@@ -40,42 +42,46 @@ inline std::optional<std::pair<int, int>> BlockOf(const Bytes& request) {
                      request[kHistoryCountAt] * 256 + request[kHistoryCountAt + 1]};
 }
 
-class RecordingControls final : public link::LinkControls {
+class RecordingWindow final : public link::LinkEvents, public app::ControlSink {
 public:
     // Design-time states: every command enabled, progress bar hidden.
-    std::map<link::Control, bool> enabled;
-    std::map<link::Control, bool> visible{{link::Control::Progress_read, false}};
+    std::map<app::Control, bool> enabled;
+    std::map<app::Control, bool> visible{{app::Control::Progress_read, false}};
+    std::vector<link::Phase> phases;
     std::vector<std::string> comStatus;
     std::vector<std::string> linkStatus{"连接失败"};
-    int progressMin = 0, progressMax = 100;
+    int progressMax = 100;
     std::vector<int> progress;
     std::vector<measure::MeasurementGroup> shown;  // each live reading the panel showed
     // The history table: row -> group, as the grid would hold it.
     std::map<int, measure::MeasurementGroup> rows;
     std::vector<std::pair<int, int>> fills;  // (first group number, groups) of each FillHist
-    std::vector<std::pair<std::string, int>> messages;
+    int noHistoryBoxes = 0;                  // the zero-history message, each time shown
     std::function<void()> whileMessageOpen;
+    // The port of each refused permission reported, with what was known of it.
+    std::vector<std::pair<int16_t, platform::OpenFailure>> refusals;
     std::function<void()> whileDrawing;  // the table filled or the progress bar moved
 
-    bool isEnabled(link::Control c) const {
+    bool isEnabled(app::Control c) const {
         const auto it = enabled.find(c);
         return it == enabled.end() ? true : it->second;
     }
-    bool isVisible(link::Control c) const {
+    bool isVisible(app::Control c) const {
         const auto it = visible.find(c);
         return it == visible.end() ? true : it->second;
     }
 
-    void setEnabled(link::Control c, bool on) override { enabled[c] = on; }
-    void setVisible(link::Control c, bool on) override { visible[c] = on; }
+    void setEnabled(app::Control c, bool on) override { enabled[c] = on; }
+    void setVisible(app::Control c, bool on) override { visible[c] = on; }
+    void phaseChanged(link::Phase p, const link::LinkState& s) override {
+        phases.push_back(p);
+        app::ApplySet(app::SetFor(p), s, *this);
+    }
     void setComStatus(const std::string& t) override { comStatus.push_back(t); }
     void setLinkStatus(const std::string& t) override { linkStatus.push_back(t); }
-    void setProgressRange(int lo, int hi) override {
-        progressMin = lo;
-        progressMax = hi;
-    }
-    void setProgressValue(int v) override {
-        progress.push_back(v);
+    void setProgress(int done, int total) override {
+        progressMax = total;
+        progress.push_back(done);
         if (whileDrawing) whileDrawing();
     }
     void ShowReal(const measure::MeasurementGroup& g) override { shown.push_back(g); }
@@ -86,9 +92,12 @@ public:
         }
         if (whileDrawing) whileDrawing();
     }
-    void showMessage(const std::string& text, int style) override {
-        messages.emplace_back(text, style);
+    void noHistory() override {
+        ++noHistoryBoxes;
         if (whileMessageOpen) whileMessageOpen();
+    }
+    void permissionRefused(int16_t comport, const platform::OpenFailure& failure) override {
+        refusals.emplace_back(comport, failure);
     }
 };
 
@@ -134,10 +143,10 @@ public:
     void injectLater(Bytes b, int64_t delayMs) {
         auto t = platform::makeTimer(clock_, static_cast<int>(delayMs), {});
         platform::Timer* raw = t.get();
-        const uint64_t gen = generation();
-        raw->setHandler([this, raw, gen, b] {
+        const int opening = opens;
+        raw->setHandler([this, raw, opening, b] {
             raw->setEnabled(false);
-            if (gen == generation()) inject(b);
+            if (isOpen() && opening == opens) inject(b);
         });
         raw->setEnabled(true);
         pending_.push_back(std::move(t));

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "link/control_sets.h"
 #include "link/frames.h"
 #include "link/link.h"
 #include "link_fakes.h"
@@ -11,7 +10,7 @@
 namespace ck::testing {
 namespace {
 
-using link::Control;
+using app::Control;
 using measure::MeasurementGroup;
 
 Bytes reply(uint8_t code, const Bytes& payload) { return Reply(code, payload); }
@@ -42,7 +41,7 @@ Bytes blockPayload(int first, int count) {
 struct Rig {
     platform::VirtualClock clock;
     ScriptedPort port{clock};
-    RecordingControls ui;
+    RecordingWindow ui;
     link::Link link{port, clock, ui};
     const link::LinkState& s = link.state();
 
@@ -475,13 +474,14 @@ TEST(Discovery, RefusedPermissionIsExplainedOncePerRun) {
         Rig r;
         r.port.refused = c.refused;
         r.clock.advance(600 * 16 * 3);  // three whole scans
-        EXPECT_EQ(r.ui.messages.size(), c.boxes);
+        EXPECT_EQ(r.ui.refusals.size(), c.boxes);
         if (c.boxes == 0) continue;
         const int16_t first = *c.refused.begin();
-        EXPECT_EQ(r.ui.messages[0].first,
-                  link::PermissionAdvice(first, {"/dev/ttyUSB" + std::to_string(first), "alice",
-                                                 "dialout", "Permission denied"}));
-        EXPECT_EQ(r.ui.messages[0].second, link::kMbExclamation);
+        EXPECT_EQ(r.ui.refusals[0].first, first);
+        const platform::OpenFailure& failure = r.ui.refusals[0].second;
+        EXPECT_EQ(failure.device, "/dev/ttyUSB" + std::to_string(first));
+        EXPECT_EQ(failure.account, "alice");
+        EXPECT_EQ(failure.group, "dialout");
         const std::string status = "COM" + std::to_string(first) + "无权限";
         EXPECT_EQ(std::count(r.ui.comStatus.begin(), r.ui.comStatus.end(), status), 3);
     }
@@ -491,54 +491,28 @@ TEST(Discovery, PermissionBoxNeverOpensInsideTheOpeningNorAfterTheLinkStopped) {
     Rig r;
     r.port.refused = {9};
     r.link.ComOpen(9);
-    EXPECT_TRUE(r.ui.messages.empty());  // a modal box here would run ticks inside ComOpen
+    EXPECT_TRUE(r.ui.refusals.empty());  // a modal box here would run ticks inside ComOpen
     r.clock.advance(1);
-    EXPECT_EQ(r.ui.messages.size(), 1u);
+    EXPECT_EQ(r.ui.refusals.size(), 1u);
 
     Rig stopped;
     stopped.port.refused = {9};
     stopped.link.ComOpen(9);
     stopped.link.stop();
     stopped.clock.advance(1);
-    EXPECT_TRUE(stopped.ui.messages.empty());
+    EXPECT_TRUE(stopped.ui.refusals.empty());
 
     // Posted work that outlives its link does nothing.
     platform::VirtualClock clock;
     ScriptedPort port{clock};
-    RecordingControls ui;
+    RecordingWindow ui;
     {
         link::Link gone{port, clock, ui};
         port.refused = {9};
         gone.ComOpen(9);
     }
     clock.advance(1);
-    EXPECT_TRUE(ui.messages.empty());
-}
-
-TEST(PermissionAdvice, NamesTheDeviceTheGroupAndTheAccount) {
-    struct Case {
-        const char* what;
-        platform::OpenFailure failure;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {"everything known",
-         {"/dev/ttyUSB0", "alice", "dialout", "Permission denied"},
-         "没有打开串口 /dev/ttyUSB0（COM3）的权限。\r\n请在终端中执行：\r\n"
-         "sudo usermod -aG dialout alice\r\n然后注销并重新登录，新的组才生效。"},
-        {"the device's own group",
-         {"/dev/ttyS0", "bob", "uucp", ""},
-         "没有打开串口 /dev/ttyS0（COM3）的权限。\r\n请在终端中执行：\r\n"
-         "sudo usermod -aG uucp bob\r\n然后注销并重新登录，新的组才生效。"},
-        {"nothing known: the shell names the user",
-         {},
-         "没有打开串口 COM3 的权限。\r\n请在终端中执行：\r\n"
-         "sudo usermod -aG dialout $USER\r\n然后注销并重新登录，新的组才生效。"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(link::PermissionAdvice(3, c.failure), c.expected);
-    }
+    EXPECT_TRUE(ui.refusals.empty());
 }
 
 TEST(ComSend, EveryCallAwaitsAReplyAndArmsTheTimeOut) {
@@ -572,20 +546,19 @@ TEST(ComSend, EveryCallAwaitsAReplyAndArmsTheTimeOut) {
     }
 }
 
-TEST(SetView, DecidesWhatPollingAsksForAndWhetherReadIsOffered) {
+TEST(SetView, DecidesWhatPollingAsksFor) {
     struct Case {
         const char* what;
         bool linked;
         link::View view;
         std::vector<uint8_t> polled;  // codes sent in the next 1.5 s
-        bool read;
     };
     using link::View;
     const Case cases[] = {
-        {"live", true, View::Live, {protocol::kCodeLive}, false},
-        {"history", true, View::History, {protocol::kCodeLinkTest}, true},
-        {"live before the link", false, View::Live, {}, false},
-        {"history before the link", false, View::History, {}, false},  // read left as it was
+        {"live", true, View::Live, {protocol::kCodeLive}},
+        {"history", true, View::History, {protocol::kCodeLinkTest}},
+        {"live before the link", false, View::Live, {}},
+        {"history before the link", false, View::History, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -596,10 +569,6 @@ TEST(SetView, DecidesWhatPollingAsksForAndWhetherReadIsOffered) {
         r.link.setView(c.view);
         EXPECT_EQ(r.s.realmode, c.view == View::Live);
         EXPECT_TRUE(r.link.Timer_real().enabled());  // also before the link: polling idles
-        EXPECT_EQ(r.ui.isEnabled(Control::Button_read), c.read);
-        EXPECT_EQ(r.ui.isEnabled(Control::Button_clear), c.view == View::History);
-        EXPECT_EQ(r.ui.isVisible(Control::DataGrid), c.view == View::History);
-        EXPECT_EQ(r.ui.isVisible(Control::Frame_realtime), c.view == View::Live);
         r.port.writes.clear();
         r.clock.advance(1500);
         std::vector<uint8_t> polled;
@@ -845,6 +814,57 @@ TEST(Download, LateBlockAfterTheTimeOutLandsNowhere) {
     EXPECT_EQ(r.blockRequests().size(), 2u);
 }
 
+// The window sets its controls from nothing but these phases, so each way the link goes must
+// report each phase it passes, in order, and no other.
+TEST(Phases, EachWayTheLinkGoesReportsItsPhasesInOrder) {
+    using enum link::Phase;
+    struct Case {
+        const char* what;
+        int stored;
+        link::View view;
+        uint8_t unanswered;  // a code the instrument never answers (0: none)
+        std::vector<link::Phase> phases;
+    };
+    const Case cases[] = {
+        {"a download",
+         7,
+         link::View::History,
+         0,
+         {Searching, Linked, DownloadAsked, Downloading, DownloadEnded}},
+        {"nothing stored",
+         0,
+         link::View::History,
+         0,
+         {Searching, Linked, DownloadAsked, DownloadEnded}},
+        {"the count never comes",
+         7,
+         link::View::History,
+         protocol::kCodeCount,
+         {Searching, Linked, DownloadAsked, TimedOut}},
+        {"a block never comes",
+         7,
+         link::View::History,
+         protocol::kCodeHistory,
+         {Searching, Linked, DownloadAsked, Downloading, TimedOut}},
+        {"read refused in the live view", 7, link::View::Live, 0, {Searching, Linked}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        r.linkUp(c.stored);
+        auto full = r.port.responder;
+        r.port.responder = [&](const Bytes& req) -> std::vector<Bytes> {
+            if (CodeOf(req) == c.unanswered) return {};
+            return full(req);
+        };
+        r.link.setView(c.view);
+        r.link.requestDownload();
+        r.clock.advance(5000);
+        EXPECT_EQ(r.ui.phases, c.phases);
+        EXPECT_FALSE(r.link.downloading());
+    }
+}
+
 TEST(Download, ZeroGroupsShowsTheMessageThenPollingResumes) {
     Rig r;
     r.linkUp(0);
@@ -853,8 +873,7 @@ TEST(Download, ZeroGroupsShowsTheMessageThenPollingResumes) {
     r.ui.whileMessageOpen = [&] { realWhileOpen = r.link.Timer_real().enabled(); };
     r.link.requestDownload();
     r.clock.advance(100);
-    ASSERT_EQ(r.ui.messages.size(), 1u);
-    EXPECT_EQ(r.ui.messages[0].first, "设备的测量历史记录组数为0！");
+    ASSERT_EQ(r.ui.noHistoryBoxes, 1);
     EXPECT_FALSE(realWhileOpen);
     EXPECT_TRUE(r.link.Timer_real().enabled());
     EXPECT_TRUE(r.blockRequests().empty());

@@ -292,7 +292,7 @@ protected:
         port_.setCommPort(kCom);
         port_.setReceiveHandler([this] {
             ++events_;
-            received_.push_back(port_.input());
+            received_.push_back(port_.inputWithArrivals().bytes);
             if (onEvent_) onEvent_();
         });
     }
@@ -334,7 +334,7 @@ TEST_F(QtSerialPortTest, ReplyInChunksRaisesOneEventWithAllBytes) {
 // requests queued meanwhile are discarded, not sent late) and its reply is taken.
 TEST_F(QtSerialPortTest, StalledOutputHoldsUpNoCallAndTheLinkRecovers) {
     QtTimerService timers;
-    ck::testing::RecordingControls ui;
+    ck::testing::RecordingWindow ui;
     ck::link::Link lk(port_, timers, ui);
     constexpr int64_t kLimitUs = 20'000;
     std::vector<int64_t> tookUs;
@@ -379,7 +379,7 @@ TEST_F(QtSerialPortTest, StalledOutputHoldsUpNoCallAndTheLinkRecovers) {
 // brings it, reaches its receive handler once, whole, and is shown.
 TEST_F(QtSerialPortTest, LinkGetsAReplyInChunksWholeInOneEvent) {
     QtTimerService timers;
-    ck::testing::RecordingControls ui;
+    ck::testing::RecordingWindow ui;
     ck::link::Link lk(port_, timers, ui);
     lk.ComOpen(kCom);
     ASSERT_TRUE(port_.isOpen());

@@ -179,7 +179,7 @@ TEST(SerialPort, ReceiveEventOnceThresholdIsMetNotPerChunk) {
     VirtualClock clock;
     TestPort port(clock);
     std::vector<std::size_t> seen;
-    port.setReceiveHandler([&] { seen.push_back(port.input().size()); });
+    port.setReceiveHandler([&] { seen.push_back(port.inputWithArrivals().bytes.size()); });
     ASSERT_EQ(port.open(), kPortOk);
     port.setRThreshold(30);
     const std::vector<uint8_t> chunk(10, 0xAB);
@@ -506,7 +506,7 @@ TEST(SerialPortHold, KeptDeviceStillLosesWhatArrivesWhileClosed) {
     port.deliver(std::vector<uint8_t>{7, 8, 9});
     clock.advance(1);
     EXPECT_EQ(events, 1);
-    EXPECT_EQ(port.input(), (std::vector<uint8_t>{7, 8, 9}));
+    EXPECT_EQ(port.inputWithArrivals().bytes, (std::vector<uint8_t>{7, 8, 9}));
     EXPECT_EQ(port.log, "open3 resume3");
 }
 

@@ -38,7 +38,7 @@ namespace ck::app {
 namespace {
 
 namespace fs = std::filesystem;
-using link::Control;
+using app::Control;
 
 [[maybe_unused]] auto* const kQtEnvironment = ck::testing::AddQtEnvironment<QApplication>(
     "port_settings_test", ck::testing::Settings::TestMode);

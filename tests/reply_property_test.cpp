@@ -148,7 +148,7 @@ Outcome RunScenario(const Scenario& sc) {
     instrument.setTurnaroundMs(sc.turnaroundMs);
     const auto truth = StoredFor(sc);
     instrument.setStoredGroups(truth);
-    RecordingControls ui;
+    RecordingWindow ui;
     link::Link lk(port, clock, ui);
     struct Seen {
         int64_t atMs;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_environment.h"
+#include "wall_clock_at.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -553,18 +554,6 @@ TEST(ReportDialog, SaysWhatItHoldsAndOffersOnlyWhatThereIs) {
 // ---------------------------------------------------------------------------------------------
 // The window on virtual time, against the simulated instrument.
 
-// The window's clock for readings, at the rig's `now`.
-class RigWallClock final : public platform::WallClock {
-public:
-    explicit RigWallClock(const QDateTime& now) : now_(now) {}
-    platform::LocalTime now() const override {
-        return platform::LocalTimeAt(now_.toMSecsSinceEpoch(), now_.offsetFromUtc() / 60);
-    }
-
-private:
-    const QDateTime& now_;
-};
-
 struct WindowRig {
     QTemporaryDir home;
     platform::VirtualClock clock;
@@ -578,8 +567,7 @@ struct WindowRig {
         instrument.setStoredGroups(sim::MakeStoredHistory(7, 3));
         instrument.setLiveSequence({kCrossed, kInPhase, kMissing});
         instrument.setLinePacing(true);
-        w.setClock([this] { return now; });
-        w.setWallClock(std::make_unique<RigWallClock>(now));
+        w.setClock(std::make_unique<ck::testing::WallClockAt>(now));
         w.setQuit([] {});
         w.setReportSettings(
             std::make_unique<QSettings>(home.filePath("settings.ini"), QSettings::IniFormat));

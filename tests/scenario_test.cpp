@@ -14,7 +14,7 @@
 namespace ck::testing {
 namespace {
 
-using link::Control;
+using app::Control;
 using sim::Fault;
 using sim::FaultRule;
 
@@ -22,7 +22,7 @@ struct World {
     platform::VirtualClock clock;
     sim::Instrument instrument;
     sim::SimPort port;
-    RecordingControls ui;
+    RecordingWindow ui;
     link::Link link;
     const link::LinkState& s;
 
@@ -265,8 +265,7 @@ TEST(Download, ZeroGroups) {
     World w(3, 0);
     w.findAndShowHistory();
     w.download();
-    ASSERT_EQ(w.ui.messages.size(), 1u);
-    EXPECT_EQ(w.ui.messages[0].first, "设备的测量历史记录组数为0！");
+    ASSERT_EQ(w.ui.noHistoryBoxes, 1);
     EXPECT_TRUE(w.requests(1).empty());
     EXPECT_TRUE(w.link.Timer_real().enabled());
     EXPECT_TRUE(w.ui.isEnabled(Control::TabStrip1));

@@ -130,7 +130,7 @@ struct Rig {
         auto f = std::make_unique<FilesIn>(data);
         files = f.get();
         w->sessionRecorder().setFileSystem(std::move(f));
-        w->setWallClock(std::make_unique<VirtualWallClock>(clock, kStartUnixMs));
+        w->setClock(std::make_unique<VirtualWallClock>(clock, kStartUnixMs));
         QObject::connect(w.get(), &MainWindow::liveReadingShown,
                          [this] { shownAt.push_back(clock.nowMs()); });
         w->start();

@@ -349,7 +349,9 @@ struct Bench {
 
     Bench() {
         inst.setTurnaroundMs(10);
-        port.setReceiveHandler([this] { events.push_back({clock.nowMs(), port.input()}); });
+        port.setReceiveHandler([this] {
+            events.push_back({clock.nowMs(), port.inputWithArrivals().bytes});
+        });
     }
     void send(const Bytes& request, int threshold) {
         if (!port.isOpen()) {
@@ -416,7 +418,7 @@ TEST(SimPort, ShortBlockStaysBelowTheThresholdOfTheBlockAsked) {
         b.clock.advance(3000);
         EXPECT_TRUE(b.events.empty());
         ASSERT_EQ(b.port.inBufferCount(), 6 + 24 * groups);
-        const Bytes got = b.port.input();
+        const Bytes got = b.port.inputWithArrivals().bytes;
         EXPECT_EQ(got[3], got.size() - 2);
         EXPECT_EQ(WithXor(Bytes(got.begin(), got.end() - 1)), got);
     }

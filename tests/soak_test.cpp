@@ -22,7 +22,7 @@
 namespace ck::testing {
 namespace {
 
-using link::Control;
+using app::Control;
 
 constexpr int64_t kDayMs = 24 * 60 * 60 * 1000;
 constexpr int kDownloads = 100;
@@ -81,7 +81,7 @@ struct Soak {
     platform::VirtualClock clock;
     sim::Instrument instrument;
     sim::SimPort port;
-    RecordingControls ui;
+    RecordingWindow ui;
     link::Link link;
     const link::LinkState& s;
 
@@ -161,7 +161,7 @@ TEST(Soak, ADayOfPollingAndAHundredDownloadsWithRandomFaults) {
         w.instrument.setCountForm(d.form);
         w.forget();
         w.ui.rows.clear();
-        const std::size_t messages = w.ui.messages.size();
+        const int messages = w.ui.noHistoryBoxes;
         const int16_t held = static_cast<int16_t>(std::min<int>(d.reported, 0x7FFF));
         const std::size_t tableRows = std::min<std::size_t>(static_cast<std::size_t>(held), 200);
         w.link.requestDownload();
@@ -189,7 +189,7 @@ TEST(Soak, ADayOfPollingAndAHundredDownloadsWithRandomFaults) {
             EXPECT_EQ(group, truth[static_cast<std::size_t>(row - 1)]) << "row " << row;
             ++next;
         }
-        const bool countTaken = !w.ui.progress.empty() || w.ui.messages.size() > messages;
+        const bool countTaken = !w.ui.progress.empty() || w.ui.noHistoryBoxes > messages;
         if (countTaken) {
             EXPECT_EQ(w.s.histcount, held);
         }
@@ -197,7 +197,7 @@ TEST(Soak, ADayOfPollingAndAHundredDownloadsWithRandomFaults) {
         const bool ranToEnd = tableRows > 0 && !w.ui.progress.empty() &&
                               w.ui.progress.back() == static_cast<int>(tableRows);
         if (d.reported == 0 && countTaken) {
-            EXPECT_EQ(w.ui.messages.size(), messages + 1);
+            EXPECT_EQ(w.ui.noHistoryBoxes, messages + 1);
             ++empty;
         } else if (ranToEnd) {
             EXPECT_EQ(w.ui.rows.size(), tableRows);

@@ -48,7 +48,7 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 namespace ck::app {
 namespace {
 
-using link::Control;
+using app::Control;
 
 [[maybe_unused]] auto* const kQtEnvironment = ck::testing::AddQtEnvironment<QApplication>(
     "window_access_test", ck::testing::Settings::TestMode);

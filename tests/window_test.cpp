@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_environment.h"
+#include "wall_clock_at.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include "app/main_window.h"
 #include "generated/version.h"
 #include "link/frames.h"
+#include "link_fakes.h"
 #include "output/column_writer.h"
 #include "output/reports.h"
 #include "platform/virtual_clock.h"
@@ -32,7 +34,7 @@
 namespace ck::app {
 namespace {
 
-using link::Control;
+using app::Control;
 
 [[maybe_unused]] auto* const kQtEnvironment =
     ck::testing::AddQtEnvironment<QApplication>("window_test", ck::testing::Settings::TestMode);
@@ -58,7 +60,7 @@ struct Rig {
     explicit Rig(std::size_t stored = 7) {
         instrument.setStoredGroups(sim::MakeStoredHistory(stored, 3));
         instrument.setLinePacing(true);
-        w.setClock([this] { return fixedNow; });
+        w.setClock(std::make_unique<ck::testing::WallClockAt>(fixedNow));
         w.setQuit([this] { ++quits; });
         w.start();
     }
@@ -220,11 +222,12 @@ TEST(Window, LinkControlSetsReachTheRealWidgets) {
     Rig r;
     r.clock.advance(2400);
     r.selectTab(2);
-    r.w.Button_read_Click();  // busy set
+    ASSERT_TRUE(r.w.controlEnabled(Control::menureport));
+    r.w.Button_read_Click();  // download asked
     for (Control c :
          {Control::Button_read, Control::menuread, Control::Button_clear, Control::menuclear,
           Control::Button_save, Control::menusave, Control::Button_print, Control::menuprint,
-          Control::Button_help, Control::menuhelp, Control::TabStrip1}) {
+          Control::Button_help, Control::menuhelp, Control::TabStrip1, Control::menureport}) {
         EXPECT_FALSE(r.w.controlEnabled(c)) << int(c);
     }
     EXPECT_TRUE(r.w.controlEnabled(Control::Button_close));
@@ -232,12 +235,56 @@ TEST(Window, LinkControlSetsReachTheRealWidgets) {
     EXPECT_FALSE(r.w.menuabout().isEnabled() && r.w.menuAction(Control::menuhelp).isEnabled());
     r.clock.advance(100);  // the count has come back: the bar shows while blocks arrive
     EXPECT_TRUE(r.w.controlVisible(Control::Progress_read));
-    r.clock.advance(2000);  // idle set
+    r.clock.advance(2000);  // download ended
     for (Control c : {Control::Button_read, Control::menuread, Control::Button_clear,
-                      Control::TabStrip1, Control::menuhelp}) {
+                      Control::TabStrip1, Control::menuhelp, Control::menureport}) {
         EXPECT_TRUE(r.w.controlEnabled(c)) << int(c);
     }
     EXPECT_FALSE(r.w.controlVisible(Control::Progress_read));
+}
+
+TEST(Window, PermissionAdviceNamesTheDeviceTheGroupAndTheAccount) {
+    struct Case {
+        const char* what;
+        platform::OpenFailure failure;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"everything known",
+         {"/dev/ttyUSB0", "alice", "dialout", "Permission denied"},
+         "没有打开串口 /dev/ttyUSB0（COM3）的权限。\r\n请在终端中执行：\r\n"
+         "sudo usermod -aG dialout alice\r\n然后注销并重新登录，新的组才生效。"},
+        {"the device's own group",
+         {"/dev/ttyS0", "bob", "uucp", ""},
+         "没有打开串口 /dev/ttyS0（COM3）的权限。\r\n请在终端中执行：\r\n"
+         "sudo usermod -aG uucp bob\r\n然后注销并重新登录，新的组才生效。"},
+        {"nothing known: the shell names the user",
+         {},
+         "没有打开串口 COM3 的权限。\r\n请在终端中执行：\r\n"
+         "sudo usermod -aG dialout $USER\r\n然后注销并重新登录，新的组才生效。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(PermissionAdvice(3, c.failure), c.expected);
+    }
+}
+
+// A refused port is told in a box of the window's own wording, once.
+TEST(Window, RefusedPermissionShowsTheAdviceOnce) {
+    platform::VirtualClock clock;
+    ck::testing::ScriptedPort port{clock};
+    port.refused = {1, 2};
+    MainWindow w{port, clock};
+    Messages messages;
+    w.setQuit([] {});
+    w.start();
+    clock.advance(600 * 2 + 1);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(std::get<1>(messages.shown[0]),
+              QString::fromStdString(
+                  PermissionAdvice(1, {"/dev/ttyUSB1", "alice", "dialout", "Permission denied"})));
+    EXPECT_EQ(std::get<2>(messages.shown[0]), platform::kStyleExclamation);
+    EXPECT_EQ(w.LabComsta().text(), "COM2无权限");
 }
 
 TEST(Window, WholeRunFindsReadsAndDownloads) {

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "link/protocol.h"
+#include "platform/line.h"
 #include "platform/qt/com_resolver.h"
 
 #include <fcntl.h>
@@ -47,7 +47,8 @@ std::string deviceGroup(const std::string& path) {
 }  // namespace
 
 QtSerialPort::QtSerialPort(SerialIoctl ioctl) : ioctl_(std::move(ioctl)) {
-    port_.setBaudRate(static_cast<qint32>(protocol::kBaud));
+    static_assert(kLineDataBits == 8 && kLineStopBits == 1, "Data8 and OneStop below");
+    port_.setBaudRate(static_cast<qint32>(kLineBaud));
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::NoParity);
     port_.setStopBits(QSerialPort::OneStop);
