@@ -3,6 +3,8 @@
 
 #include <QApplication>
 
+#include <cstdio>
+
 #include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/qt_translations.h"
@@ -16,11 +18,17 @@ int RunProgram(int argc, char** argv,
                const std::function<std::shared_ptr<void>(MainWindow&)>& beside) {
     NameApplication("checkkorvelt");
     QApplication app(argc, argv);
+    const TraceArgument trace = TraceFileArgument(QCoreApplication::arguments());
+    if (!trace.error.isEmpty()) {
+        std::fprintf(stderr, "checkkorvelt: %s\n", qPrintable(trace.error));
+        return 2;
+    }
     InstallQtTranslations(app);
     views::InstallFontSubstitutions();
     platform::QtTimerService timers;
     platform::QtSerialPort port;
     MainWindow window(port, timers);
+    if (trace.file) window.setTraceFile(*trace.file);
     const std::shared_ptr<void> alongside = beside ? beside(window) : nullptr;
     window.start();
     window.show();
