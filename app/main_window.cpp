@@ -682,7 +682,7 @@ void MainWindow::menutrace_Click() {
     TraceWindow& w = *traceWindow_;
     if (!w.isVisible()) {
         w.setLines(trace_->recent());
-        trace_->setViewer([&w](const QString& line) { w.appendLine(line); });
+        trace_->setViewer([&w](const QStringList& lines) { w.appendLines(lines); });
     }
     w.setWindowState(w.windowState() & ~Qt::WindowMinimized);
     w.show();

@@ -12,7 +12,12 @@ namespace ck::app {
 TraceRecorder::TraceRecorder(link::Link& link, platform::TimerService& timers)
     : link_(link), timers_(timers) {}
 
-TraceRecorder::~TraceRecorder() { link_.setTrace(nullptr); }
+TraceRecorder::~TraceRecorder() {
+    // The last events (the port closed as the program ends) still reach the file.
+    viewer_ = {};
+    write();
+    link_.setTrace(nullptr);
+}
 
 std::optional<QString> TraceRecorder::openFile(const QString& path) {
     path_ = path;
@@ -35,7 +40,7 @@ std::optional<QString> TraceRecorder::openFile(const QString& path) {
     return std::nullopt;
 }
 
-void TraceRecorder::setViewer(std::function<void(const QString&)> viewer) {
+void TraceRecorder::setViewer(Viewer viewer) {
     viewer_ = std::move(viewer);
     attach();
 }
@@ -53,22 +58,37 @@ link::TraceTime TraceRecorder::wallNow() const {
 }
 
 void TraceRecorder::trace(const link::TraceEvent& event) {
-    std::string line = link::FormatTraceLine(event);
-    if (fileOn()) {
-        const auto last = [this] {
-            return link::FormatTraceTime(wallNow()) + " 通讯记录已达100 MB，此后不再记录";
-        };
-        if (const auto failure = file_->append(line, last)) fileFailed(failure->reason);
-        // A full file wants no more lines; the window may still.
-        if (!fileOn()) {
-            timers_.post([this, alive = std::weak_ptr<const bool>(alive_)] {
-                if (!alive.expired()) attach();
-            });
+    // Only kept here: the lines are made, written and shown once the link's handling is over,
+    // so the next request never waits for them.
+    queued_.push_back(event);
+    if (writePosted_) return;
+    writePosted_ = true;
+    timers_.post([this, alive = std::weak_ptr<const bool>(alive_)] {
+        if (!alive.expired()) write();
+    });
+}
+
+void TraceRecorder::write() {
+    writePosted_ = false;
+    std::vector<link::TraceEvent> events;
+    events.swap(queued_);
+    QStringList shown;
+    for (const link::TraceEvent& e : events) {
+        std::string line = link::FormatTraceLine(e);
+        if (fileOn()) {
+            const auto last = [&] {
+                return link::FormatTraceTime(e.wall) + " 通讯记录已达100 MB，此后不再记录";
+            };
+            if (const auto failure = file_->append(line, last)) fileFailed(failure->reason);
+            // A full or failed file wants no more lines; the window may still.
+            if (!fileOn()) attach();
         }
+        if (viewer_) shown.push_back(QString::fromStdString(line));
+        if (!link_.tracing()) continue;  // off: nothing kept for a window opened later
+        recent_.push_back(std::move(line));
+        if (recent_.size() > kTraceWindowLines) recent_.pop_front();
     }
-    if (viewer_) viewer_(QString::fromStdString(line));
-    recent_.push_back(std::move(line));
-    if (recent_.size() > kTraceWindowLines) recent_.pop_front();
+    if (viewer_ && !shown.isEmpty()) viewer_(shown);
 }
 
 void TraceRecorder::fileFailed(const std::string& reason) {

@@ -5,12 +5,14 @@
 // only while one of the two wants it; otherwise nothing is formatted.
 
 #include <QString>
+#include <QStringList>
 
 #include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "link/link.h"
 #include "output/trace_file.h"
@@ -32,6 +34,11 @@ public:
     // Appends every line to `path` from now on. When it cannot be opened the file part stays
     // off, and the message to show is returned.
     std::optional<QString> openFile(const QString& path);
+    // No more lines to the file; the window's go on.
+    void closeFile() {
+        file_.reset();
+        attach();
+    }
     // Writing to the file from now on, and not failed or full.
     bool fileOn() const { return file_ && !file_->failed() && !file_->full(); }
     // Told once, after the line whose writing failed has been handled: the message naming the
@@ -40,9 +47,11 @@ public:
         failed_ = std::move(handler);
     }
 
-    // The window's view: each line as it comes, while set. Setting it turns the trace on;
-    // clearing it turns it off unless the file wants it.
-    void setViewer(std::function<void(const QString& line)> viewer);
+    // The window's view, while set: the lines that came since its last call, in order, once
+    // the link's handling is over. Setting it
+    // turns the trace on; clearing it turns it off unless the file wants it.
+    using Viewer = std::function<void(const QStringList& lines)>;
+    void setViewer(Viewer viewer);
     // The last lines while the trace is on, for a window opened later; forgotten when off.
     const std::deque<std::string>& recent() const { return recent_; }
     void clearRecent() { recent_.clear(); }
@@ -58,12 +67,16 @@ private:
     // The link traces exactly while the file or the window wants it.
     void attach();
     void fileFailed(const std::string& reason);
+    // The queued events as lines: to the file, to the window, and kept for a later window.
+    void write();
 
     link::Link& link_;
     platform::TimerService& timers_;
     std::unique_ptr<output::TraceFile> file_;
     QString path_;  // as the user gave it
-    std::function<void(const QString&)> viewer_;
+    Viewer viewer_;
+    std::vector<link::TraceEvent> queued_;
+    bool writePosted_ = false;
     std::function<void(const QString&)> failed_;
     std::function<link::TraceTime()> now_;
     std::deque<std::string> recent_;

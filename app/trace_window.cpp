@@ -66,17 +66,21 @@ bool TraceWindow::following() const {
     return bar->value() >= bar->maximum();
 }
 
-void TraceWindow::appendLine(const QString& line) {
+void TraceWindow::appendLines(const QStringList& lines) {
+    if (lines.isEmpty()) return;
     QScrollBar* bar = text_->verticalScrollBar();
     const bool follow = following();
     // Scrolled up, the lines looked at stay in view while the oldest ones go.
-    const bool dropsOne = text_->blockCount() >= static_cast<int>(kTraceWindowLines);
+    const qsizetype limit = static_cast<qsizetype>(kTraceWindowLines);
+    const qsizetype kept = text_->document()->isEmpty() ? 0 : text_->blockCount();
+    const int dropped = static_cast<int>(std::max<qsizetype>(0, kept + lines.size() - limit));
     const int was = bar->value();
-    text_->appendPlainText(line);
+    text_->appendPlainText(lines.size() > limit ? lines.mid(lines.size() - limit).join('\n')
+                                                : lines.join('\n'));
     if (follow) {
         bar->setValue(bar->maximum());
     } else {
-        bar->setValue(dropsOne ? std::max(0, was - 1) : was);
+        bar->setValue(std::max(0, was - dropped));
     }
 }
 

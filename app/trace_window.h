@@ -31,7 +31,8 @@ public:
 
     // Shows these lines, and only these (the last of them when there are more than it keeps).
     void setLines(const std::deque<std::string>& lines);
-    void appendLine(const QString& line);
+    // New lines at the bottom, the oldest going beyond the limit.
+    void appendLines(const QStringList& lines);
     // 保存...: the save dialog on 通讯记录-YYYYMMDD-HHMMSS.txt in the data folder, then the
     // lines shown, UTF-8 with CR LF. A failure is told in one message.
     void save();

@@ -541,20 +541,20 @@ TEST(TraceRecorder, AFileThatCannotBeWrittenIsToldOnceAndTheLinkGoesOn) {
 TEST(TraceRecorder, TheLinkTracesOnlyWhileTheFileOrTheWindowWantsIt) {
     QTemporaryDir dir;
     RecorderRig r;
-    std::vector<QString> seen;
+    QStringList seen;
     EXPECT_FALSE(r.link.tracing());
-    r.recorder.setViewer([&](const QString& l) { seen.push_back(l); });
+    r.recorder.setViewer([&](const QStringList& l) { seen.append(l); });
     EXPECT_TRUE(r.link.tracing());
     r.clock.advance(3000);
     ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(r.recorder.recent().size(), seen.size());
+    EXPECT_EQ(r.recorder.recent().size(), static_cast<std::size_t>(seen.size()));
     r.recorder.setViewer({});
     EXPECT_FALSE(r.link.tracing());
     EXPECT_TRUE(r.recorder.recent().empty());
 
     const QString path = dir.filePath("trace.txt");
     ASSERT_FALSE(r.recorder.openFile(path));
-    r.recorder.setViewer([&](const QString& l) { seen.push_back(l); });
+    r.recorder.setViewer([&](const QStringList& l) { seen.append(l); });
     seen.clear();
     r.clock.advance(3000);
     r.recorder.setViewer({});
@@ -562,8 +562,10 @@ TEST(TraceRecorder, TheLinkTracesOnlyWhileTheFileOrTheWindowWantsIt) {
     r.clock.advance(3000);
     // The window saw the lines the file got while it was open, each the same.
     const auto lines = splitLines(slurp(path.toStdString()));
-    ASSERT_GT(lines.size(), seen.size());
-    for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i].toStdString(), lines[i]);
+    ASSERT_GT(lines.size(), static_cast<std::size_t>(seen.size()));
+    for (qsizetype i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].toStdString(), lines[static_cast<std::size_t>(i)]);
+    }
 }
 
 QString topLine(app::TraceWindow& w) {
@@ -580,7 +582,7 @@ TEST(TraceWindow, KeepsTheLast2000AndFollowsUnlessScrolledUp) {
     EXPECT_EQ(w.lines().front(), "line 100");
     EXPECT_TRUE(w.following());
 
-    for (int i = 2100; i < 2150; ++i) w.appendLine(QStringLiteral("line %1").arg(i));
+    for (int i = 2100; i < 2150; ++i) w.appendLines({QStringLiteral("line %1").arg(i)});
     EXPECT_EQ(w.lines().size(), 2000);
     EXPECT_EQ(w.lines().front(), "line 150");
     EXPECT_EQ(w.lines().back(), "line 2149");
@@ -590,15 +592,25 @@ TEST(TraceWindow, KeepsTheLast2000AndFollowsUnlessScrolledUp) {
     QScrollBar* bar = w.text().verticalScrollBar();
     bar->setValue(bar->maximum() / 2);
     const QString looked = topLine(w);
-    for (int i = 2150; i < 2160; ++i) w.appendLine(QStringLiteral("line %1").arg(i));
+    QStringList ten;
+    for (int i = 2150; i < 2160; ++i) ten << QStringLiteral("line %1").arg(i);
+    w.appendLines(ten);
     EXPECT_FALSE(w.following());
     EXPECT_EQ(topLine(w), looked);
     EXPECT_EQ(w.lines().back(), "line 2159");
     // Back at the bottom, it follows again.
     bar->setValue(bar->maximum());
-    w.appendLine(QStringLiteral("line 2160"));
+    w.appendLines({QStringLiteral("line 2160")});
     EXPECT_TRUE(w.following());
     EXPECT_EQ(topLine(w).isEmpty(), false);
+
+    // More in one go than it keeps: the newest of them.
+    QStringList burst;
+    for (int i = 0; i < 2500; ++i) burst << QStringLiteral("burst %1").arg(i);
+    w.appendLines(burst);
+    EXPECT_EQ(w.lines().size(), 2000);
+    EXPECT_EQ(w.lines().front(), "burst 500");
+    EXPECT_TRUE(w.following());
 
     w.clear();
     EXPECT_TRUE(w.lines().isEmpty());
