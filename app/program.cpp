@@ -17,12 +17,18 @@ namespace ck::app {
 int RunProgram(int argc, char** argv,
                const std::function<std::shared_ptr<void>(MainWindow&)>& beside) {
     NameApplication("checkkorvelt");
-    QApplication app(argc, argv);
-    const TraceArgument trace = TraceFileArgument(QCoreApplication::arguments());
+    // Told without a display, as --help is: the arguments as Qt gives them (Unicode on
+    // Windows too) come from an application object, and a window's needs one.
+    TraceArgument trace;
+    {
+        const QCoreApplication core(argc, argv);
+        trace = TraceFileArgument(QCoreApplication::arguments());
+    }
     if (!trace.error.isEmpty()) {
         std::fprintf(stderr, "checkkorvelt: %s\n", qPrintable(trace.error));
         return 2;
     }
+    QApplication app(argc, argv);
     InstallQtTranslations(app);
     views::InstallFontSubstitutions();
     platform::QtTimerService timers;

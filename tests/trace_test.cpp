@@ -624,7 +624,19 @@ TEST(TraceWindow, InTheMainWindow) {
     sim::Instrument instrument;
     sim::SimPort port{clock, instrument, 3};
     app::MainWindow w(port, clock);
+    std::vector<std::pair<QString, QString>> boxes;
+    app::SetMessageBoxObserver(
+        [&](const QString& t, const QString& x, int) { boxes.emplace_back(t, x); });
+    // --trace with a file that cannot be opened: one box, once the window runs.
+    const QString bad = home.filePath("none/trace.txt");
+    w.setTraceFile(bad);
+    EXPECT_TRUE(boxes.empty());
     w.start();
+    clock.advance(1);
+    app::SetMessageBoxObserver({});
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].first, "通讯记录");
+    EXPECT_TRUE(boxes[0].second.contains(QDir::toNativeSeparators(bad)));
     QMenu* help = qobject_cast<QMenu*>(w.menutrace().parent());
     ASSERT_TRUE(help);
     QStringList entries;
@@ -661,6 +673,40 @@ TEST(TraceWindow, InTheMainWindow) {
     EXPECT_GT(t->lines().size(), 0);
     w.close();
     EXPECT_FALSE(t->isVisible());
+}
+
+TEST(TraceWindow, TheFileFromTheCommandLineGoesOnWhileTheWindowOpensAndCloses) {
+    QTemporaryDir home;
+    const QString path = home.filePath("trace.txt");
+    platform::VirtualClock clock;
+    sim::Instrument instrument;
+    sim::SimPort port{clock, instrument, 3};
+    qsizetype shownAtClose = 0;
+    {
+        app::MainWindow w(port, clock);
+        w.setTraceFile(path);
+        w.start();
+        clock.advance(2000);
+        w.menutrace().trigger();
+        // Opened later, the window shows what the file got so far.
+        const QStringList early = w.traceWindow()->lines();
+        ASSERT_FALSE(early.isEmpty());
+        EXPECT_TRUE(early.front().endsWith(" COM1 无效")) << early.front().toStdString();
+        shownAtClose = w.traceWindow()->lines().size();
+        w.traceWindow()->close();
+        EXPECT_TRUE(w.link().tracing());
+        clock.advance(3000);
+        w.close();
+    }
+    const auto lines = splitLines(slurp(path.toStdString()));
+    ASSERT_GE(lines.size(), 8u);
+    EXPECT_TRUE(lines.front().ends_with(" COM1 无效"));
+    EXPECT_TRUE(lines.back().ends_with(" COM3 关闭")) << lines.back();
+    // The lines after the window closed went on to the file: the first live reading.
+    EXPECT_GT(lines.size(), static_cast<std::size_t>(shownAtClose));
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.ends_with(" 接受"); }),
+              2);
 }
 
 }  // namespace
