@@ -616,6 +616,70 @@ TEST(TraceWindow, KeepsTheLast2000AndFollowsUnlessScrolledUp) {
     EXPECT_TRUE(w.lines().isEmpty());
 }
 
+// 保存...: the lines shown, UTF-8 with CR LF, to the file chosen; a cancel writes nothing, a
+// failure is told once, naming the file and the reason.
+TEST(TraceWindow, SavesTheLinesShown) {
+    struct Services final : platform::DialogService, platform::FileSystem, platform::UserMessages {
+        int dialogError = 0;
+        std::string writeError;
+        std::string offered, dir;
+        std::vector<std::pair<std::string, std::string>> written, shown;
+        platform::DialogResult ShowSave(platform::CommonDialog& d) override {
+            offered = d.FileName;
+            dir = d.InitDir;
+            d.FileName = "/chosen/trace.txt";
+            return {dialogError, dialogError ? "refused" : ""};
+        }
+        platform::DialogResult ShowPrinter(platform::CommonDialog&) override { return {}; }
+        std::string dataDir() const override { return "/data"; }
+        bool dirExists(const std::string&) const override { return true; }
+        bool makeDir(const std::string&) override { return true; }
+        std::string writeFile(const std::string& p, const std::vector<uint8_t>& b) override {
+            written.emplace_back(p, std::string(b.begin(), b.end()));
+            return writeError;
+        }
+        void show(const std::string& t, const std::string& x, int) override {
+            shown.emplace_back(t, x);
+        }
+        void beep() override {}
+    };
+    struct Case {
+        const char* what;
+        int dialogError;
+        std::string writeError;
+        bool writes;
+        bool tells;
+    };
+    const Case cases[] = {
+        {"saved", 0, "", true, false},
+        {"cancelled", platform::kErrCancel, "", false, false},
+        {"the dialog failed", 1, "", false, true},
+        {"the write failed", 0, "No space left on device", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Services s;
+        s.dialogError = c.dialogError;
+        s.writeError = c.writeError;
+        app::TraceWindow w([&] { return app::TraceWindow::SaveServices{s, s, s}; });
+        w.setLines({"2026 COM3 TX A1", "2026 COM3 RX B1 接受"});
+        w.save();
+        EXPECT_TRUE(s.offered.starts_with("/data/通讯记录-") && s.offered.ends_with(".txt"))
+            << s.offered;
+        ASSERT_EQ(s.written.size(), c.writes ? 1u : 0u);
+        if (c.writes) {
+            EXPECT_EQ(s.written[0].first, "/chosen/trace.txt");
+            EXPECT_EQ(s.written[0].second, "2026 COM3 TX A1\r\n2026 COM3 RX B1 接受\r\n");
+        }
+        ASSERT_EQ(s.shown.size(), c.tells ? 1u : 0u);
+        if (c.tells) {
+            EXPECT_NE(s.shown[0].second.find("/chosen/trace.txt"), std::string::npos);
+            EXPECT_NE(s.shown[0].second.find(c.writes ? c.writeError : "refused"),
+                      std::string::npos);
+        }
+    }
+}
+
 // The real window: 帮助 → 通讯记录... shows the link's lines live, and closing it turns the
 // trace off and changes nothing else.
 TEST(TraceWindow, InTheMainWindow) {
