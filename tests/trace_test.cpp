@@ -538,36 +538,6 @@ TEST(TraceRecorder, AFileThatCannotBeWrittenIsToldOnceAndTheLinkGoesOn) {
     }
 }
 
-TEST(TraceRecorder, TheLinkTracesOnlyWhileTheFileOrTheWindowWantsIt) {
-    QTemporaryDir dir;
-    RecorderRig r;
-    QStringList seen;
-    EXPECT_FALSE(r.link.tracing());
-    r.recorder.setViewer([&](const QStringList& l) { seen.append(l); });
-    EXPECT_TRUE(r.link.tracing());
-    r.clock.advance(3000);
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(r.recorder.recent().size(), static_cast<std::size_t>(seen.size()));
-    r.recorder.setViewer({});
-    EXPECT_FALSE(r.link.tracing());
-    EXPECT_TRUE(r.recorder.recent().empty());
-
-    const QString path = dir.filePath("trace.txt");
-    ASSERT_FALSE(r.recorder.openFile(path));
-    r.recorder.setViewer([&](const QStringList& l) { seen.append(l); });
-    seen.clear();
-    r.clock.advance(3000);
-    r.recorder.setViewer({});
-    EXPECT_TRUE(r.link.tracing());  // the file still wants it
-    r.clock.advance(3000);
-    // The window saw the lines the file got while it was open, each the same.
-    const auto lines = splitLines(slurp(path.toStdString()));
-    ASSERT_GT(lines.size(), static_cast<std::size_t>(seen.size()));
-    for (qsizetype i = 0; i < seen.size(); ++i) {
-        EXPECT_EQ(seen[i].toStdString(), lines[static_cast<std::size_t>(i)]);
-    }
-}
-
 QString topLine(app::TraceWindow& w) {
     return w.text().cursorForPosition(QPoint(4, 4)).block().text();
 }
