@@ -51,4 +51,36 @@ std::optional<int> AnswerInformation(int argc, char** argv, const char* name,
     return 0;
 }
 
+TraceArgument TraceFileArgument(const QStringList& arguments) {
+    static const QString kName = QStringLiteral("--trace");
+    TraceArgument out;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (a == QLatin1String("--")) break;
+        QString file;
+        if (a == kName) {
+            if (i + 1 < arguments.size()) file = arguments[++i];
+        } else if (a.startsWith(kName + QLatin1Char('='))) {
+            file = a.mid(kName.size() + 1);
+        } else {
+            continue;
+        }
+        if (file.isEmpty()) {
+            out.error = QStringLiteral("--trace needs the name of a file");
+            out.file.reset();
+            return out;
+        }
+        out.file = file;
+    }
+    return out;
+}
+
+QCommandLineOption TraceOption() {
+    return QCommandLineOption(
+        QStringLiteral("trace"),
+        QStringLiteral("Appends every request, every received frame with the verdict it got, and "
+                       "every port event to <file>, one line each (UTF-8)."),
+        QStringLiteral("file"));
+}
+
 }  // namespace ck::app

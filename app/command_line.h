@@ -4,6 +4,7 @@
 // without a display (a terminal over ssh, a package check).
 
 #include <QCommandLineParser>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -22,5 +23,16 @@ void NameApplication(const char* name);
 // nothing. `describe` adds the program's description and its own options to the parser.
 std::optional<int> AnswerInformation(int argc, char** argv, const char* name,
                                      const std::function<void(QCommandLineParser&)>& describe);
+
+// --trace FILE (or --trace=FILE): the file the communication trace is appended to, as the
+// arguments name it (Unicode on Windows too). `error` says what is wrong when the option has
+// no file; other arguments are not looked at.
+struct TraceArgument {
+    std::optional<QString> file;
+    QString error;
+};
+TraceArgument TraceFileArgument(const QStringList& arguments);
+// The option as --help describes it.
+QCommandLineOption TraceOption();
 
 }  // namespace ck::app

@@ -11,8 +11,8 @@ int main(int argc, char** argv) {
             ck::app::AnswerInformation(argc, argv, "checkkorvelt", [](QCommandLineParser& parser) {
                 parser.setApplicationDescription(QStringLiteral(
                     "Check Korvelt: finds the Zandrel phase-comparison instrument on COM1 to "
-                    "COM16 by itself and shows its readings. It takes no other options; see "
-                    "checkkorvelt(1)."));
+                    "COM16 by itself and shows its readings; see checkkorvelt(1)."));
+                parser.addOption(ck::app::TraceOption());
             })) {
         return *code;
     }

@@ -25,6 +25,8 @@
 #include <QWindow>
 
 #include "app/pictures.h"
+#include "app/trace_recorder.h"
+#include "app/trace_window.h"
 #include "generated/version.h"
 #include "platform/qt/qt_log_services.h"
 #include "platform/qt/qt_output.h"
@@ -160,6 +162,7 @@ MainWindow::MainWindow(platform::SerialPort& port, platform::TimerService& timer
 
     recorder_ = std::make_unique<SessionRecorder>();
     portSources_ = MachinePortSettings();
+    buildTraceMenu();
 }
 
 MainWindow::~MainWindow() { link_->stop(); }
@@ -668,7 +671,51 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // link goes on behind a window that is gone.
     link_->stop();
     if (phasor_) phasor_->close();
+    if (traceWindow_) traceWindow_->close();
     event->accept();
+}
+
+void MainWindow::buildTraceMenu() {
+    trace_ = std::make_unique<TraceRecorder>(*link_, timers_);
+    trace_->setFailureHandler([this](const QString& text) {
+        ShowMessageBox(this, QString::fromUtf8(kTraceTitle), text, platform::kStyleExclamation);
+    });
+    QAction* about = menuabout_;
+    menutrace_ = new QAction(QStringLiteral("通讯记录..."), about->parent());
+    menutrace_->setObjectName(QStringLiteral("menutrace"));
+    // Before the about box, which users expect last.
+    if (auto* help = qobject_cast<QMenu*>(about->parent())) help->insertAction(about, menutrace_);
+    connect(menutrace_, &QAction::triggered, this, [this] { menutrace_Click(); });
+}
+
+void MainWindow::setTraceFile(const QString& path) {
+    const std::optional<QString> failure = trace_->openFile(path);
+    if (!failure) return;
+    timers_.post([self = QPointer<MainWindow>(this), text = *failure] {
+        if (self)
+            ShowMessageBox(self, QString::fromUtf8(kTraceTitle), text, platform::kStyleExclamation);
+    });
+}
+
+void MainWindow::menutrace_Click() {
+    if (!traceWindow_) {
+        traceWindow_ = std::make_unique<TraceWindow>([this] {
+            const output::OutputServices s = outputServices();
+            return TraceWindow::SaveServices{s.dialogs, s.files, s.messages};
+        });
+        // Closed, the window wants no more lines; the file keeps its own.
+        connect(traceWindow_.get(), &TraceWindow::closed, this, [this] { trace_->setViewer({}); });
+        connect(traceWindow_.get(), &TraceWindow::cleared, this, [this] { trace_->clearRecent(); });
+    }
+    TraceWindow& w = *traceWindow_;
+    if (!w.isVisible()) {
+        w.setLines(trace_->recent());
+        trace_->setViewer([&w](const QStringList& lines) { w.appendLines(lines); });
+    }
+    w.setWindowState(w.windowState() & ~Qt::WindowMinimized);
+    w.show();
+    w.raise();
+    w.activateWindow();
 }
 
 }  // namespace ck::app

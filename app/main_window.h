@@ -43,6 +43,9 @@ class PhasorWindow;
 
 namespace ck::app {
 
+class TraceRecorder;
+class TraceWindow;
+
 inline constexpr int kDateMs = 1000;
 inline constexpr const char* kHelpTitle = "欢迎使用我们公司产品";
 inline constexpr const char* kHelpText = "Zandrel数据上传软件(CN)\r   如需帮助请联系我们!\r";
@@ -86,6 +89,14 @@ public:
     void menulog_Click(bool on);
     // 核相报告...: the report of the reading shown or of the selected history rows.
     void menureport_Click();
+    // 帮助 > 通讯记录...: the communication trace live, in a window of its own.
+    void menutrace_Click();
+    QAction& menutrace() const { return *menutrace_; }
+    TraceWindow* traceWindow() const { return traceWindow_.get(); }
+    TraceRecorder& traceRecorder() { return *trace_; }
+    // --trace FILE: the trace appended to the file from start-up; a file that cannot be opened
+    // is told once the window runs.
+    void setTraceFile(const QString& path);
 
     link::Link& link() { return *link_; }
     views::LivePanel& Frame_realtime() { return *frame_; }
@@ -185,6 +196,8 @@ private:
     void buildStatus(QWidget* client);
     void setFocusOrder();
     void buildViewMenu();
+    // 帮助 > 通讯记录... and the trace it shows.
+    void buildTraceMenu();
     // Everything beyond the live panel that follows each accepted live reading.
     void onLiveReading();
     void showLogState();
@@ -239,6 +252,10 @@ private:
     std::unique_ptr<QSettings> reportSettings_;
     platform::CommonDialog reportFileDialog_;
     QPointer<ReportDialog> reportDialog_;
+    QAction* menutrace_ = nullptr;
+    // After the link: it lets the link go first. The window, which it feeds, goes before it.
+    std::unique_ptr<TraceRecorder> trace_;
+    std::unique_ptr<TraceWindow> traceWindow_;
 };
 
 // Shows a modal message box (style 48 exclamation, 64 information) with one OK button and

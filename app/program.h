@@ -10,7 +10,9 @@ namespace ck::app {
 
 class MainWindow;
 
-// Makes the application, the window and its link, and runs until the window closes.
+// Makes the application, the window and its link, and runs until the window closes. With
+// --trace FILE the communication trace goes to FILE; without its file the option is an error
+// (exit status 2).
 // `beside`, when given, is called with the window before the link starts; what it returns
 // lives as long as the window.
 int RunProgram(int argc, char** argv,

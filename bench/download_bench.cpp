@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The real program against zandrel-sim on a pseudo-terminal: a full 200-group download from
 // the read click to the download's end, against the time a 9600-baud line itself needs, with varied
-// stored groups and with every group alike on the paced line, over the simulated radio link,
+// stored groups (also with the communication trace on, to a file and its window) and with every
+// group alike on the paced line, over the simulated radio link,
 // and with varied groups while another process keeps the disk busy; every row checked against
 // the simulator's. Then polling a reading that never changes: how soon after its last byte each
 // repeated reading is on the panel, and what polling costs (CPU share of one core, resident
@@ -36,6 +37,8 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/trace_recorder.h"
+#include "app/trace_window.h"
 #include "link/protocol.h"
 #include "measure/history_table.h"
 #include "platform/qt/qt_serial_port.h"
@@ -251,6 +254,23 @@ int main(int argc, char** argv) {
             "the program's time in each receive event (the next request written first, "
             "then the window drawn), %zu replies: median %.3f ms, p99 %.3f ms, max %.3f ms\n",
             ownMs.size(), at(0.5), at(0.99), ownMs.back());
+    }
+
+    // With the communication trace on, to a file and to its window: every request and reply
+    // formatted, written and shown. Once the link has forgotten the replies above, so that the
+    // first of these is a first download too.
+    idle(static_cast<int>(ck::link::ReplyArbiter::kMemoryUs / 1000) + 1000);
+    {
+        const QString tracePath = config.filePath("trace.txt");
+        window.setTraceFile(tracePath);
+        window.menutrace_Click();
+        const bool traced = downloads(" traced", runs, varied);
+        window.traceRecorder().closeFile();
+        if (window.traceWindow()) window.traceWindow()->close();
+        QFile trace(tracePath);
+        std::printf("the trace of those downloads: %lld bytes\n",
+                    static_cast<long long>(trace.size()));
+        if (!traced || trace.size() == 0) return 3;
     }
 
     // Every stored group alike: every block reply byte for byte the one before.

@@ -16,6 +16,21 @@ constexpr uint8_t kAddress = kInstrumentAddress;
 constexpr int kBlockGroups = 3;
 constexpr std::size_t kMaxRxCount = 255;  // rxcount is 8-bit
 
+TraceKind OpenEvent(int err) {
+    switch (err) {
+        case platform::kPortOk:
+            return TraceKind::PortOpened;
+        case platform::kErrPortInUse:
+            return TraceKind::PortInUse;
+        case platform::kErrNoSuchPort:
+            return TraceKind::NoSuchPort;
+        case platform::kErrPermissionDenied:
+            return TraceKind::NoPermission;
+        default:
+            return TraceKind::OpenFailed;
+    }
+}
+
 }  // namespace
 
 Link::Link(platform::SerialPort& port, platform::TimerService& timers, LinkEvents& events)
@@ -68,7 +83,7 @@ void Link::stop() {
     stopped_ = true;
     downloading_ = false;
     awaited_ = false;
-    if (port_.isOpen()) port_.close();
+    if (port_.isOpen()) closePort();
     for (platform::Timer* t :
          {findcom_.get(), real_.get(), read_.get(), timeout_.get(), hold_.get()}) {
         t->setEnabled(false);
@@ -87,9 +102,12 @@ int Link::openPort(int16_t comport) {
     // A new request is on its way: whatever the one before still waits for is given up.
     feed(arbiter_.abandon());
     current_ = Question{};
-    if (port_.isOpen()) port_.close();
+    if (port_.isOpen()) closePort();
     port_.setCommPort(comport);
-    return port_.open();
+    const int result = port_.open();
+    // Every attempt is traced, also a download's first opening tried again while refused.
+    if (trace_) traceEvent(OpenEvent(result), comport, port_.nowUs());
+    return result;
 }
 
 void Link::reportOpening(int16_t comport, int result) {
@@ -142,7 +160,11 @@ void Link::send(const Asked& a, bool again) {
         port_.setRThreshold(s_.replylen);
         // Output that earlier writes left queued goes first (the control's OutBufferCount :=
         // 0); the request itself always leaves whole, and nothing here waits for the line.
-        port_.output(request->bytes);  // a refused write ends in the time-out
+        const bool written = port_.output(request->bytes);  // if refused, the time-out ends it
+        if (trace_) {
+            traceEvent(written ? TraceKind::Sent : TraceKind::NotSent, port_.commPort(), writtenUs,
+                       request->bytes);
+        }
     }
     s_.commstate = kCommAwaiting;
     s_.reqcode = request ? a.code : 0;
@@ -220,6 +242,10 @@ void Link::onDownloadTick() {
 }
 
 void Link::onReplyTimeout() {
+    if (trace_) {
+        traceEvent(TraceKind::TimedOut, exchangePort_ != 0 ? exchangePort_ : port_.commPort(),
+                   port_.nowUs());
+    }
     port_.setHold(false);  // a download, if one ran, has ended
     timeout_->setEnabled(false);
     s_.commstate = kCommTimedOut;
@@ -350,7 +376,54 @@ void Link::onTake(const Decision& d, bool provisional) {
 void Link::closeAfterReply() {
     if (!port_.isOpen()) return;
     port_.purgeInput();
+    closePort();
+}
+
+void Link::closePort() {
     port_.close();
+    if (trace_) traceEvent(TraceKind::PortClosed, port_.commPort(), port_.nowUs());
+}
+
+void Link::setTrace(TraceSink* sink) {
+    trace_ = sink;
+    watchDecisions();
+}
+
+void Link::watchDecisions() {
+    if (!trace_ && !decisionObserver_) {
+        arbiter_.setObserver({});
+        return;
+    }
+    arbiter_.setObserver([this](const Decision& d, const DecidedBytes& covered) {
+        if (decisionObserver_) decisionObserver_(d, covered);
+        if (trace_) traceDecision(d, covered);
+    });
+}
+
+void Link::traceDecision(const Decision& d, const DecidedBytes& covered) {
+    // A hold is not final: the frame gets its line when it is decided.
+    if (d.action == Action::HoldUntil) return;
+    if (!covered.bytes.empty()) {
+        traceEvent(TraceKind::Received, port_.commPort(), covered.lastUs, covered.bytes, d.action,
+                   d.reason);
+    } else {
+        traceEvent(TraceKind::Decided, port_.commPort(), port_.nowUs(), {}, d.action, d.reason);
+    }
+}
+
+void Link::traceEvent(TraceKind kind, int16_t comport, int64_t stampUs,
+                      std::span<const uint8_t> bytes, Action action, Reason reason) {
+    TraceEvent e;
+    e.kind = kind;
+    e.comport = comport;
+    e.stampUs = stampUs;
+    // The user's clock at the moment the stamp names: now, less the time since.
+    e.wall = trace_->wallNow();
+    e.wall.unixMs -= (port_.nowUs() - stampUs) / 1000;
+    e.bytes.assign(bytes.begin(), bytes.end());
+    e.action = action;
+    e.reason = reason;
+    trace_->trace(e);
 }
 
 void Link::onCommit(const Decision& d) {

@@ -19,6 +19,7 @@
 #include "link/link_events.h"
 #include "link/link_state.h"
 #include "link/reply_arbiter.h"
+#include "link/trace.h"
 #include "platform/serial_port.h"
 #include "platform/timer.h"
 
@@ -81,8 +82,14 @@ public:
     // Every decision about received bytes passes here as it is made (a communication trace
     // may print them); nothing when unset.
     void setDecisionObserver(ReplyArbiter::Observer observer) {
-        arbiter_.setObserver(std::move(observer));
+        decisionObserver_ = std::move(observer);
+        watchDecisions();
     }
+    // The communication trace: every request, every received frame or run of other bytes with
+    // its verdict, and the port's events go to `sink` while it is set (null: off, and nothing
+    // is built for it). Not to be called from inside the sink.
+    void setTrace(TraceSink* sink);
+    bool tracing() const { return trace_ != nullptr; }
 
     // One exchange's own steps, which the handlers below run: open the port, and send a
     // request. Tests and benchmarks call them to drive a single exchange.
@@ -139,6 +146,13 @@ private:
     // The first refusal of permission in a run is reported once the handler that met it has
     // returned: a modal box opened inside ComOpen would run the next ticks in the middle of it.
     void tellPermissionRefused(int16_t comport);
+    // Closes the port, and tells the trace.
+    void closePort();
+    void watchDecisions();
+    void traceEvent(TraceKind kind, int16_t comport, int64_t stampUs,
+                    std::span<const uint8_t> bytes = {}, Action action = Action::PassOver,
+                    Reason reason = Reason::Noise);
+    void traceDecision(const Decision& d, const DecidedBytes& covered);
 
     platform::SerialPort& port_;
     platform::TimerService& timers_;
@@ -169,6 +183,9 @@ private:
     bool permissionTold_ = false;
     // Work posted to the event loop runs only while the link that posted it still exists.
     std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+
+    TraceSink* trace_ = nullptr;
+    ReplyArbiter::Observer decisionObserver_;
 
     std::unique_ptr<platform::Timer> findcom_, real_, read_, timeout_, hold_;
 };

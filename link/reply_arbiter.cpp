@@ -35,17 +35,25 @@ bool Equal(std::span<const uint8_t> a, std::span<const uint8_t> b) {
 
 }  // namespace
 
-void ReplyArbiter::publish(Decision d) {
-    if (observer_) observer_(d);
+void ReplyArbiter::publish(Decision d, DecidedBytes covered) {
+    if (observer_) {
+        if (covered.bytes.empty()) covered.bytes = d.frame;
+        observer_(d, covered);
+    }
     out_.push_back(std::move(d));
 }
 
 void ReplyArbiter::decide(Action a, Reason r, uint64_t at, std::size_t n) {
-    decideFor(a, r, awaiting_ ? q_ : Question{}, at, n);
+    DecidedBytes covered;
+    if (n > 0 && at >= base_ && at - base_ + n <= buf_.size()) {
+        const auto i = static_cast<std::size_t>(at - base_);
+        covered = {std::span(buf_).subspan(i, n), stamps_[i + n - 1]};
+    }
+    decideFor(a, r, awaiting_ ? q_ : Question{}, at, n, 0, covered);
 }
 
 void ReplyArbiter::decideFor(Action a, Reason r, const Question& q, uint64_t at, std::size_t n,
-                             int64_t untilUs) {
+                             int64_t untilUs, DecidedBytes covered) {
     Decision d;
     d.action = a;
     d.reason = r;
@@ -53,7 +61,7 @@ void ReplyArbiter::decideFor(Action a, Reason r, const Question& q, uint64_t at,
     d.at = at;
     d.length = n;
     d.untilUs = untilUs;
-    publish(std::move(d));
+    publish(std::move(d), covered);
 }
 
 void ReplyArbiter::giveUp() {
@@ -427,7 +435,7 @@ void ReplyArbiter::take(Action a, Reason r, std::size_t i, std::size_t n) {
     d.at = base_ + i;
     d.length = n;
     d.frame.assign(frame.begin(), frame.end());
-    publish(std::move(d));
+    publish(std::move(d), {frame, stamps_[i + n - 1]});
     tookNow_ = true;
 }
 
@@ -519,7 +527,7 @@ void ReplyArbiter::decideHeld(int64_t nowUs) {
         d.at = chosen.at;
         d.length = chosen.frame.size();
         d.frame = std::move(chosen.frame);
-        publish(std::move(d));
+        publish(std::move(d), {{}, chosen.lastUs});
         endQuestion();
         return;
     }
@@ -545,7 +553,7 @@ void ReplyArbiter::retract(const Provisional& p, Reason r) {
 
 void ReplyArbiter::passHeld(Reason r) {
     for (const Held& h : held_) {
-        decideFor(Action::PassOver, r, q_, h.at, h.frame.size());
+        decideFor(Action::PassOver, r, q_, h.at, h.frame.size(), 0, {h.frame, h.lastUs});
         remember(h.frame, {}, h.firstUs);
     }
     held_.clear();

@@ -92,6 +92,13 @@ struct Decision {
     int64_t untilUs = 0;         // HoldUntil
 };
 
+// What a final decision about received bytes covers (a take, a provisional take, a pass): the
+// bytes and when the last of them came. Empty for every other decision.
+struct DecidedBytes {
+    std::span<const uint8_t> bytes;
+    int64_t lastUs = 0;
+};
+
 enum class ArbiterState : uint8_t {
     Idle,       // no question out: what comes is passed over
     Listening,  // a question out, nothing that may answer it yet
@@ -122,8 +129,9 @@ public:
     // Frames seen are remembered this long for telling a repeat.
     static constexpr int64_t kMemoryUs = 10'000'000;
 
-    using Observer = std::function<void(const Decision&)>;
-    // Every decision passes here as it is made; nothing when unset.
+    // Every decision passes here as it is made, with a view of its bytes valid for the call
+    // only; nothing is done when unset.
+    using Observer = std::function<void(const Decision&, const DecidedBytes&)>;
     void setObserver(Observer observer) { observer_ = std::move(observer); }
 
     // A request for q was written at writtenUs (on the clock the bytes are stamped with). The
@@ -179,10 +187,11 @@ private:
         std::size_t length = 0;
     };
 
-    void publish(Decision d);
+    void publish(Decision d, DecidedBytes covered = {});
+    // About bytes still in buf_.
     void decide(Action a, Reason r, uint64_t at, std::size_t n);
     void decideFor(Action a, Reason r, const Question& q, uint64_t at = 0, std::size_t n = 0,
-                   int64_t untilUs = 0);
+                   int64_t untilUs = 0, DecidedBytes covered = {});
     // Whatever waited for the question out is given up.
     void giveUp();
     void resolve();

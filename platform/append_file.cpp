@@ -57,7 +57,7 @@ std::string lastError() {
 
 class Win32AppendFile final : public AppendFile {
 public:
-    explicit Win32AppendFile(HANDLE h) : h_(h) {}
+    Win32AppendFile(HANDLE h, bool sync) : h_(h), sync_(sync) {}
     ~Win32AppendFile() override { CloseHandle(h_); }
 
     std::string append(std::string_view bytes) override {
@@ -69,7 +69,7 @@ public:
         std::string why;
         if (!ok || written != bytes.size()) {
             why = ok ? std::string("the disk took only part of the record") : lastError();
-        } else if (!FlushFileBuffers(h_)) {
+        } else if (sync_ && !FlushFileBuffers(h_)) {
             why = lastError();
         }
         if (why.empty()) return why;
@@ -81,6 +81,7 @@ public:
 
 private:
     HANDLE h_;
+    bool sync_;
 };
 
 #else
@@ -97,7 +98,7 @@ void syncFolder(const std::filesystem::path& dir) {
 
 class PosixAppendFile final : public AppendFile {
 public:
-    explicit PosixAppendFile(int fd) : fd_(fd) {}
+    PosixAppendFile(int fd, bool sync) : fd_(fd), sync_(sync) {}
     ~PosixAppendFile() override { ::close(fd_); }
 
     std::string append(std::string_view bytes) override {
@@ -115,7 +116,7 @@ public:
             }
             done += static_cast<std::size_t>(n);
         }
-        if (error == 0 && sync() != 0) error = errno;
+        if (error == 0 && sync_ && sync() != 0) error = errno;
         if (error == 0) return {};
         // Take the unfinished record back out, so that nothing appended later follows half a
         // line; whatever happens to the cut, a later run ends an unfinished line itself.
@@ -135,6 +136,7 @@ private:
     }
 
     int fd_;
+    bool sync_;
 };
 
 #endif
@@ -169,7 +171,7 @@ bool readTail(HANDLE h, LONGLONG size, std::string& tail) {
     return true;
 }
 
-OpenedAppendFile openFile(const std::string& path, const std::filesystem::path&) {
+OpenedAppendFile openFile(const std::string& path, const std::filesystem::path&, bool sync) {
     OpenedAppendFile out;
     // Others may read the file while it grows (a spreadsheet looking at today's log), but not
     // write to it.
@@ -186,7 +188,7 @@ OpenedAppendFile openFile(const std::string& path, const std::filesystem::path&)
         return out;
     }
     out.size = static_cast<uint64_t>(size.QuadPart);
-    out.file = std::make_unique<Win32AppendFile>(h);
+    out.file = std::make_unique<Win32AppendFile>(h, sync);
     return out;
 }
 
@@ -218,7 +220,7 @@ bool readTail(int fd, off_t size, std::string& tail) {
     return true;
 }
 
-OpenedAppendFile openFile(const std::string& path, const std::filesystem::path& file) {
+OpenedAppendFile openFile(const std::string& path, const std::filesystem::path& file, bool sync) {
     OpenedAppendFile out;
     bool created = false;
     const int fd = openOrCreate(path, created);
@@ -233,13 +235,13 @@ OpenedAppendFile openFile(const std::string& path, const std::filesystem::path& 
         return out;
     }
     out.size = static_cast<uint64_t>(st.st_size);
-    if (created) {
+    if (created && sync) {
         // A new file's name, and the log folder's if it is new too, must be on the disk as
         // well, or a power cut could lose the file with every line in it.
         syncFolder(file.parent_path());
         syncFolder(file.parent_path().parent_path());
     }
-    out.file = std::make_unique<PosixAppendFile>(fd);
+    out.file = std::make_unique<PosixAppendFile>(fd, sync);
     return out;
 }
 
@@ -247,14 +249,14 @@ OpenedAppendFile openFile(const std::string& path, const std::filesystem::path& 
 
 }  // namespace
 
-OpenedAppendFile OpenAppendFile(const std::string& path) {
+OpenedAppendFile OpenAppendFile(const std::string& path, const AppendOptions& options) {
     const std::filesystem::path file(std::u8string(path.begin(), path.end()));
-    if (std::string why = makeFolder(file); !why.empty()) {
+    if (std::string why = options.makeFolders ? makeFolder(file) : std::string(); !why.empty()) {
         OpenedAppendFile out;
         out.error = std::move(why);
         return out;
     }
-    return openFile(path, file);
+    return openFile(path, file, options.syncEachRecord);
 }
 
 }  // namespace ck::platform

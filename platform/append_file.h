@@ -9,7 +9,16 @@
 
 namespace ck::platform {
 
-// Opens `path` for appending, creating the file and any missing folders above it.
-OpenedAppendFile OpenAppendFile(const std::string& path);
+struct AppendOptions {
+    // Each record on the disk before append() returns; otherwise handed to the system whole,
+    // which an end of the program does not lose, and nothing waits for the disk.
+    bool syncEachRecord = true;
+    // Missing folders above the file are made.
+    bool makeFolders = true;
+};
+
+// Opens `path` for appending, creating the file (and, by default, any missing folders above
+// it).
+OpenedAppendFile OpenAppendFile(const std::string& path, const AppendOptions& options = {});
 
 }  // namespace ck::platform

@@ -64,7 +64,11 @@ TEST_F(CommandLine, HelpAndVersionWithoutADisplay) {
     const Case cases[] = {
         {CK_CHECKKORVELT, {"--version"}, 0, "checkkorvelt " + version + "\n", {}},
         {CK_CHECKKORVELT, {"-v"}, 0, "checkkorvelt " + version + "\n", {}},
-        {CK_CHECKKORVELT, {"--help"}, 0, "", {"Usage:", "--version", "COM1", "checkkorvelt(1)"}},
+        {CK_CHECKKORVELT,
+         {"--help"},
+         0,
+         "",
+         {"Usage:", "--version", "--trace <file>", "COM1", "checkkorvelt(1)"}},
         {CK_CHECKKORVELT, {"-h"}, 0, "", {"Usage:", "--help"}},
         {CK_CHECKKORVELT, {"--help-all"}, 0, "", {"Usage:", "--help-all", "--version"}},
         {CK_DEMO, {"--version"}, 0, "checkkorvelt-demo " + version + "\n", {}},
@@ -78,6 +82,9 @@ TEST_F(CommandLine, HelpAndVersionWithoutADisplay) {
         // Asking for help with an option that does not exist is an error, not the window.
         {CK_CHECKKORVELT, {"--help", "--no-such-option"}, 2, "", {}},
         {CK_DEMO, {"--version", "--no-such-option"}, 2, "", {}},
+        // A trace without its file: said at once, before any window.
+        {CK_CHECKKORVELT, {"--trace"}, 2, "", {}},
+        {CK_CHECKKORVELT, {"--trace="}, 2, "", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.program) + " " + c.args.join(' ').toStdString());
@@ -91,7 +98,10 @@ TEST_F(CommandLine, HelpAndVersionWithoutADisplay) {
             EXPECT_NE(r.out.find(text), std::string::npos) << text << " in\n" << r.out;
         }
         if (c.exitCode != 0) {
-            EXPECT_NE(r.err.find("no-such-option"), std::string::npos) << r.err;
+            // The argument at fault is named.
+            const std::string wrong = c.args.back().toStdString();
+            const std::string name = wrong.substr(wrong.find_first_not_of('-'));
+            EXPECT_NE(r.err.find(name.substr(0, name.find('='))), std::string::npos) << r.err;
         }
     }
 }

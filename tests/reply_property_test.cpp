@@ -155,7 +155,9 @@ Outcome RunScenario(const Scenario& sc) {
         Decision d;
     };
     std::vector<Seen> decisions;
-    lk.setDecisionObserver([&](const Decision& d) { decisions.push_back({clock.nowMs(), d}); });
+    lk.setDecisionObserver([&](const Decision& d, const link::DecidedBytes&) {
+        decisions.push_back({clock.nowMs(), d});
+    });
     lk.start();
     while (!lk.state().linkok && clock.nowMs() < 5000) clock.advance(10);
     if (!lk.state().linkok) {
