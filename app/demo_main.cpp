@@ -16,6 +16,7 @@
 #include "app/command_line.h"
 #include "app/main_window.h"
 #include "app/qt_translations.h"
+#include "app/trace_window.h"
 #include "platform/qt/qt_log_services.h"
 #include "platform/qt/qt_output.h"
 #include "platform/qt/qt_timer.h"
@@ -49,8 +50,8 @@ bool wantsScreenshot(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const QByteArray a(argv[i]);
         if (a.startsWith("--screenshot") || a.startsWith("--history-screenshot") ||
-            a.startsWith("--phasor-screenshot") || a.startsWith("--report-pdf") ||
-            a == "--exit-when-shown") {
+            a.startsWith("--phasor-screenshot") || a.startsWith("--trace-screenshot") ||
+            a.startsWith("--report-pdf") || a == "--exit-when-shown") {
             return true;
         }
     }
@@ -99,6 +100,11 @@ struct DemoOptions {
         QStringLiteral("phasor-screenshot"),
         QStringLiteral("Save the phasor window as a PNG once a reading is shown, then exit."),
         QStringLiteral("file")};
+    QCommandLineOption traceShot{
+        QStringLiteral("trace-screenshot"),
+        QStringLiteral("Open 通讯记录... from the start and save it as a PNG with the other "
+                       "pictures (after the download with --history-screenshot), then exit."),
+        QStringLiteral("file")};
     QCommandLineOption reportPdf{
         QStringLiteral("report-pdf"),
         QStringLiteral("Write the phasing report (核相报告) of the first reading shown as a PDF, "
@@ -118,6 +124,7 @@ struct DemoOptions {
         parser.addOption(liveShot);
         parser.addOption(historyShot);
         parser.addOption(phasorShot);
+        parser.addOption(traceShot);
         parser.addOption(reportPdf);
         parser.addOption(liveSequence);
         parser.addOption(exitWhenShown);
@@ -189,8 +196,10 @@ struct Pictures {
     QString history;
     QString phasor;
     QString report;  // the phasing report of the first reading, as PDF
+    QString trace;   // the trace window, last, so that it shows all that went before
     bool any() const {
-        return !live.isEmpty() || !history.isEmpty() || !phasor.isEmpty() || !report.isEmpty();
+        return !live.isEmpty() || !history.isEmpty() || !phasor.isEmpty() || !report.isEmpty() ||
+               !trace.isEmpty();
     }
 };
 
@@ -198,32 +207,41 @@ struct Pictures {
 // one; then the demo exits, with 1 when a picture could not be written or was not ready in time.
 void takePicturesThenExit(ck::app::MainWindow& window, const Pictures& files) {
     if (!files.phasor.isEmpty()) window.menuphasor_Click();
+    if (!files.trace.isEmpty()) window.menutrace_Click();
     auto ok = std::make_shared<bool>(true);
-    QObject::connect(&window, &ck::app::MainWindow::liveReadingShown, qApp, [&window, files, ok] {
-        static bool once = false;
-        if (once) return;
-        once = true;
-        if (!files.live.isEmpty()) *ok = save(window, files.live) && *ok;
-        if (!files.phasor.isEmpty()) *ok = save(window.phasorWindow(), files.phasor) && *ok;
-        if (!files.report.isEmpty()) *ok = writeReport(window, files.report) && *ok;
-        if (files.history.isEmpty()) {
-            QCoreApplication::exit(*ok ? 0 : 1);
-            return;
+    const auto finish = [&window, files, ok] {
+        if (!files.trace.isEmpty()) {
+            ck::app::TraceWindow* trace = window.traceWindow();
+            *ok = trace && save(*trace, files.trace) && *ok;
         }
-        window.TabStrip1().setCurrentIndex(1);
-        window.Button_read_Click();
-        auto* poll = new QTimer(&window);
-        QObject::connect(poll, &QTimer::timeout, &window, [&window, files, ok, poll] {
-            const auto& s = window.link().state();
-            const bool done = window.Progress_read().isHidden() && s.histcount > 0 &&
-                              !window.DataGrid().TextMatrix(s.histcount, 0).isEmpty();
-            if (!done) return;
-            poll->stop();
-            *ok = save(window, files.history) && *ok;
-            QCoreApplication::exit(*ok ? 0 : 1);
+        QCoreApplication::exit(*ok ? 0 : 1);
+    };
+    QObject::connect(
+        &window, &ck::app::MainWindow::liveReadingShown, qApp, [&window, files, ok, finish] {
+            static bool once = false;
+            if (once) return;
+            once = true;
+            if (!files.live.isEmpty()) *ok = save(window, files.live) && *ok;
+            if (!files.phasor.isEmpty()) *ok = save(window.phasorWindow(), files.phasor) && *ok;
+            if (!files.report.isEmpty()) *ok = writeReport(window, files.report) && *ok;
+            if (files.history.isEmpty()) {
+                finish();
+                return;
+            }
+            window.TabStrip1().setCurrentIndex(1);
+            window.Button_read_Click();
+            auto* poll = new QTimer(&window);
+            QObject::connect(poll, &QTimer::timeout, &window, [&window, files, ok, poll, finish] {
+                const auto& s = window.link().state();
+                const bool done = window.Progress_read().isHidden() && s.histcount > 0 &&
+                                  !window.DataGrid().TextMatrix(s.histcount, 0).isEmpty();
+                if (!done) return;
+                poll->stop();
+                *ok = save(window, files.history) && *ok;
+                finish();
+            });
+            poll->start(50);
         });
-        poll->start(50);
-    });
     QTimer::singleShot(kGiveUpMs, qApp, [] {
         std::fprintf(stderr, "checkkorvelt-demo: the pictures were not ready within 30 s\n");
         QCoreApplication::exit(1);
@@ -278,7 +296,8 @@ int main(int argc, char** argv) {
     window.show();
 
     const Pictures pictures{parser.value(options.liveShot), parser.value(options.historyShot),
-                            parser.value(options.phasorShot), parser.value(options.reportPdf)};
+                            parser.value(options.phasorShot), parser.value(options.reportPdf),
+                            parser.value(options.traceShot)};
     if (pictures.any()) takePicturesThenExit(window, pictures);
     return QApplication::exec();
 }
