@@ -262,8 +262,10 @@ void MainWindow::menureport_Click() {
         reportSettings_ = std::make_unique<QSettings>(QString::fromLatin1(kSettingsOrganisation),
                                                       QString::fromLatin1(kSettingsApplication));
     }
-    auto* qtPrinter = dynamic_cast<platform::QtPrinterService*>(printer_.get());
-    ReportServices services{dialogs_.get(), files_.get(), messages_.get(),
+    // The window's services, made now if no save or print has made them yet.
+    const output::OutputServices out = outputServices();
+    auto* qtPrinter = dynamic_cast<platform::QtPrinterService*>(&out.printer);
+    ReportServices services{&out.dialogs, &out.files, &out.messages,
                             qtPrinter ? &qtPrinter->printer() : nullptr, [this] { return now(); }};
     reportDialog_ = new ReportDialog(std::move(content), std::move(services), *reportSettings_,
                                      reportFileDialog_, this);

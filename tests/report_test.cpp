@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -633,6 +634,33 @@ TEST(ReportWindow, WhatTheViewsShowAndNothingElse) {
     EXPECT_TRUE(none.readings().empty());
     EXPECT_TRUE(none.useAll().isHidden());
     EXPECT_FALSE(none.saveButton().isEnabled());
+}
+
+// Opened before anything else has been saved or printed, the report still has the window's
+// printer, dialogs and messages: a printer dialog is offered, and a failed save is told.
+TEST(ReportWindow, CommandsHaveTheWindowsServicesFromTheStart) {
+    std::vector<QString> told;
+    SetMessageBoxObserver([&](const QString&, const QString& text, int) { told.push_back(text); });
+    const auto unobserve = qScopeGuard([] { SetMessageBoxObserver({}); });
+    WindowRig r;
+    auto dialogs = std::make_unique<Answering>();
+    Answering& answered = *dialogs;
+    auto files = std::make_unique<FilesIn>();
+    // A folder that cannot be made: its parent is a file.
+    QFile blocker(r.home.filePath("blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    files->dir = r.home.filePath("blocker/Trandel").toStdString();
+    answered.saveAs = r.home.filePath("blocker/Trandel/r.pdf");
+    r.w.setDialogService(std::move(dialogs));
+    r.w.setFileSystem(std::move(files));
+    r.readings(1);
+    ReportDialog& d = r.openReport();
+    d.print();
+    ASSERT_EQ(answered.seen.size(), 1u) << "no printer dialog: the report had no printer";
+    d.savePdf();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_TRUE(told[0].startsWith(QStringLiteral("核相报告未能保存："))) << told[0].toStdString();
 }
 
 }  // namespace
