@@ -154,7 +154,11 @@ public:
     void setFileSystem(std::unique_ptr<platform::FileSystem> s) { files_ = std::move(s); }
     void setScreenCapture(std::unique_ptr<platform::ScreenCapture> s) { capture_ = std::move(s); }
     void setPrinterService(std::unique_ptr<platform::PrinterService> s) { printer_ = std::move(s); }
+    // Set before a dialog that tells the user opens: the dialogs hold on to it.
     void setUserMessages(std::unique_ptr<platform::UserMessages> s) { messages_ = std::move(s); }
+    // Where every message box and beep of the window and its dialogs goes: the one set, else
+    // the real boxes, made now.
+    platform::UserMessages& messages();
     // What the window shows, as the save and print commands write it.
     output::Shown shown() const;
     // The last live reading accepted, and the history table; the views draw them.
