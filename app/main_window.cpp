@@ -75,11 +75,6 @@ private:
     int height_;
 };
 
-std::function<void(const QString&, const QString&, int)>& observer() {
-    static std::function<void(const QString&, const QString&, int)> o;
-    return o;
-}
-
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
 // The instrument's name in the middle panel of the status bar, and what it says while the
@@ -110,10 +105,6 @@ std::string PermissionAdvice(int16_t comport, const platform::OpenFailure& failu
            "然后注销并重新登录，新的组才生效。";
 }
 
-void SetMessageBoxObserver(std::function<void(const QString&, const QString&, int)> o) {
-    observer() = std::move(o);
-}
-
 QString MessageBoxText(const QString& text) {
     QString shown = text;
     // CR LF is one break, as a lone CR is: the texts come from both kinds of source.
@@ -123,7 +114,6 @@ QString MessageBoxText(const QString& text) {
 }
 
 void ShowMessageBox(QWidget* parent, const QString& title, const QString& text, int style) {
-    if (observer()) observer()(title, text, style);
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
     const QString shown = MessageBoxText(text);
     QMessageBox box(

@@ -263,13 +263,11 @@ private:
 };
 
 // Shows a modal message box (style 48 exclamation, 64 information) with one OK button and
-// returns when it is closed; returns at once where no one can see it (offscreen). Carriage
-// returns in the text break lines.
+// returns when it is closed; returns at once on the offscreen platform, where nobody could
+// close it (the demo takes its pictures there when there is no display). Carriage returns in
+// the text break lines.
 void ShowMessageBox(QWidget* parent, const QString& title, const QString& text, int style);
 // The text as the box shows it: a CR, an LF and a CR LF are each one line break.
 QString MessageBoxText(const QString& text);
-// Every message box shown goes past this observer first (tests record them).
-void SetMessageBoxObserver(
-    std::function<void(const QString& title, const QString& text, int style)> observer);
 
 }  // namespace ck::app
