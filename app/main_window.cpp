@@ -75,11 +75,6 @@ private:
     int height_;
 };
 
-std::function<void(const QString&, const QString&, int)>& observer() {
-    static std::function<void(const QString&, const QString&, int)> o;
-    return o;
-}
-
 QString q(const std::string& s) { return QString::fromStdString(s); }
 
 // The instrument's name in the middle panel of the status bar, and what it says while the
@@ -110,10 +105,6 @@ std::string PermissionAdvice(int16_t comport, const platform::OpenFailure& failu
            "然后注销并重新登录，新的组才生效。";
 }
 
-void SetMessageBoxObserver(std::function<void(const QString&, const QString&, int)> o) {
-    observer() = std::move(o);
-}
-
 QString MessageBoxText(const QString& text) {
     QString shown = text;
     // CR LF is one break, as a lone CR is: the texts come from both kinds of source.
@@ -123,7 +114,6 @@ QString MessageBoxText(const QString& text) {
 }
 
 void ShowMessageBox(QWidget* parent, const QString& title, const QString& text, int style) {
-    if (observer()) observer()(title, text, style);
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
     const QString shown = MessageBoxText(text);
     QMessageBox box(
@@ -199,13 +189,17 @@ output::OutputServices MainWindow::outputServices() {
     }
     if (!files_) files_ = std::make_unique<platform::QtFileSystem>();
     if (!capture_) capture_ = std::make_unique<platform::QtScreenCapture>(this);
+    return {dialog_, *dialogs_, *files_, *capture_, *printer_, messages()};
+}
+
+platform::UserMessages& MainWindow::messages() {
     if (!messages_) {
         messages_ = std::make_unique<platform::QtUserMessages>(
             [this](const QString& title, const QString& text, int style) {
                 ShowMessageBox(this, title, text, style);
             });
     }
-    return {dialog_, *dialogs_, *files_, *capture_, *printer_, *messages_};
+    return *messages_;
 }
 
 void MainWindow::menuphasor_Click() {
@@ -230,7 +224,7 @@ void MainWindow::menuphasor_Click() {
 void MainWindow::menuports_Click() {
     if (link_->downloading()) {
         // The entry is disabled then; a click that slipped through changes nothing either.
-        ShowBusyRefusal(this);
+        ShowBusyRefusal(messages());
         return;
     }
     if (portDialog_) {
@@ -240,7 +234,7 @@ void MainWindow::menuports_Click() {
     }
     PortSettingsSources sources = portSources_;
     sources.busy = [this] { return link_->downloading(); };
-    portDialog_ = new PortSettingsDialog(std::move(sources), this);
+    portDialog_ = new PortSettingsDialog(std::move(sources), messages(), this);
     portDialog_->setAttribute(Qt::WA_DeleteOnClose);
     // Window-modal without a nested event loop: discovery and polling go on meanwhile.
     portDialog_->open();
@@ -294,8 +288,8 @@ void MainWindow::onLiveReading() {
     // next events in the middle of this one.
     timers_.post([self = QPointer<MainWindow>(this), text = *failure] {
         if (self) {
-            ShowMessageBox(self, QString::fromUtf8(kLogFailureTitle), text,
-                           platform::kStyleExclamation);
+            self->messages().show(kLogFailureTitle, text.toStdString(),
+                                  platform::kStyleExclamation);
         }
     });
 }
@@ -608,10 +602,8 @@ void MainWindow::Button_clear_Click() {
 
 void MainWindow::Button_help_Click() {
     // The box's own text, then one more line: the version.
-    ShowMessageBox(this, QString::fromUtf8(kHelpTitle),
-                   QString::fromUtf8(kHelpText) + QStringLiteral("版本 ") +
-                       QString::fromUtf8(kVersion) + QLatin1Char('\r'),
-                   platform::kStyleInformation);
+    messages().show(kHelpTitle, std::string(kHelpText) + "版本 " + kVersion + "\r",
+                    platform::kStyleInformation);
 }
 
 void MainWindow::Button_close_Click() {
@@ -659,13 +651,10 @@ void MainWindow::FillHist(int firstGroupNumber, std::span<const measure::Measure
                                   measure::Downloaded{clock_->now(), link_->state().portno}));
 }
 
-void MainWindow::noHistory() {
-    ShowMessageBox(this, QString(), QString::fromUtf8(kTextNoHistory), platform::kStyleExclamation);
-}
+void MainWindow::noHistory() { messages().show({}, kTextNoHistory, platform::kStyleExclamation); }
 
 void MainWindow::permissionRefused(int16_t comport, const platform::OpenFailure& failure) {
-    ShowMessageBox(this, QString(), q(PermissionAdvice(comport, failure)),
-                   platform::kStyleExclamation);
+    messages().show({}, PermissionAdvice(comport, failure), platform::kStyleExclamation);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -680,7 +669,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::buildTraceMenu() {
     trace_ = std::make_unique<TraceRecorder>(*link_, timers_);
     trace_->setFailureHandler([this](const QString& text) {
-        ShowMessageBox(this, QString::fromUtf8(kTraceTitle), text, platform::kStyleExclamation);
+        messages().show(kTraceTitle, text.toStdString(), platform::kStyleExclamation);
     });
     QAction* about = menuabout_;
     menutrace_ = new QAction(QStringLiteral("通讯记录..."), about->parent());
@@ -695,7 +684,7 @@ void MainWindow::setTraceFile(const QString& path) {
     if (!failure) return;
     timers_.post([self = QPointer<MainWindow>(this), text = *failure] {
         if (self)
-            ShowMessageBox(self, QString::fromUtf8(kTraceTitle), text, platform::kStyleExclamation);
+            self->messages().show(kTraceTitle, text.toStdString(), platform::kStyleExclamation);
     });
 }
 

@@ -154,7 +154,11 @@ public:
     void setFileSystem(std::unique_ptr<platform::FileSystem> s) { files_ = std::move(s); }
     void setScreenCapture(std::unique_ptr<platform::ScreenCapture> s) { capture_ = std::move(s); }
     void setPrinterService(std::unique_ptr<platform::PrinterService> s) { printer_ = std::move(s); }
+    // Set before a dialog that tells the user opens: the dialogs hold on to it.
     void setUserMessages(std::unique_ptr<platform::UserMessages> s) { messages_ = std::move(s); }
+    // Where every message box and beep of the window and its dialogs goes: the one set, else
+    // the real boxes, made now.
+    platform::UserMessages& messages();
     // What the window shows, as the save and print commands write it.
     output::Shown shown() const;
     // The last live reading accepted, and the history table; the views draw them.
@@ -259,13 +263,11 @@ private:
 };
 
 // Shows a modal message box (style 48 exclamation, 64 information) with one OK button and
-// returns when it is closed; returns at once where no one can see it (offscreen). Carriage
-// returns in the text break lines.
+// returns when it is closed; returns at once on the offscreen platform, where nobody could
+// close it (the demo takes its pictures there when there is no display). Carriage returns in
+// the text break lines.
 void ShowMessageBox(QWidget* parent, const QString& title, const QString& text, int style);
 // The text as the box shows it: a CR, an LF and a CR LF are each one line break.
 QString MessageBoxText(const QString& text);
-// Every message box shown goes past this observer first (tests record them).
-void SetMessageBoxObserver(
-    std::function<void(const QString& title, const QString& text, int style)> observer);
 
 }  // namespace ck::app

@@ -16,7 +16,6 @@
 #include <map>
 #include <utility>
 
-#include "app/main_window.h"
 #include "platform/com_pins.h"
 #include "platform/qt/com_resolver.h"
 #include "platform/services.h"
@@ -61,14 +60,14 @@ PortSettingsSources MachinePortSettings() {
     return s;
 }
 
-void ShowBusyRefusal(QWidget* parent) {
-    ShowMessageBox(parent, QString::fromUtf8(kTitle),
-                   QStringLiteral("正在读取历史记录，读取结束后才能更改串口设置。"),
-                   platform::kStyleExclamation);
+void ShowBusyRefusal(platform::UserMessages& messages) {
+    messages.show(kTitle, "正在读取历史记录，读取结束后才能更改串口设置。",
+                  platform::kStyleExclamation);
 }
 
-PortSettingsDialog::PortSettingsDialog(PortSettingsSources sources, QWidget* parent)
-    : QDialog(parent), sources_(std::move(sources)) {
+PortSettingsDialog::PortSettingsDialog(PortSettingsSources sources,
+                                       platform::UserMessages& messages, QWidget* parent)
+    : QDialog(parent), sources_(std::move(sources)), messages_(messages) {
     setObjectName(QStringLiteral("PortSettings"));
     setWindowTitle(QString::fromUtf8(kTitle));
     setModal(true);
@@ -222,7 +221,7 @@ void PortSettingsDialog::showRowNumber() {
 
 bool PortSettingsDialog::refuseWhileBusy() {
     if (!sources_.busy || !sources_.busy()) return false;
-    ShowBusyRefusal(this);
+    ShowBusyRefusal(messages_);
     return true;
 }
 
@@ -230,8 +229,7 @@ void PortSettingsDialog::pinSelected() {
     if (!sources_.canPin || refuseWhileBusy()) return;
     const int row = table_->currentRow();
     if (row < 0 || row >= static_cast<int>(ports_.size())) {
-        ShowMessageBox(this, QString::fromUtf8(kTitle),
-                       QStringLiteral("请先在列表中选择一个串口。"), platform::kStyleExclamation);
+        messages_.show(kTitle, "请先在列表中选择一个串口。", platform::kStyleExclamation);
         return;
     }
     const int n = com_->currentData().toInt();
@@ -239,10 +237,13 @@ void PortSettingsDialog::pinSelected() {
     const std::string why = platform::pinCom(platform::comPinDirectoryFromEnvironment(), n,
                                              device.toStdString(), sources_.byIdFolder);
     if (!why.empty()) {
-        ShowMessageBox(
-            this, QString::fromUtf8(kTitle),
-            QStringLiteral("无法把 %1 固定为 COM%2：\r\n%3").arg(device).arg(n).arg(q(why)),
-            platform::kStyleExclamation);
+        messages_.show(kTitle,
+                       QStringLiteral("无法把 %1 固定为 COM%2：\r\n%3")
+                           .arg(device)
+                           .arg(n)
+                           .arg(q(why))
+                           .toStdString(),
+                       platform::kStyleExclamation);
     }
     refresh();
 }
@@ -252,8 +253,7 @@ void PortSettingsDialog::unpinChosen() {
     const int n = com_->currentData().toInt();
     const std::string why = platform::unpinCom(platform::comPinDirectoryFromEnvironment(), n);
     if (!why.empty()) {
-        ShowMessageBox(this, QString::fromUtf8(kTitle),
-                       QStringLiteral("无法取消 COM%1 的固定：\r\n%2").arg(n).arg(q(why)),
+        messages_.show(kTitle, "无法取消 COM" + std::to_string(n) + " 的固定：\r\n" + why,
                        platform::kStyleExclamation);
     }
     refresh();

@@ -17,6 +17,10 @@ class QLabel;
 class QPushButton;
 class QTableWidget;
 
+namespace ck::platform {
+class UserMessages;
+}  // namespace ck::platform
+
 namespace ck::app {
 
 // One serial port as the system lists it.
@@ -45,12 +49,14 @@ struct PortSettingsSources {
 PortSettingsSources MachinePortSettings();
 
 // Says that the port settings cannot change while a download runs.
-void ShowBusyRefusal(QWidget* parent);
+void ShowBusyRefusal(platform::UserMessages& messages);
 
 class PortSettingsDialog final : public QDialog {
     Q_OBJECT
 public:
-    explicit PortSettingsDialog(PortSettingsSources sources, QWidget* parent = nullptr);
+    // What it has to tell goes to `messages`, the window's, which must outlive it.
+    PortSettingsDialog(PortSettingsSources sources, platform::UserMessages& messages,
+                       QWidget* parent = nullptr);
 
     // Lists the ports again, with the COM numbers as they are now.
     void refresh();
@@ -73,6 +79,7 @@ private:
     void showRowNumber();
 
     PortSettingsSources sources_;
+    platform::UserMessages& messages_;
     std::vector<SerialPortEntry> ports_;
     QTableWidget* table_ = nullptr;
     QComboBox* com_ = nullptr;

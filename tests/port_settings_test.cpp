@@ -7,6 +7,7 @@
 #include "temp_config_home.h"
 
 #include "qt_environment.h"
+#include "seen_messages.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -43,14 +44,7 @@ using app::Control;
 [[maybe_unused]] auto* const kQtEnvironment = ck::testing::AddQtEnvironment<QApplication>(
     "port_settings_test", ck::testing::Settings::TestMode);
 
-struct Messages {
-    std::vector<QString> texts;
-    Messages() {
-        SetMessageBoxObserver(
-            [this](const QString&, const QString& text, int) { texts.push_back(text); });
-    }
-    ~Messages() { SetMessageBoxObserver({}); }
-};
+using ck::testing::SeenMessages;
 
 // A private configuration home, stand-in devices and a stand-in /dev/serial/by-id.
 class Machine {
@@ -125,7 +119,8 @@ TEST(PortSettingsDialog, ListsEachPortWithTheComNumberItHasToday) {
     fs::create_symlink(m.device("ttyUSB1").toStdString(), m.pin(4));
     fs::create_symlink(m.device("ttyUSB1").toStdString(), m.pin(9));
     fs::create_symlink("/nonexistent/ttyUSB7", m.pin(12));
-    PortSettingsDialog d(m.sources());
+    SeenMessages messages;
+    PortSettingsDialog d(m.sources(), messages);
     ASSERT_EQ(d.table().rowCount(), 3);
     ASSERT_EQ(d.table().columnCount(), 5);
     const std::vector<std::vector<QString>> expected = {
@@ -175,8 +170,8 @@ TEST(PortSettingsDialog, PinsAndUnpinsAsTheUserChooses) {
         // Pinning without a port chosen asks for one.
         {-1, 2, true, {}, 1},
     };
-    Messages messages;
-    PortSettingsDialog d(m.sources());
+    SeenMessages messages;
+    PortSettingsDialog d(m.sources(), messages);
     int told = 0;
     for (std::size_t i = 0; i < steps.size(); ++i) {
         SCOPED_TRACE(i);
@@ -185,7 +180,7 @@ TEST(PortSettingsDialog, PinsAndUnpinsAsTheUserChooses) {
         act(d, s.row, s.com, s.pin ? d.pinButton() : d.unpinButton());
         EXPECT_EQ(m.pins(), s.after);
         told += s.messages;
-        EXPECT_EQ(static_cast<int>(messages.texts.size()), told);
+        EXPECT_EQ(static_cast<int>(messages.boxes.size()), told);
     }
     // The table follows the pins at once.
     act(d, 2, 8, d.pinButton());
@@ -238,8 +233,8 @@ TEST(PortSettingsDialog, ChangesNothingWhenItMayNot) {
         PortSettingsSources sources = m.sources([&] { return c.busy; });
         sources.canPin = c.canPin;
         sources.listOnlyReason = "这里只列出本机的串口。";
-        Messages messages;
-        PortSettingsDialog d(std::move(sources));
+        SeenMessages messages;
+        PortSettingsDialog d(std::move(sources), messages);
         EXPECT_EQ(d.table().rowCount(), 3);  // the list is always there
         EXPECT_EQ(d.pinButton().isEnabled(), c.controlsEnabled);
         EXPECT_EQ(d.pinButton().isHidden(), !c.canPin);
@@ -251,9 +246,13 @@ TEST(PortSettingsDialog, ChangesNothingWhenItMayNot) {
         d.comNumber().setCurrentIndex(2);
         d.pinSelected();
         d.unpinChosen();
-        EXPECT_EQ(static_cast<int>(messages.texts.size()), c.messages);
+        EXPECT_EQ(static_cast<int>(messages.boxes.size()), c.messages);
+        for (const SeenMessages::Box& b : messages.boxes) {
+            EXPECT_EQ(b.title, "串口设置");
+            EXPECT_EQ(b.style, platform::kStyleExclamation);
+        }
         if (c.busy) {
-            EXPECT_TRUE(messages.texts.at(0).contains("正在读取历史记录"));
+            EXPECT_TRUE(messages.boxes.at(0).text.contains("正在读取历史记录"));
         }
         EXPECT_EQ(m.pins(), c.before);
     }
@@ -264,12 +263,13 @@ struct Rig {
     platform::VirtualClock clock;
     sim::Instrument instrument;
     sim::SimPort port{clock, instrument, 3};
+    SeenMessages messages;
     MainWindow w{port, clock};
-    Messages messages;
 
     explicit Rig(const Machine& m) {
         instrument.setStoredGroups(sim::MakeStoredHistory(60, 3));
         instrument.setLinePacing(true);
+        w.setUserMessages(messages.forWindow());
         w.setPortSettings(m.sources());
         w.setQuit([] {});
         w.start();
@@ -300,6 +300,11 @@ TEST(PortSettingsWindow, OpensBesideARunningLinkAndNeverDuringADownload) {
     EXPECT_EQ(d->table().rowCount(), 3);
     r.clock.advance(2400);
     EXPECT_TRUE(r.w.link().state().linkok);
+    // What the dialog has to say, the window tells.
+    d->table().setCurrentCell(-1, -1);
+    d->pinSelected();
+    ASSERT_EQ(r.messages.boxes.size(), 1u);
+    EXPECT_EQ(r.messages.boxes[0].text, "请先在列表中选择一个串口。");
     d->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(r.w.portSettingsDialog(), nullptr);
@@ -311,8 +316,8 @@ TEST(PortSettingsWindow, OpensBesideARunningLinkAndNeverDuringADownload) {
     EXPECT_FALSE(r.w.menuAction(Control::menuports).isEnabled());
     r.w.menuports_Click();
     EXPECT_EQ(r.w.portSettingsDialog(), nullptr);
-    ASSERT_EQ(r.messages.texts.size(), 1u);
-    EXPECT_TRUE(r.messages.texts[0].contains("正在读取历史记录"));
+    ASSERT_EQ(r.messages.boxes.size(), 2u);
+    EXPECT_TRUE(r.messages.boxes[1].text.contains("正在读取历史记录"));
     r.clock.advance(20000);
     ASSERT_FALSE(r.w.link().downloading());
     EXPECT_TRUE(r.w.menuAction(Control::menuports).isEnabled());

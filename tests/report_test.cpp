@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_environment.h"
+#include "seen_messages.h"
 #include "wall_clock_at.h"
 
 #include <QApplication>
@@ -19,7 +20,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -560,6 +560,7 @@ struct WindowRig {
     platform::VirtualClock clock;
     sim::Instrument instrument;
     sim::SimPort port{clock, instrument, 3};
+    ck::testing::SeenMessages messages;
     MainWindow w{port, clock};
     QDateTime now = kShown;
     std::size_t shown = 0;
@@ -570,6 +571,7 @@ struct WindowRig {
         instrument.setLinePacing(true);
         w.setClock(std::make_unique<ck::testing::WallClockAt>(now));
         w.setQuit([] {});
+        w.setUserMessages(messages.forWindow());
         w.setReportSettings(
             std::make_unique<QSettings>(home.filePath("settings.ini"), QSettings::IniFormat));
         QObject::connect(&w, &MainWindow::liveReadingShown, [this] { ++shown; });
@@ -639,9 +641,6 @@ TEST(ReportWindow, WhatTheViewsShowAndNothingElse) {
 // Opened before anything else has been saved or printed, the report still has the window's
 // printer, dialogs and messages: a printer dialog is offered, and a failed save is told.
 TEST(ReportWindow, CommandsHaveTheWindowsServicesFromTheStart) {
-    std::vector<QString> told;
-    SetMessageBoxObserver([&](const QString&, const QString& text, int) { told.push_back(text); });
-    const auto unobserve = qScopeGuard([] { SetMessageBoxObserver({}); });
     WindowRig r;
     auto dialogs = std::make_unique<Answering>();
     Answering& answered = *dialogs;
@@ -659,8 +658,9 @@ TEST(ReportWindow, CommandsHaveTheWindowsServicesFromTheStart) {
     d.print();
     ASSERT_EQ(answered.seen.size(), 1u) << "no printer dialog: the report had no printer";
     d.savePdf();
-    ASSERT_EQ(told.size(), 1u);
-    EXPECT_TRUE(told[0].startsWith(QStringLiteral("核相报告未能保存："))) << told[0].toStdString();
+    ASSERT_EQ(r.messages.boxes.size(), 1u);
+    const QString& told = r.messages.boxes[0].text;
+    EXPECT_TRUE(told.startsWith(QStringLiteral("核相报告未能保存："))) << told.toStdString();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_environment.h"
+#include "seen_messages.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -107,9 +108,9 @@ struct Rig {
     platform::VirtualClock clock;
     sim::Instrument instrument;
     sim::SimPort port{clock, instrument, 3};
+    ck::testing::SeenMessages messages;  // of every window opened
     std::unique_ptr<MainWindow> w;
     FilesIn* files = nullptr;
-    std::vector<std::tuple<QString, QString, int>> messages;
     std::vector<int64_t> shownAt;  // virtual time of each live reading shown
     int quits = 0;
 
@@ -117,14 +118,12 @@ struct Rig {
         instrument.setLinePacing(true);
         data = dataDir.empty() ? home.filePath("Trandel").toStdString() : dataDir;
         open(settingsDir.isEmpty() ? home.path() : settingsDir);
-        SetMessageBoxObserver(
-            [this](const QString& t, const QString& x, int s) { messages.emplace_back(t, x, s); });
     }
-    ~Rig() { SetMessageBoxObserver({}); }
 
     void open(const QString& settingsDir) {
         w = std::make_unique<MainWindow>(port, clock);
         w->setQuit([this] { ++quits; });
+        w->setUserMessages(messages.forWindow());
         w->sessionRecorder().setSettings(
             std::make_unique<QSettings>(settingsDir + "/checkkorvelt.ini", QSettings::IniFormat));
         auto f = std::make_unique<FilesIn>(data);
@@ -306,14 +305,14 @@ TEST(SessionLog, AnHourOfPollingAcrossMidnightEveryLineChecked) {
     EXPECT_TRUE(lines[beforeMidnight - 1].starts_with("2026-12-07T23:59:5"));
     EXPECT_TRUE(lines[beforeMidnight].starts_with("2026-12-08T00:00:0"));
     EXPECT_EQ(r.files->opens, 2);
-    EXPECT_TRUE(r.messages.empty());
+    EXPECT_TRUE(r.messages.boxes.empty());
 }
 
 // After a failure to write: logging is off, remembered off, one message naming the file, the
 // earlier lines whole, and polling going on.
 void expectStoppedCleanly(Rig& r, const std::string& file, const char* reason) {
-    ASSERT_EQ(r.messages.size(), 1u);
-    const auto& [title, text, style] = r.messages[0];
+    ASSERT_EQ(r.messages.boxes.size(), 1u);
+    const auto& [title, text, style] = r.messages.boxes[0];
     EXPECT_EQ(title, "记录实时数据");
     EXPECT_EQ(style, 48);
     EXPECT_TRUE(text.contains(QString::fromStdString(file))) << text.toStdString();
@@ -324,7 +323,7 @@ void expectStoppedCleanly(Rig& r, const std::string& file, const char* reason) {
     const std::size_t shown = r.shownAt.size();
     r.clock.advance(1500 * 10);
     EXPECT_EQ(r.shownAt.size(), shown + 10);  // polling never noticed
-    EXPECT_EQ(r.messages.size(), 1u);
+    EXPECT_EQ(r.messages.boxes.size(), 1u);
 }
 
 void expectWholeLinesOfTheFirstReadings(Rig& r, const std::string& content, std::size_t atLeast) {

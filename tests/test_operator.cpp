@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "app/main_window.h"
+#include "seen_messages.h"
 #include "views/history_grid.h"
 #include "views/live_panel.h"
 
@@ -63,16 +64,25 @@ TestOperator::TestOperator(MainWindow& window, QString reportDir)
     auto dialogs = std::make_unique<AnsweredDialogs>();
     dialogs_ = dialogs.get();
     window_.setDialogService(std::move(dialogs));
-    SetMessageBoxObserver([this](const QString& title, const QString& text, int style) {
-        note(QStringLiteral("message %1 %2 %3").arg(style).arg(title, text));
-    });
+    auto messages = std::make_unique<testing::SeenMessages>();
+    messages_ = messages.get();
+    window_.setUserMessages(std::move(messages));
     connect(&window_, &MainWindow::liveReadingShown, this, [this] { ++readings_; });
     connect(&ticker_, &QTimer::timeout, this, &TestOperator::tick);
     ticker_.start(kTickMs);
     clock_.start();
 }
 
+void TestOperator::noteMessages() {
+    for (; boxesNoted_ < messages_->boxes.size(); ++boxesNoted_) {
+        const auto& b = messages_->boxes[boxesNoted_];
+        note(QStringLiteral("message %1 %2 %3").arg(b.style).arg(b.title, b.text));
+    }
+    for (; beepsNoted_ < messages_->beeps; ++beepsNoted_) note(QStringLiteral("beep"));
+}
+
 void TestOperator::tick() {
+    noteMessages();
     const QString com = window_.LabComsta().text();
     if (com != lastCom_) note(QStringLiteral("com ") + (lastCom_ = com));
     const QString link = window_.Lab_rtsta().text();
@@ -163,6 +173,7 @@ void TestOperator::finish(bool ok, const QString& why) {
     if (step_ == Step::Done) return;
     step_ = Step::Done;
     ticker_.stop();
+    noteMessages();
     note(why);
     QDir().mkpath(reportDir_);
     QFile report(QDir(reportDir_).filePath(QStringLiteral("report.txt")));
@@ -171,7 +182,6 @@ void TestOperator::finish(bool ok, const QString& why) {
         written = report.write((lines_.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8()) >= 0;
         report.close();
     }
-    SetMessageBoxObserver({});
     QCoreApplication::exit(ok && written ? 0 : 1);
 }
 

@@ -14,6 +14,12 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <cstddef>
+
+namespace ck::testing {
+class SeenMessages;
+}  // namespace ck::testing
+
 namespace ck::app {
 
 class AnsweredDialogs;
@@ -35,9 +41,15 @@ private:
     void saveHistory();
     void finish(bool ok, const QString& why);
     void note(const QString& line) { lines_ << line; }
+    // The boxes and beeps the window has given since the last look.
+    void noteMessages();
 
     MainWindow& window_;
     AnsweredDialogs* dialogs_ = nullptr;  // owned by the window
+    // Nobody is there to close a box: the window tells these instead (it owns them).
+    testing::SeenMessages* messages_ = nullptr;
+    std::size_t boxesNoted_ = 0;
+    int beepsNoted_ = 0;
     QString reportDir_;
     QStringList lines_;
     QString lastCom_;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_environment.h"
+#include "seen_messages.h"
 
 #include <QApplication>
 #include <QDir>
@@ -657,20 +658,20 @@ TEST(TraceWindow, InTheMainWindow) {
     platform::VirtualClock clock;
     sim::Instrument instrument;
     sim::SimPort port{clock, instrument, 3};
+    ck::testing::SeenMessages seen;
     app::MainWindow w(port, clock);
-    std::vector<std::pair<QString, QString>> boxes;
-    app::SetMessageBoxObserver(
-        [&](const QString& t, const QString& x, int) { boxes.emplace_back(t, x); });
-    // --trace with a file that cannot be opened: one box, once the window runs.
+    // --trace with a file that cannot be opened: one box, once the window runs, from the
+    // messages set by then.
     const QString bad = home.filePath("none/trace.txt");
     w.setTraceFile(bad);
-    EXPECT_TRUE(boxes.empty());
+    w.setUserMessages(seen.forWindow());
+    EXPECT_TRUE(seen.boxes.empty());
     w.start();
     clock.advance(1);
-    app::SetMessageBoxObserver({});
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].first, "通讯记录");
-    EXPECT_TRUE(boxes[0].second.contains(QDir::toNativeSeparators(bad)));
+    ASSERT_EQ(seen.boxes.size(), 1u);
+    EXPECT_EQ(seen.boxes[0].title, "通讯记录");
+    EXPECT_EQ(seen.boxes[0].style, platform::kStyleExclamation);
+    EXPECT_TRUE(seen.boxes[0].text.contains(QDir::toNativeSeparators(bad)));
     QMenu* help = qobject_cast<QMenu*>(w.menutrace().parent());
     ASSERT_TRUE(help);
     QStringList entries;

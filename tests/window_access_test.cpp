@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_environment.h"
+#include "seen_messages.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -27,6 +28,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <functional>
@@ -72,25 +74,27 @@ struct Rig {
     platform::VirtualClock clock;
     sim::Instrument instrument;
     sim::SimPort port{clock, instrument, 3};
+    ck::testing::SeenMessages messages;
     MainWindow w{port, clock};
-    int saves = 0, prints = 0, helps = 0, quits = 0;
+    int saves = 0, prints = 0, quits = 0;
 
     Rig() {
         instrument.setStoredGroups(sim::MakeStoredHistory(45, 3));
         instrument.setLinePacing(true);
         w.setDialogService(std::make_unique<CountingDialogs>(&saves, &prints));
         w.setQuit([this] { ++quits; });
-        SetMessageBoxObserver([this](const QString& title, const QString&, int) {
-            if (title == QString::fromUtf8(kHelpTitle)) ++helps;
-        });
+        w.setUserMessages(messages.forWindow());
         w.start();
         w.show();
         w.activateWindow();
         // The window system answers an activation with an event, not at once.
         EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
     }
-    ~Rig() { SetMessageBoxObserver({}); }
-
+    int helps() const {
+        return static_cast<int>(
+            std::count_if(messages.boxes.begin(), messages.boxes.end(),
+                          [](const auto& b) { return b.title == QString::fromUtf8(kHelpTitle); }));
+    }
     void linkUpInHistoryView() {
         clock.advance(2400);
         ASSERT_TRUE(w.link().state().linkok);
@@ -120,7 +124,7 @@ TEST(WindowKeys, ShortcutsRunTheirEntriesAndOnlyWhileTheEntriesAreEnabled) {
          [](const Rig& r) { return r.prints; }, false},
         {"F1 shows the help box", Qt::Key_F1, Qt::NoModifier, "关于软件",
          [](MainWindow& w) -> QAction& { return w.menuabout(); },
-         [](const Rig& r) { return r.helps; }, false},
+         [](const Rig& r) { return r.helps(); }, false},
         {"Ctrl+Q closes", Qt::Key_Q, Qt::ControlModifier, "关闭",
          [](MainWindow& w) -> QAction& { return w.menuAction(Control::menuclose); },
          [](const Rig& r) { return r.quits; }, true},

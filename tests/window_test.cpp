@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_environment.h"
+#include "seen_messages.h"
 #include "wall_clock_at.h"
 
 #include <QApplication>
@@ -39,21 +40,12 @@ using app::Control;
 [[maybe_unused]] auto* const kQtEnvironment =
     ck::testing::AddQtEnvironment<QApplication>("window_test", ck::testing::Settings::TestMode);
 
-struct Messages {
-    std::vector<std::tuple<QString, QString, int>> shown;
-    Messages() {
-        SetMessageBoxObserver(
-            [this](const QString& t, const QString& x, int s) { shown.emplace_back(t, x, s); });
-    }
-    ~Messages() { SetMessageBoxObserver({}); }
-};
-
 struct Rig {
     platform::VirtualClock clock;
     sim::Instrument instrument;
     sim::SimPort port{clock, instrument, 3};
+    ck::testing::SeenMessages messages;
     MainWindow w{port, clock};
-    Messages messages;
     int quits = 0;
     const QDateTime fixedNow{QDate(2026, 12, 7), QTime(9, 5, 7)};
 
@@ -62,6 +54,7 @@ struct Rig {
         instrument.setLinePacing(true);
         w.setClock(std::make_unique<ck::testing::WallClockAt>(fixedNow));
         w.setQuit([this] { ++quits; });
+        w.setUserMessages(messages.forWindow());
         w.start();
     }
     const link::LinkState& s() { return w.link().state(); }
@@ -144,13 +137,13 @@ TEST(Window, MenusMirrorTheButtons) {
     EXPECT_EQ(r.cell(0, 0), "NO.");
     // The about entry shows the help box.
     r.w.menuabout().trigger();
-    ASSERT_EQ(r.messages.shown.size(), 1u);
-    EXPECT_EQ(std::get<0>(r.messages.shown[0]), "欢迎使用我们公司产品");
+    ASSERT_EQ(r.messages.boxes.size(), 1u);
+    EXPECT_EQ(r.messages.boxes[0].title, "欢迎使用我们公司产品");
     // Its own text unchanged, then the version on a line of its own.
-    EXPECT_EQ(std::get<1>(r.messages.shown[0]),
+    EXPECT_EQ(r.messages.boxes[0].text,
               QString::fromUtf8("Zandrel数据上传软件(CN)\r   如需帮助请联系我们!\r版本 ") +
                   QString::fromUtf8(ck::kVersion) + QStringLiteral("\r"));
-    EXPECT_EQ(std::get<2>(r.messages.shown[0]), 64);
+    EXPECT_EQ(r.messages.boxes[0].style, 64);
     // menuread is ignored in the live view even when enabled.
     r.clock.advance(2400);
     ASSERT_TRUE(r.w.controlEnabled(Control::menuread));
@@ -274,16 +267,18 @@ TEST(Window, RefusedPermissionShowsTheAdviceOnce) {
     platform::VirtualClock clock;
     ck::testing::ScriptedPort port{clock};
     port.refused = {1, 2};
+    ck::testing::SeenMessages messages;
     MainWindow w{port, clock};
-    Messages messages;
+    w.setUserMessages(messages.forWindow());
     w.setQuit([] {});
     w.start();
     clock.advance(600 * 2 + 1);
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(std::get<1>(messages.shown[0]),
+    ASSERT_EQ(messages.boxes.size(), 1u);
+    EXPECT_EQ(messages.boxes[0].title, "");
+    EXPECT_EQ(messages.boxes[0].text,
               QString::fromStdString(
                   PermissionAdvice(1, {"/dev/ttyUSB1", "alice", "dialout", "Permission denied"})));
-    EXPECT_EQ(std::get<2>(messages.shown[0]), platform::kStyleExclamation);
+    EXPECT_EQ(messages.boxes[0].style, platform::kStyleExclamation);
     EXPECT_EQ(w.LabComsta().text(), "COM2无权限");
 }
 
@@ -379,9 +374,10 @@ TEST(Window, ZeroHistoryShowsTheMessage) {
     r.selectTab(2);
     r.w.Button_read_Click();
     r.clock.advance(200);
-    ASSERT_EQ(r.messages.shown.size(), 1u);
-    EXPECT_EQ(std::get<1>(r.messages.shown[0]), "设备的测量历史记录组数为0！");
-    EXPECT_EQ(std::get<2>(r.messages.shown[0]), 48);
+    ASSERT_EQ(r.messages.boxes.size(), 1u);
+    EXPECT_EQ(r.messages.boxes[0].title, "");
+    EXPECT_EQ(r.messages.boxes[0].text, "设备的测量历史记录组数为0！");
+    EXPECT_EQ(r.messages.boxes[0].style, 48);
 }
 
 TEST(Window, Geometry) {
@@ -463,12 +459,12 @@ TEST(Window, SaveWritesWhatTheViewsShow) {
     const auto hist = output::ToGbk(output::HistoryText(r.w.historyTable()));
     EXPECT_EQ(fileBytes(QString::fromStdString(histFile)), QByteArray::fromStdString(*hist));
     EXPECT_NE(hist->find("\r\n 5"), std::string::npos);
-    EXPECT_TRUE(r.messages.shown.empty());
+    EXPECT_TRUE(r.messages.boxes.empty());
 
     // A cancelled print dialog says nothing.
     r.w.setDialogService(std::make_unique<PickFile>(1, ""));
     r.w.button(Control::Button_print).click();
-    EXPECT_TRUE(r.messages.shown.empty());
+    EXPECT_TRUE(r.messages.boxes.empty());
 }
 
 }  // namespace
