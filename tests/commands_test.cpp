@@ -7,6 +7,8 @@
 #include <map>
 #include <set>
 
+#include "seen_messages.h"
+
 #include "output/column_writer.h"
 #include "output/commands.h"
 
@@ -86,15 +88,6 @@ struct Printer final : platform::PrinterService {
     }
 };
 
-struct User final : platform::UserMessages {
-    std::vector<std::tuple<std::string, std::string, int>> boxes;
-    int beeps = 0;
-    void show(const std::string& t, const std::string& x, int s) override {
-        boxes.emplace_back(t, x, s);
-    }
-    void beep() override { ++beeps; }
-};
-
 measure::LiveReading liveReading(int16_t a1a2) {
     return measure::LiveReading({{a1a2, 120, 360, 120, 240, 5}, {}, {10, 10, 10, 10, 0, 10}}, {},
                                 3);
@@ -112,7 +105,7 @@ struct Rig {
     MemoryDisk disk;
     Camera camera;
     Printer printer;
-    User user;
+    ck::testing::SeenMessages user;
     OutputServices out{dialog, dialogs, disk, camera, printer, user};
     measure::LiveReading reading = liveReading(5);
     measure::HistoryTable table = fiveGroups();
@@ -297,8 +290,8 @@ TEST(Print, CancelErrorAndPrinterFailure) {
         EXPECT_EQ(r.user.beeps, 1);
         ASSERT_EQ(r.user.boxes.size(), 1u);
         EXPECT_EQ(r.user.boxes[0],
-                  std::make_tuple(std::string("Printing Error!"),
-                                  std::string("no printer driver\r\n文件打印出错."), 48));
+                  (ck::testing::SeenMessages::Box{"Printing Error!",
+                                                  "no printer driver\r\n文件打印出错.", 48}));
     }
     {
         Rig r;
@@ -306,7 +299,7 @@ TEST(Print, CancelErrorAndPrinterFailure) {
         r.printer.failWith = "printer offline";
         Print(r.out, r.history);
         ASSERT_EQ(r.user.boxes.size(), 1u);
-        EXPECT_NE(std::get<1>(r.user.boxes[0]).find("printer offline"), std::string::npos);
+        EXPECT_NE(r.user.boxes[0].text.find("printer offline"), std::string::npos);
     }
 }
 

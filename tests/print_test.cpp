@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_environment.h"
+#include "seen_messages.h"
 
 #include <QDir>
 #include <QFile>
@@ -88,20 +89,6 @@ struct FakeCapture : platform::ScreenCapture {
         return std::nullopt;
     }
     void copyLastCaptureToClipboard() override { ++calls; }
-};
-
-struct Message {
-    std::string title, text;
-    int style;
-};
-
-struct FakeMessages : platform::UserMessages {
-    std::vector<Message> shown;
-    int beeps = 0;
-    void show(const std::string& title, const std::string& text, int style) override {
-        shown.push_back({title, text, style});
-    }
-    void beep() override { ++beeps; }
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -279,7 +266,7 @@ protected:
     FakeDialogs dialogs;
     FakeFiles files;
     FakeCapture capture;
-    FakeMessages messages;
+    ck::testing::SeenMessages messages;
     output::OutputServices out{dialog, dialogs, files, capture, printer, messages};
     QString pdfPath = dir.filePath("report.pdf");
 
@@ -316,7 +303,7 @@ protected:
         output::Print(out, view.shown());
         expectNothingElseTouched();
         EXPECT_EQ(messages.beeps, 0);
-        EXPECT_TRUE(messages.shown.empty());
+        EXPECT_TRUE(messages.boxes.empty());
         EXPECT_TRUE(QFile::exists(pdfPath));
         return readPdf(pdfPath);
     }
@@ -484,15 +471,15 @@ TEST_P(PrintFailure, NoPageAndTheRightWord) {
         EXPECT_FALSE(QFile::exists(target));
         EXPECT_EQ(messages.beeps, c.told ? 1 : 0);
         if (!c.told) {
-            EXPECT_TRUE(messages.shown.empty());
+            EXPECT_TRUE(messages.boxes.empty());
             continue;
         }
-        ASSERT_EQ(messages.shown.size(), 1u);
-        EXPECT_EQ(messages.shown[0].title, "Printing Error!");
-        EXPECT_EQ(messages.shown[0].style, 48);
+        ASSERT_EQ(messages.boxes.size(), 1u);
+        EXPECT_EQ(messages.boxes[0].title, "Printing Error!");
+        EXPECT_EQ(messages.boxes[0].style, 48);
         const std::string why =
             c.unwritablePath ? "打印机无法开始打印: " + target.toStdString() : c.dialog.description;
-        EXPECT_EQ(messages.shown[0].text, why + "\r\n文件打印出错.");
+        EXPECT_EQ(messages.boxes[0].text, why + "\r\n文件打印出错.");
     }
 }
 

@@ -332,20 +332,11 @@ struct FilesIn : platform::FileSystem {
     }
 };
 
-struct Told : platform::UserMessages {
-    std::vector<std::pair<std::string, std::string>> shown;
-    int beeps = 0;
-    void show(const std::string& title, const std::string& text, int) override {
-        shown.emplace_back(title, text);
-    }
-    void beep() override { ++beeps; }
-};
-
 struct Commands {
     QTemporaryDir home;
     Answering dialogs;
     FilesIn files;
-    Told told;
+    ck::testing::SeenMessages told;
     platform::QtPrinterService printer{views::MonoCjkFont(10)};
     platform::CommonDialog dialog;
     ReportServices services{&dialogs, &files, &told, &printer.printer(), [] { return kShown; }};
@@ -364,7 +355,7 @@ TEST_F(ReportPdf, SavedUnderItsDefaultNameInTheDataFolder) {
     EXPECT_EQ(c.dialogs.seen[0].FileName, want.toStdString());  // offered before the user chose
     EXPECT_EQ(c.dialogs.seen[0].InitDir, c.files.dir);
     EXPECT_EQ(c.dialogs.seen[0].DefaultExt, ".pdf");
-    EXPECT_TRUE(c.told.shown.empty());
+    EXPECT_TRUE(c.told.boxes.empty());
     EXPECT_TRUE(pdfText(want).contains(QStringLiteral("结论：相位不一致")));
 }
 
@@ -389,9 +380,9 @@ TEST(ReportSave, AnUnwritableFolderIsToldOnceAndLeavesNothing) {
         const QStringList before = QDir(c.home.path()).entryList(QDir::AllEntries | QDir::Hidden);
         EXPECT_TRUE(SaveReportPdf(c.services, c.dialog, sampleReport({{kCrossed, 0, kShown, 3}}))
                         .isEmpty());
-        ASSERT_EQ(c.told.shown.size(), 1u);
-        EXPECT_EQ(c.told.shown[0].first, "保存失败");
-        EXPECT_NE(c.told.shown[0].second.find("核相报告未能保存：" + target.toStdString()),
+        ASSERT_EQ(c.told.boxes.size(), 1u);
+        EXPECT_EQ(c.told.boxes[0].title, "保存失败");
+        EXPECT_NE(c.told.boxes[0].text.find("核相报告未能保存：" + target.toStdString()),
                   std::string::npos);
         EXPECT_FALSE(QFile::exists(target));
         // Nothing half-written beside it: only the data folder the command made.
@@ -413,7 +404,7 @@ TEST_F(ReportPdf, PrintedThroughThePrinterOnA4AndThePrinterPutBack) {
     printer.setPageOrientation(QPageLayout::Landscape);
     const QPageLayout before = printer.pageLayout();
     EXPECT_TRUE(PrintReport(c.services, c.dialog, sampleReport({{kCrossed, 0, kShown, 3}})));
-    EXPECT_TRUE(c.told.shown.empty());
+    EXPECT_TRUE(c.told.boxes.empty());
     EXPECT_EQ(pageCount(c.dialogs.printTo), 1);
     // Qt's own PDF output names a few ideographs by their radicals; normalised, they agree.
     auto normal = [](const QString& s) { return s.normalized(QString::NormalizationForm_KC); };
@@ -428,11 +419,11 @@ TEST_F(ReportPdf, PrintedThroughThePrinterOnA4AndThePrinterPutBack) {
     QFile::remove(c.dialogs.printTo);
     c.dialogs.printTo.clear();
     EXPECT_FALSE(PrintReport(c.services, c.dialog, sampleReport({{kCrossed, 0, kShown, 3}})));
-    EXPECT_TRUE(c.told.shown.empty());
+    EXPECT_TRUE(c.told.boxes.empty());
     c.dialogs.result = {1, "no printer driver"};
     EXPECT_FALSE(PrintReport(c.services, c.dialog, sampleReport({{kCrossed, 0, kShown, 3}})));
-    ASSERT_EQ(c.told.shown.size(), 1u);
-    EXPECT_EQ(c.told.shown[0].first, "Printing Error!");
+    ASSERT_EQ(c.told.boxes.size(), 1u);
+    EXPECT_EQ(c.told.boxes[0].title, "Printing Error!");
     EXPECT_EQ(c.told.beeps, 1);
 }
 
@@ -659,8 +650,8 @@ TEST(ReportWindow, CommandsHaveTheWindowsServicesFromTheStart) {
     ASSERT_EQ(answered.seen.size(), 1u) << "no printer dialog: the report had no printer";
     d.savePdf();
     ASSERT_EQ(r.messages.boxes.size(), 1u);
-    const QString& told = r.messages.boxes[0].text;
-    EXPECT_TRUE(told.startsWith(QStringLiteral("核相报告未能保存："))) << told.toStdString();
+    const std::string& told = r.messages.boxes[0].text;
+    EXPECT_TRUE(told.starts_with("核相报告未能保存：")) << told;
 }
 
 }  // namespace

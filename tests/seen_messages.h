@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
-// What a window would have told the user, for a test to read back: each message box's title,
-// text and style in the order shown, and the beeps. No box is ever put up.
-
-#include <QString>
+// What a window or a command would have told the user, for a test to read back: each message
+// box's title, text and style in the order shown, and the beeps. No box is ever put up.
 
 #include <memory>
 #include <string>
@@ -16,15 +14,16 @@ namespace ck::testing {
 class SeenMessages final : public platform::UserMessages {
 public:
     struct Box {
-        QString title;
-        QString text;
+        std::string title;
+        std::string text;
         int style = 0;
+        bool operator==(const Box&) const = default;
     };
     std::vector<Box> boxes;
     int beeps = 0;
 
     void show(const std::string& title, const std::string& text, int style) override {
-        boxes.push_back({QString::fromStdString(title), QString::fromStdString(text), style});
+        boxes.push_back({title, text, style});
     }
     void beep() override { ++beeps; }
 

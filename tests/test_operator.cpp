@@ -76,7 +76,9 @@ TestOperator::TestOperator(MainWindow& window, QString reportDir)
 void TestOperator::noteMessages() {
     for (; boxesNoted_ < messages_->boxes.size(); ++boxesNoted_) {
         const auto& b = messages_->boxes[boxesNoted_];
-        note(QStringLiteral("message %1 %2 %3").arg(b.style).arg(b.title, b.text));
+        note(QStringLiteral("message %1 %2 %3")
+                 .arg(b.style)
+                 .arg(QString::fromStdString(b.title), QString::fromStdString(b.text)));
     }
     for (; beepsNoted_ < messages_->beeps; ++beepsNoted_) note(QStringLiteral("beep"));
 }

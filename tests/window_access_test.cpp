@@ -91,9 +91,8 @@ struct Rig {
         EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
     }
     int helps() const {
-        return static_cast<int>(
-            std::count_if(messages.boxes.begin(), messages.boxes.end(),
-                          [](const auto& b) { return b.title == QString::fromUtf8(kHelpTitle); }));
+        return static_cast<int>(std::count_if(messages.boxes.begin(), messages.boxes.end(),
+                                              [](const auto& b) { return b.title == kHelpTitle; }));
     }
     void linkUpInHistoryView() {
         clock.advance(2400);

@@ -141,8 +141,8 @@ TEST(Window, MenusMirrorTheButtons) {
     EXPECT_EQ(r.messages.boxes[0].title, "欢迎使用我们公司产品");
     // Its own text unchanged, then the version on a line of its own.
     EXPECT_EQ(r.messages.boxes[0].text,
-              QString::fromUtf8("Zandrel数据上传软件(CN)\r   如需帮助请联系我们!\r版本 ") +
-                  QString::fromUtf8(ck::kVersion) + QStringLiteral("\r"));
+              std::string("Zandrel数据上传软件(CN)\r   如需帮助请联系我们!\r版本 ") + ck::kVersion +
+                  "\r");
     EXPECT_EQ(r.messages.boxes[0].style, 64);
     // menuread is ignored in the live view even when enabled.
     r.clock.advance(2400);
@@ -276,8 +276,7 @@ TEST(Window, RefusedPermissionShowsTheAdviceOnce) {
     ASSERT_EQ(messages.boxes.size(), 1u);
     EXPECT_EQ(messages.boxes[0].title, "");
     EXPECT_EQ(messages.boxes[0].text,
-              QString::fromStdString(
-                  PermissionAdvice(1, {"/dev/ttyUSB1", "alice", "dialout", "Permission denied"})));
+              PermissionAdvice(1, {"/dev/ttyUSB1", "alice", "dialout", "Permission denied"}));
     EXPECT_EQ(messages.boxes[0].style, platform::kStyleExclamation);
     EXPECT_EQ(w.LabComsta().text(), "COM2无权限");
 }
